@@ -1,0 +1,85 @@
+/* velk430.h - the C interface of the VELK programmer's control library.
+ *
+ * The library is loaded by name (libVELK430.so here, VELK430.dll on Windows)
+ * and reads its device table from "device.cfg" in the program's directory.
+ * Every function returns a signed 32-bit result. Texts are NUL-terminated;
+ * the library reads a port name within 32 bytes, a device name within 128
+ * and a file path within 1024 (terminator included).
+ *
+ * The library calls the registered notification window synchronously, on the
+ * thread that called into it.
+ */
+#ifndef VELK430_H
+#define VELK430_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define VELK430_API __declspec(dllimport)
+#elif defined(__GNUC__)
+#define VELK430_API __attribute__((visibility("default")))
+#else
+#define VELK430_API
+#endif
+
+/* Stands in for a native window handle: the library delivers its
+ * notifications by calling Deliver(self, message, type, value). */
+typedef struct VelkNotifyWindow {
+    void (*Deliver)(struct VelkNotifyWindow* self, uint32_t message,
+                    uintptr_t wParam, intptr_t lParam);
+} VelkNotifyWindow;
+
+/* Message number the console registers for notifications (first user
+ * message number 0x400 plus 105). */
+#define VELK_NOTIFY_MESSAGE 1129u
+
+/* Result the target functions give when the security fuse is blown. */
+#define VELK_FUSE_BLOWN (-12)
+
+/* Opens the programmer on a serial port (at most 31 characters). 0 = open. */
+VELK430_API int32_t InitCom(char* port, int32_t baud);
+/* Registers (or, with a null window, removes) the notification window. Result ignored. */
+VELK430_API int32_t SetNotificationWnd(VelkNotifyWindow* window, uint32_t message);
+/* Closes the port. Result ignored. */
+VELK430_API int32_t ReleaseCom(void);
+/* Selects the device type by name (at most 127 characters). 0 = done. */
+VELK430_API int32_t SetDeviceType(char* name);
+/* Connects to the target. 0 = ready; -12 = security fuse blown; else an error code. */
+VELK430_API int32_t InitTarget(char* name);
+/* Disconnects from the target. Result ignored. */
+VELK430_API int32_t ReleaseTarget(void);
+/* Target supply in millivolts; 0 switches it off. 0 = done. */
+VELK430_API int32_t SetVcc(uint32_t millivolts);
+/* Device configuration query; answers with no port open.
+ *   selector 1, index 0, null       -> number of devices
+ *   selector 2, device number, null -> 0 = that device is current for 3, 6, 7, 10
+ *   selector 3, 0, char[64]          -> 0 = name of the current device written
+ *   selector 6, 0, null              -> number of memory regions of the current device
+ *   selector 7, region, int32_t[4]   -> 0 = {type (3 = information flash), start,
+ *                                           segment size, segment count} written
+ *   selector 10, 0, int32_t[8]       -> 0 = device values written; [2] = default supply, mV */
+VELK430_API int32_t GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer);
+/* Erases one segment: address, segment size, mode 1. 0 = erased. */
+VELK430_API int32_t Erase(int32_t address, int32_t size, int32_t mode);
+/* Programs a TI-TXT file (path at most 1023 characters); called with 0, 1, 0. -1 = programmed. */
+VELK430_API int32_t ProgramFile(char* path, int32_t a, int32_t b, int32_t c);
+/* Compares a TI-TXT file with the target; called with 0. -1 = equal. */
+VELK430_API int32_t VerifyFile(char* path, int32_t a);
+/* Writes 1 to 16 bytes at an address. -1 = written. */
+VELK430_API int32_t ProgramData(int32_t address, int32_t count, unsigned char* bytes);
+/* Compares 1 to 16 bytes at an address. -1 = equal. */
+VELK430_API int32_t VerifyData(int32_t address, int32_t count, unsigned char* bytes);
+/* Blows the security fuse. Result ignored; check it with Reset(1). */
+VELK430_API int32_t BlowFuse(void);
+/* Resets the target; called with 1. -12 = the fuse is blown. */
+VELK430_API int32_t Reset(int32_t mode);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELK430_H */

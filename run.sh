@@ -11,4 +11,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   echo "Start it under a virtual display instead:  xvfb-run ./run.sh" >&2
   exit 1
 fi
-exec ./build/release/bin/Corvantis "$@"
+exec ./build/release/bin/Corvantis

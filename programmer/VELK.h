@@ -77,7 +77,12 @@ public:
     int32_t SetProgress(int32_t position);
 
     // Sub-steps of BatchProgram; 1 = done, 0 with the error text set.
-    int EraseInfoFlash();   // uses the device number BatchProgram stored
+    // EraseInfoFlash uses the device number BatchProgram stored. The
+    // configuration's answers are input: a region with a negative segment
+    // count erases nothing, and a segment address outside the 32-bit range
+    // fails with "Segment address out of range (%lld)" before any Erase.
+    // More than 900 segments in all give a bar step of 0.
+    int EraseInfoFlash();
     int ProgramAndVerifyFile(const std::string& fileName, int32_t passes);
     int ProgramSerialNumber(CSerialNumber* record);
     int BlowAndCheckFuse();

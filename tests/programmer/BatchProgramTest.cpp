@@ -168,6 +168,11 @@ struct FailureRow {
     Timeline Undo;                    // everything after the failing call
 };
 
+void PrintTo(const FailureRow& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
 static Timeline ReleasePath(const char* status)
 {
     return {"call: ReleaseTarget()", "bar: 0", std::string("status: ") + status, "call: SetVcc(0)"};

@@ -200,15 +200,30 @@ QWidget* CDialog::CreateControl(const ControlTemplate& row)
         label->setTextFormat(Qt::PlainText);
         label->setText((row.styles & Style::NoPrefix) ? text : StripMnemonics(row.text));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setWordWrap(true);
         if (row.styles & Style::Sunken)
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        widget = label;
+        label->setGeometry(rect);
+        // The stand-in font can run a little wider than the original; a
+        // one-line label grows to the right rather than wrap or clip.
+        const int needed = QFontMetrics(m_dialogFont).horizontalAdvance(label->text().trimmed()) +
+                           2 * label->frameWidth();
+        if (!label->text().contains(QLatin1Char('\n')) && needed > rect.width())
+            label->resize(needed, rect.height());
+        return label;
+    }
+    case ControlKind::GroupBox: {
+        // Drawn the classic way: the frame's top edge runs through the
+        // middle of the title line, and the title interrupts it.
+        auto* group = new QGroupBox(text, this);
+        group->setStyleSheet(QStringLiteral(
+            "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: %1px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: %2px; padding: 0 2px; }")
+                                 .arg(m_baseUnitY / 2)
+                                 .arg(m_baseUnitX));
+        widget = group;
         break;
     }
-    case ControlKind::GroupBox:
-        widget = new QGroupBox(text, this);
-        break;
     case ControlKind::Picture: {
         auto* picture = new QLabel(this);
         picture->setAlignment((row.styles & Style::CenterImage) ? Qt::AlignCenter

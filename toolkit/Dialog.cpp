@@ -263,6 +263,10 @@ QWidget* CDialog::CreateControl(const ControlTemplate& row)
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setCompleter(nullptr);
+            // Qt selects an entry whose text was typed when the edit loses the
+            // focus and reports it as the operator's choice; the classic box
+            // leaves typed text alone, so only a pick from the list selects.
+            QObject::disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
             if (row.styles & Style::UpperCase)
                 combo->lineEdit()->setValidator(new CUpperCaseValidator(combo));
         }

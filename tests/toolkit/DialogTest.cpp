@@ -110,6 +110,15 @@ TEST(Dialog, ControlsDeliverCommands)
     device->setCurrentIndex(1);  // the operator picks B5: the box selects, then tells
     emit device->activated(1);
     EXPECT_EQ(dlg.Log, (std::vector<std::string>{"init", "run batch", "blow fuse", "device B5"}));
+    // Typing an entry's name selects nothing and notifies nobody.
+    dlg.GotoDlgCtrl(device);
+    device->lineEdit()->selectAll();
+    QTest::keyClicks(device->lineEdit(), "a1");
+    QTest::keyClick(device->lineEdit(), Qt::Key_Tab);
+    emit device->lineEdit()->editingFinished();
+    EXPECT_EQ(device->currentIndex(), 1);
+    EXPECT_EQ(device->currentText(), QStringLiteral("A1"));
+    EXPECT_EQ(dlg.Log.size(), 4u);
     dlg.DestroyWindow();
 }
 

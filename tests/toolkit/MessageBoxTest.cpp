@@ -1,7 +1,10 @@
 #include "programmer/CriticalError.h"
+#include "toolkit/Application.h"
 #include "toolkit/FileDialog.h"
 #include "toolkit/MessageBox.h"
 
+#include <QApplication>
+#include <QStyle>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -72,6 +75,12 @@ TEST(FileDialog, ClassicFilterAndReplaceableDialog)
     EXPECT_FALSE(FileOpenDialog(nullptr, path, "", 0));
     EXPECT_EQ(path, "cancel");
     SetFileOpenHandler(previous);
+}
+
+TEST(Application, ThreeDimensionalControls)
+{
+    Enable3dControls();
+    EXPECT_EQ(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
 }
 
 }  // namespace

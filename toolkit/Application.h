@@ -1,0 +1,7 @@
+#pragma once
+// Application-wide switches of the classic toolkit.
+
+// Three-dimensional drawing of dialog controls: selects the Fusion style, so
+// the dialogs look the same (bevelled buttons, sunken fields) on every
+// platform. Call once after the QApplication exists, before any dialog.
+void Enable3dControls();

@@ -1,0 +1,96 @@
+#include "MessageBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+namespace {
+
+MessageBoxHandler& MessageHandler()
+{
+    static MessageBoxHandler handler;
+    return handler;
+}
+
+CriticalBoxHandler& CriticalHandler()
+{
+    static CriticalBoxHandler handler;
+    return handler;
+}
+
+int ShowMessageBox(QWidget* owner, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    QString::fromStdString(text), QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return IDOK;
+}
+
+void ShowCriticalBox(const std::string& caption, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok, nullptr);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+}  // namespace
+
+int MessageBox(QWidget* owner, const std::string& text)
+{
+    if (MessageHandler())
+        return MessageHandler()(owner, text);
+    return ShowMessageBox(owner, text);
+}
+
+void CriticalBox(const std::string& caption, const std::string& text)
+{
+    if (CriticalHandler())
+        CriticalHandler()(caption, text);
+    else
+        ShowCriticalBox(caption, text);
+}
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
+{
+    return std::exchange(MessageHandler(), std::move(handler));
+}
+
+CriticalBoxHandler SetCriticalBoxHandler(CriticalBoxHandler handler)
+{
+    return std::exchange(CriticalHandler(), std::move(handler));
+}
+
+CMessageBoxRecorder::CMessageBoxRecorder()
+{
+    m_previousMessage = SetMessageBoxHandler([this](QWidget* owner, const std::string& text) {
+        Box box{false, owner, QCoreApplication::applicationName().toStdString(), text,
+                QApplication::focusWidget()};
+        Boxes.push_back(box);
+        if (OnShow)
+            OnShow(box);
+        return IDOK;
+    });
+    m_previousCritical =
+        SetCriticalBoxHandler([this](const std::string& caption, const std::string& text) {
+            Box box{true, nullptr, caption, text, QApplication::focusWidget()};
+            Boxes.push_back(box);
+            if (OnShow)
+                OnShow(box);
+        });
+}
+
+CMessageBoxRecorder::~CMessageBoxRecorder()
+{
+    SetMessageBoxHandler(std::move(m_previousMessage));
+    SetCriticalBoxHandler(std::move(m_previousCritical));
+}
+
+std::vector<std::string> CMessageBoxRecorder::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const auto& b : Boxes)
+        texts.push_back(b.text);
+    return texts;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// The Device drop-down and the library's device configuration. These talk to
+// the programmer library directly (GetDeviceCfgInfo); no port is needed.
+
+#include <cstdint>
+
+class QComboBox;
+
+// Empties list, then adds every device the library knows, each at its sorted
+// place with its device number (0-based library index) as item data.
+// false when the library reports no devices or a query fails; the entries
+// added before the failure stay. A null list lists nothing and gives false.
+bool FillDeviceNames(QComboBox* list);
+
+// Deletes every entry of list (null: nothing).
+void ClearDeviceNames(QComboBox* list);
+
+// Default supply of device number device, in millivolts (selector 10, third
+// value). millivolts is 0 unless the result is true.
+bool GetDefaultVcc(int32_t device, int32_t& millivolts);

@@ -1,0 +1,489 @@
+#include "MainConsoleDlg.h"
+
+#include "DeviceList.h"
+#include "PortSelectDlg.h"
+#include "VccText.h"
+
+#include "app/AboutDlg.h"
+#include "resources/Resources.h"
+#include "toolkit/ControlHelpers.h"
+#include "toolkit/DataExchange.h"
+#include "toolkit/FileDialog.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/SettingsStore.h"
+
+#include "SerialNumber.h"
+#include "VELK.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+// Size of the icon a minimised window shows (the platform's system icon).
+constexpr int SystemIconSize = 32;
+
+constexpr const char* FirmwareFilter = "TI Text Files (*.txt)|*.txt||";
+// File must exist, no read-only box, overwrite prompt (ignored when opening).
+constexpr uint32_t BrowseFlags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+
+// Controls a command disables while it runs, in this order.
+constexpr int InputControls[] = {
+    IDC_BLOW_FUSE, IDC_CHECK_FUSE, IDC_BROWSE,        IDC_COUNT_UP,       IDC_ERASE_INFO,
+    IDC_PORT,      IDC_RUN_BATCH,  IDC_COUNT,         IDC_DEVICE,         IDC_SERIAL_NUMBER,
+    IDC_SERIAL_ADDRESS, IDC_SERIAL_TYPE, IDC_VCC,
+};
+
+std::string Name(uint32_t id) { return LoadString(id); }
+
+// The counter wraps at the 32-bit limits instead of overflowing.
+int32_t AddWrapped(int32_t value, int32_t delta)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
+}
+
+}  // namespace
+
+QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight)
+{
+    // 64-bit intermediates: no overflow for any pair of int sizes.
+    const int64_t x = (static_cast<int64_t>(clientWidth) - iconWidth + 1) / 2;
+    const int64_t y = (static_cast<int64_t>(clientHeight) - iconHeight + 1) / 2;
+    return QPoint(static_cast<int>(x), static_cast<int>(y));
+}
+
+CMainConsoleDlg::CMainConsoleDlg(QWidget* parent)
+    : CDialog(*GetDialogTemplate(IDD_CONSOLE), parent),
+      Icon(LoadIcon(IDI_MAIN)),
+      m_statusWindow(GetDlgItemAs<QLineEdit>(IDC_OPERATION)),
+      m_progressWindow(GetDlgItemAs<QProgressBar>(IDC_PROGRESS))
+{
+    OnMessageMap(WM_PROGRAMMER_NOTIFY, &CMainConsoleDlg::OnProgrammerNotify);
+    OnCommandMap(IDC_PORT, &CMainConsoleDlg::OnPort);
+    OnCommandMap(IDC_BROWSE, &CMainConsoleDlg::OnBrowse);
+    OnCommandMap(IDC_EXIT, &CMainConsoleDlg::OnExit);
+    OnCommandMap(IDC_CHECK_FUSE, &CMainConsoleDlg::OnCheckFuse);
+    OnCommandMap(IDC_RUN_BATCH, &CMainConsoleDlg::OnRunBatch);
+    OnNotifyMap(IDC_DEVICE, CBN_SELCHANGE, &CMainConsoleDlg::OnDeviceSelChange);
+}
+
+CMainConsoleDlg::~CMainConsoleDlg() = default;
+
+void CMainConsoleDlg::DoDataExchange(CDataExchange& dx)
+{
+    DDX_Control(dx, IDC_SERIAL_TYPE, SerialTypeList);
+    DDX_Control(dx, IDC_SERIAL_ADDRESS, SerialAddressEdit);
+    DDX_Control(dx, IDC_SERIAL_NUMBER, SerialNumberEdit);
+    DDX_Control(dx, IDC_VCC, VccEdit);
+    DDX_Control(dx, IDC_PORT, PortButton);
+    DDX_Control(dx, IDC_ERASE_INFO, EraseInfoCheck);
+    DDX_Control(dx, IDC_COUNT, CountEdit);
+    DDX_Control(dx, IDC_COUNT_UP, CountUpCheck);
+    DDX_Control(dx, IDC_BLOW_FUSE, BlowFuseCheck);
+    DDX_Control(dx, IDC_DEVICE, DeviceList);
+    DDX_Control(dx, IDC_RUN_BATCH, RunBatchButton);
+    DDX_Control(dx, IDC_OPERATION, OperationEdit);
+    DDX_Control(dx, IDC_PROGRESS, ProgressBar);
+    DDX_Control(dx, IDC_STATUS_PICTURE, StatusPicture);
+    DDX_Control(dx, IDC_EXIT, ExitButton);
+    DDX_Control(dx, IDC_CHECK_FUSE, CheckFuseButton);
+    DDX_Control(dx, IDC_FILENAME, FileNameEdit);
+    DDX_Control(dx, IDC_BROWSE, BrowseButton);
+
+    DDX_Text(dx, IDC_FILENAME, FileName);
+    DDX_Text(dx, IDC_VCC, VccText);
+    DDX_Check(dx, IDC_BLOW_FUSE, BlowFuse);
+    DDX_Text(dx, IDC_SERIAL_NUMBER, SerialNumber);
+    DDX_CBIndex(dx, IDC_SERIAL_TYPE, SerialType);
+    DDX_Text(dx, IDC_SERIAL_ADDRESS, SerialAddress);
+    DDX_Check(dx, IDC_ERASE_INFO, EraseFlash);
+    DDX_CBString(dx, IDC_DEVICE, DeviceName);
+    DDX_Check(dx, IDC_COUNT_UP, CountUp);
+    DDX_Text(dx, IDC_COUNT, Count);
+}
+
+bool CMainConsoleDlg::ExchangeData(bool in) { return UpdateData(in); }
+
+bool CMainConsoleDlg::OnInitDialog() { return OnInitConsole(); }
+
+bool CMainConsoleDlg::OnInitConsole()
+{
+    CDialog::OnInitDialog();
+    InitSystemMenu(LoadString(IDS_ABOUTBOX));
+    if (!InitDeviceList()) {
+        EndDialog(IDCANCEL);
+        return false;
+    }
+    if (!LoadSettings()) {
+        EndDialog(IDCANCEL);
+        return false;
+    }
+    ShowFields();
+    if (!LoadStatusBitmaps())
+        MessageBox(this, "Could not load bitmaps");
+    EnableControls(1);
+    ShowPending();
+    return true;
+}
+
+void CMainConsoleDlg::InitSystemMenu(const std::string& aboutText)
+{
+    if (!aboutText.empty()) {
+        AppendSysMenuSeparator();
+        AppendSysMenuItem(IDM_ABOUTBOX, aboutText);
+    }
+    SetIcon(Icon, true);
+    SetIcon(Icon, false);
+}
+
+void CMainConsoleDlg::OnDestroy() { OnDestroyConsole(); }
+
+void CMainConsoleDlg::OnDestroyConsole()
+{
+    ClearStatusPicture();
+    CDialog::OnDestroy();
+    FreeStatusBitmaps();
+    ReadFields();
+    SaveSettings();
+    ClearDeviceList();
+}
+
+// Enter and Esc must never close the station.
+void CMainConsoleDlg::OnOK() {}
+void CMainConsoleDlg::OnCancel() {}
+
+void CMainConsoleDlg::OnClose() { OnExit(); }
+
+void CMainConsoleDlg::OnExit()
+{
+    if (!ExchangeData(true))
+        return;
+    EndDialog(IDOK);
+}
+
+intptr_t CMainConsoleDlg::OnProgrammerNotify(uintptr_t wParam, intptr_t lParam)
+{
+    if (Session)
+        Session->OnNotification(static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
+    return 0;
+}
+
+int CMainConsoleDlg::OpenSession()
+{
+    if (Session)
+        CloseSession();
+    Session = std::make_unique<CVELK>(NotifyWindow(), WM_PROGRAMMER_NOTIFY, &m_statusWindow,
+                                      &m_progressWindow);
+    if (Session->Open(CommPort, Baud))
+        return 1;
+    std::string text;
+    Session->GetErrorText(text);
+    MessageBox(this, "Error opening VELK\n" + text);
+    Session.reset();
+    return 0;
+}
+
+void CMainConsoleDlg::CloseSession()
+{
+    if (!Session)
+        return;
+    Session->Close();
+    Session.reset();
+}
+
+void CMainConsoleDlg::EnableControls(int enable)
+{
+    for (int id : InputControls)
+        EnableWindow(id, enable != 0);
+    // The command blocks this thread: show the new state now.
+    if (!enable && isVisible())
+        repaint();
+}
+
+void CMainConsoleDlg::OnRunBatch()
+{
+    if (!ReadFields())
+        return;
+    const int selected = GetCurSel(DeviceList);
+    const int32_t deviceNumber =
+        selected == CB_ERR ? -1 : static_cast<int32_t>(GetItemData(DeviceList, selected));
+
+    CSerialNumber record;
+    record.Value = SerialNumber;
+    record.Type = SerialType;
+    record.AddressText = SerialAddress;
+    if (!record.Convert()) {
+        ShowFail();
+        std::string text;
+        record.GetErrorText(text);
+        MessageBox(this, text);
+        return;
+    }
+    SerialAddress = record.AddressText;
+
+    EnableControls(0);
+    ShowPending();
+    if (!OpenSession()) {
+        EnableControls(1);
+        GotoDlgCtrl(RunBatchButton);
+        return;
+    }
+
+    const bool numbered = SerialType != 0;
+    if (numbered && !ReserveSerialNumber()) {
+        ShowFail();
+        MessageBox(this, "Unable to reserve serial number " + std::to_string(SerialNumber) +
+                             "\nThe settings cannot be written to\n" +
+                             OpenSettingsStore().Location());
+    } else if (!Session->BatchProgram(DeviceName, deviceNumber, Vcc, FileName, BlowFuse,
+                                      EraseFlash, &record)) {
+        ShowFail();
+        if (numbered)
+            ReleaseSerialNumber();
+        std::string text;
+        Session->GetErrorText(text);
+        MessageBox(this, text);
+    } else {
+        ShowPass();
+        if (numbered) {
+            SerialNumber += 1;  // unsigned: 4294967295 goes on at 0
+            Count = AddWrapped(Count, CountUp == 1 ? 1 : -1);
+            CommitCount();
+        }
+    }
+
+    CloseSession();
+    EnableControls(1);
+    GotoDlgCtrl(RunBatchButton);
+    ExchangeData(false);
+}
+
+void CMainConsoleDlg::OnCheckFuse()
+{
+    if (!ReadFields())
+        return;
+    EnableControls(0);
+    ShowPending();
+    if (!OpenSession()) {
+        EnableControls(1);
+        GotoDlgCtrl(CheckFuseButton);
+        return;
+    }
+    int32_t blown = 0;
+    std::string text;
+    if (!Session->CheckFuse(DeviceName, Vcc, blown)) {
+        ShowFail();
+        Session->GetErrorText(text);
+    } else {
+        ShowPass();
+        text = blown ? "Fuse is blown" : "Fuse is NOT blown";
+    }
+    MessageBox(this, text);
+    CloseSession();
+    EnableControls(1);
+    GotoDlgCtrl(CheckFuseButton);
+    ShowFields();
+}
+
+void CMainConsoleDlg::OnBrowse()
+{
+    ExchangeData(true);
+    if (BrowseForFile(FileName, FirmwareFilter, BrowseFlags))
+        ShowFields();
+}
+
+int CMainConsoleDlg::BrowseForFile(std::string& path, const std::string& filter, uint32_t flags)
+{
+    return FileOpenDialog(this, path, filter, flags) ? 1 : 0;
+}
+
+void CMainConsoleDlg::OnPort()
+{
+    CPortSelectDlg dialog(this);
+    dialog.Baud = static_cast<uint32_t>(Baud);
+    dialog.Port = CommPort;
+    if (dialog.DoModal() != IDCANCEL) {
+        Baud = static_cast<int32_t>(dialog.Baud);
+        CommPort = dialog.Port;
+    }
+}
+
+void CMainConsoleDlg::OnSysCommand(uint32_t id, intptr_t param)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.DoModal();
+        return;
+    }
+    CDialog::OnSysCommand(id, param);
+}
+
+void CMainConsoleDlg::paintEvent(QPaintEvent* event)
+{
+    if (!isMinimized()) {
+        CDialog::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    const QPoint origin = MinimisedIconOrigin(width(), height(), SystemIconSize, SystemIconSize);
+    painter.drawPixmap(origin, Icon.pixmap(SystemIconSize, SystemIconSize));
+}
+
+// --- status pictures ---
+
+int CMainConsoleDlg::LoadStatusBitmaps()
+{
+    QPixmap pending = LoadBitmap(IDB_PENDING);
+    if (pending.isNull())
+        return 0;
+    PendingBitmap = std::make_unique<QPixmap>(std::move(pending));
+    PassBitmap = std::make_unique<QPixmap>(LoadBitmap(IDB_PASS));
+    FailBitmap = std::make_unique<QPixmap>(LoadBitmap(IDB_FAIL));
+    return 1;
+}
+
+void CMainConsoleDlg::FreeStatusBitmaps()
+{
+    PendingBitmap.reset();
+    PassBitmap.reset();
+    FailBitmap.reset();
+}
+
+// SetPicture repaints at once, so a picture shows while a command blocks.
+void CMainConsoleDlg::ShowPending() { SetPicture(StatusPicture, PendingBitmap.get()); }
+void CMainConsoleDlg::ShowPass() { SetPicture(StatusPicture, PassBitmap.get()); }
+void CMainConsoleDlg::ShowFail() { SetPicture(StatusPicture, FailBitmap.get()); }
+void CMainConsoleDlg::ClearStatusPicture() { SetPicture(StatusPicture, nullptr); }
+
+// --- settings ---
+
+CSettingsStore CMainConsoleDlg::OpenSettingsStore()
+{
+    return CSettingsStore(QCoreApplication::organizationName().toStdString(),
+                          QCoreApplication::applicationName().toStdString());
+}
+
+int CMainConsoleDlg::LoadSettings()
+{
+    const CSettingsStore store = OpenSettingsStore();
+    const std::string section = Name(IDS_SECTION);
+    CommPort = store.GetProfileString(section, Name(IDS_COMM_PORT), "COM1");
+    Baud = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_BAUD), 57600));
+    DeviceName = store.GetProfileString(section, Name(IDS_DEVICE_NAME), "MSP430F112");
+    FileName = store.GetProfileString(section, Name(IDS_FILE_NAME), "");
+    VccText = store.GetProfileString(section, Name(IDS_VCC), "3.3");
+    Vcc = ParseVccText(VccText);
+    BlowFuse = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_BLOW_FUSE), 0));
+    EraseFlash = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_ERASE_FLASH), 0));
+    SerialNumber = store.GetProfileInt(section, Name(IDS_SERIAL_NUMBER), 0);
+    SerialAddress = store.GetProfileString(section, Name(IDS_SERIAL_ADDRESS), "1000");
+    SerialType = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_SERIAL_TYPE), 0));
+    Count = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT), 0));
+    CountUp = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT_UP), 1));
+    SettingsLoaded = 1;
+    return 1;
+}
+
+int CMainConsoleDlg::SaveSettings()
+{
+    if (!SettingsLoaded)
+        return 1;
+    CSettingsStore store = OpenSettingsStore();
+    const std::string section = Name(IDS_SECTION);
+    store.WriteProfileString(section, Name(IDS_COMM_PORT), CommPort);
+    store.WriteProfileInt(section, Name(IDS_BAUD), Baud);
+    store.WriteProfileString(section, Name(IDS_DEVICE_NAME), DeviceName);
+    store.WriteProfileString(section, Name(IDS_FILE_NAME), FileName);
+    store.WriteProfileString(section, Name(IDS_VCC), VccText);
+    store.WriteProfileInt(section, Name(IDS_BLOW_FUSE), BlowFuse);
+    store.WriteProfileInt(section, Name(IDS_ERASE_FLASH), EraseFlash);
+    store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), SerialNumber);
+    store.WriteProfileString(section, Name(IDS_SERIAL_ADDRESS), SerialAddress);
+    store.WriteProfileInt(section, Name(IDS_SERIAL_TYPE), SerialType);
+    store.WriteProfileInt(section, Name(IDS_COUNT), Count);
+    store.WriteProfileInt(section, Name(IDS_COUNT_UP), CountUp);
+    store.Flush();
+    return 1;
+}
+
+int CMainConsoleDlg::ShowFields()
+{
+    VccText = FormatVccText(Vcc);
+    ExchangeData(false);
+    return 1;
+}
+
+int CMainConsoleDlg::ReadFields()
+{
+    if (!ExchangeData(true))
+        return 0;
+    Vcc = ParseVccText(VccText);
+    return 1;
+}
+
+// The number about to be written is consumed in the store before the unit
+// sees it: whatever happens next, no later start can issue it again.
+bool CMainConsoleDlg::ReserveSerialNumber()
+{
+    if (!SettingsLoaded)
+        return true;
+    CSettingsStore store = OpenSettingsStore();
+    store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber + 1);
+    return store.Flush();
+}
+
+// A failed batch gives its number back, so a failure consumes none.
+void CMainConsoleDlg::ReleaseSerialNumber()
+{
+    if (!SettingsLoaded)
+        return;
+    CSettingsStore store = OpenSettingsStore();
+    store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber);
+    store.Flush();
+}
+
+void CMainConsoleDlg::CommitCount()
+{
+    if (!SettingsLoaded)
+        return;
+    CSettingsStore store = OpenSettingsStore();
+    store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_COUNT), Count);
+    store.Flush();
+}
+
+// --- device list ---
+
+bool CMainConsoleDlg::InitDeviceList()
+{
+    if (FillDeviceNames(DeviceList))
+        return true;
+    MessageBox(this, "Unable to initialize device names\nMake sure device.cfg is in the same\n"
+                     "directory as this application");
+    return false;
+}
+
+void CMainConsoleDlg::ClearDeviceList() { ClearDeviceNames(DeviceList); }
+
+void CMainConsoleDlg::OnDeviceSelChange()
+{
+    if (!ReadFields())
+        return;
+    const int selected = GetCurSel(DeviceList);
+    // Only an operator's pick gets here, but never read an item that is not there.
+    if (selected == CB_ERR)
+        return;
+    const auto device = static_cast<int32_t>(GetItemData(DeviceList, selected));
+    int32_t millivolts = 0;
+    if (!GetDefaultVcc(device, millivolts))
+        millivolts = 0;
+    Vcc = static_cast<uint32_t>(millivolts) * 0.001;
+    DeviceName = GetLBText(DeviceList, selected);
+    ShowFields();
+}

@@ -1,0 +1,155 @@
+#pragma once
+// CMainConsoleDlg: the station's only window (template 102). It holds every
+// operator setting as a field, shows them in its controls and carries the
+// two production commands, Run Batch and Check Fuse. Each command opens a
+// fresh programmer session and closes it before it returns.
+//
+// Settings live in the per-user store under company
+// QCoreApplication::organizationName(), application
+// QCoreApplication::applicationName(), section "Options". They are read once
+// at start-up and written when the window is destroyed; in addition, while a
+// batch writes serial number N to a unit, the store already holds N + 1, so
+// a crash can leave a gap in the serial numbers but never a duplicate.
+
+#include "toolkit/Dialog.h"
+#include "toolkit/EditTextWindow.h"
+#include "toolkit/ProgressBarWindow.h"
+
+#include <QIcon>
+#include <QPixmap>
+#include <QPoint>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CSettingsStore;
+class CVELK;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+// Window message the programmer library notifies the console with.
+constexpr uint32_t WM_PROGRAMMER_NOTIFY = WM_USER + 105;  // 1129
+
+// Where a minimised window draws its icon: centred in the client area,
+// ((client - icon + 1) / 2) per axis, divided toward zero.
+QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
+
+class CMainConsoleDlg : public CDialog {
+public:
+    // No window is shown before DoModal (or Create). parent: null for the
+    // application's main window.
+    explicit CMainConsoleDlg(QWidget* parent = nullptr);
+    ~CMainConsoleDlg() override;
+
+    // Control attachments, bound at the first data exchange.
+    QComboBox* SerialTypeList = nullptr;
+    QLineEdit* SerialAddressEdit = nullptr;
+    QLineEdit* SerialNumberEdit = nullptr;
+    QLineEdit* VccEdit = nullptr;
+    QPushButton* PortButton = nullptr;
+    QCheckBox* EraseInfoCheck = nullptr;
+    QLineEdit* CountEdit = nullptr;
+    QCheckBox* CountUpCheck = nullptr;
+    QCheckBox* BlowFuseCheck = nullptr;
+    QComboBox* DeviceList = nullptr;
+    QPushButton* RunBatchButton = nullptr;
+    QLineEdit* OperationEdit = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* StatusPicture = nullptr;
+    QPushButton* ExitButton = nullptr;
+    QPushButton* CheckFuseButton = nullptr;
+    QLineEdit* FileNameEdit = nullptr;
+    QPushButton* BrowseButton = nullptr;
+
+    std::string FileName;            // TI text file to program
+    std::string VccText;             // the Vcc field as typed
+    int32_t BlowFuse = 0;            // 1 = blow the fuse at the end of a batch
+    uint32_t SerialNumber = 0;       // next serial number to write
+    int32_t SerialType = 0;          // 0 none, 1 BYTE, 2 WORD, 3 DWORD; -1 no selection
+    std::string SerialAddress = "1000";  // hexadecimal text
+    int32_t EraseFlash = 0;          // 1 = erase the information flash first
+    std::string DeviceName;
+    int32_t CountUp = 0;             // exactly 1: the counter counts up
+    int32_t Count = 0;               // unit counter, may be negative
+    int32_t SettingsLoaded = 0;      // 1 once LoadSettings ran; guards SaveSettings
+    QIcon Icon;                      // icon resource 128
+    std::unique_ptr<CVELK> Session;  // non-null only while a command runs
+    std::string CommPort;
+    int32_t Baud = 0;
+    double Vcc = 0.0;                // volts
+    std::unique_ptr<QPixmap> PendingBitmap, PassBitmap, FailBitmap;
+
+    // Fields <-> controls. true: in, with validation (false at the first
+    // field that fails, after its message); false: out, always true.
+    bool ExchangeData(bool in);
+
+    // Start-up; false when the dialog was ended (device list unavailable).
+    bool OnInitConsole();
+    void OnDestroyConsole();
+    void OnRunBatch();
+    void OnCheckFuse();
+    void OnBrowse();
+    void OnExit();
+    void OnPort();
+    void OnDeviceSelChange();
+    // Message 1129: hands (type, value) to the open session. Returns 0.
+    intptr_t OnProgrammerNotify(uintptr_t wParam, intptr_t lParam);
+    void OnSysCommand(uint32_t id, intptr_t param) override;
+    // The icon dragged for the minimised window.
+    QIcon OnQueryDragIcon() const { return Icon; }
+
+    // 1 = open; 0 after showing "Error opening VELK\n%s" (no session left).
+    int OpenSession();
+    void CloseSession();
+    // The 13 input controls; Exit and the read-only fields are never disabled.
+    void EnableControls(int enable);
+
+    int LoadStatusBitmaps();  // 0 when the pending picture cannot be loaded
+    void FreeStatusBitmaps();
+    void ShowPending();
+    void ShowPass();
+    void ShowFail();
+    void ClearStatusPicture();
+    // Modal file-open dialog; 1 and path = the chosen file's full path, or 0
+    // with path unchanged.
+    int BrowseForFile(std::string& path, const std::string& filter, uint32_t flags);
+
+    // Settings store.
+    int LoadSettings();   // always 1
+    int SaveSettings();   // writes nothing before LoadSettings; always 1
+    int ShowFields();     // VccText from Vcc ("%0.1lf"), then exchange out; 1
+    int ReadFields();     // exchange in, then Vcc from VccText; 0 if the exchange failed
+
+    // Device list.
+    bool InitDeviceList();  // false after its message when the library lists nothing
+    void ClearDeviceList();
+
+    // The system-menu entry (when aboutText is not empty) and the window icons.
+    void InitSystemMenu(const std::string& aboutText);
+
+    // The settings store the console reads and writes.
+    static CSettingsStore OpenSettingsStore();
+
+protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnInitDialog() override;
+    void OnDestroy() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnClose() override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Serial numbers in the store around one batch (see the class comment).
+    bool ReserveSerialNumber();
+    void ReleaseSerialNumber();
+    void CommitCount();
+
+    CEditTextWindow m_statusWindow;
+    CProgressBarWindow m_progressWindow;
+};

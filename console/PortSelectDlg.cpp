@@ -1,0 +1,15 @@
+#include "PortSelectDlg.h"
+
+#include "resources/Resources.h"
+#include "toolkit/DataExchange.h"
+
+CPortSelectDlg::CPortSelectDlg(QWidget* owner) : CDialog(*GetDialogTemplate(IDD_PORT), owner) {}
+
+CPortSelectDlg::~CPortSelectDlg() = default;
+
+void CPortSelectDlg::DoDataExchange(CDataExchange& dx)
+{
+    DDX_CBString(dx, IDC_PORT_LIST, Port);
+    DDX_Text(dx, IDC_BAUD, Baud);
+    DDV_MinMaxUInt(dx, Baud, MinBaud, MaxBaud);
+}

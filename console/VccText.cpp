@@ -1,0 +1,53 @@
+#include "VccText.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+
+namespace {
+
+// Switches the calling thread to the C locale for one conversion.
+class CCLocaleScope {
+public:
+    CCLocaleScope()
+    {
+        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+        if (cLocale)
+            m_previous = uselocale(cLocale);
+    }
+    ~CCLocaleScope()
+    {
+        if (m_previous)
+            uselocale(m_previous);
+    }
+    CCLocaleScope(const CCLocaleScope&) = delete;
+    CCLocaleScope& operator=(const CCLocaleScope&) = delete;
+
+private:
+    locale_t m_previous = static_cast<locale_t>(0);
+};
+
+}  // namespace
+
+double ParseVccText(const std::string& text)
+{
+    const CCLocaleScope scope;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    // strtod, not sscanf: same syntax, but defined on overflow.
+    const double volts = std::strtod(begin, &end);
+    return end == begin ? DefaultVcc : volts;
+}
+
+std::string FormatVccText(double volts)
+{
+    const CCLocaleScope scope;
+    const int length = std::snprintf(nullptr, 0, "%0.1lf", volts);
+    if (length <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), "%0.1lf", volts);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}

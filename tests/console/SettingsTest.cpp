@@ -1,0 +1,216 @@
+// The settings store: defaults, load and save, the voltage text, and serial
+// numbers that are never issued twice.
+#include "ConsoleFixture.h"
+
+#include "console/VccText.h"
+
+#include <clocale>
+
+using ::testing::ElementsAre;
+
+TEST(VccText, ReadsLikePercentLfAndShowsOneDecimal)
+{
+    struct Case {
+        std::string text;
+        double volts;
+    };
+    for (const Case& c : {Case{"3.3", 3.3}, Case{"  2.8V", 2.8}, Case{"abc", 3.3}, Case{"", 3.3},
+                          Case{"-1", -1.0}, Case{"1e1", 10.0}, Case{".5", 0.5}, Case{"3,6", 3.0}})
+        EXPECT_DOUBLE_EQ(ParseVccText(c.text), c.volts) << c.text;
+    EXPECT_TRUE(std::isinf(ParseVccText("1e999")));
+
+    EXPECT_EQ(FormatVccText(3.3), "3.3");
+    EXPECT_EQ(FormatVccText(3.36), "3.4");
+    EXPECT_EQ(FormatVccText(0.0), "0.0");
+    EXPECT_EQ(FormatVccText(1850 * 0.001), "1.9");
+    EXPECT_EQ(FormatVccText(12.0), "12.0");
+}
+
+TEST(VccText, IgnoresACommaDecimalLocale)
+{
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    // Whichever comma locale the machine has; the C one proves nothing new.
+    for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "C.UTF-8"})
+        if (std::setlocale(LC_NUMERIC, name))
+            break;
+    EXPECT_DOUBLE_EQ(ParseVccText("3.6"), 3.6);
+    EXPECT_EQ(FormatVccText(3.6), "3.6");
+    std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST_F(ConsoleTest, FirstRunShowsTheDefaultsAndExitWritesAllTwelve)
+{
+    ASSERT_TRUE(StoredValues().empty());
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(console->CommPort, "COM1");
+    EXPECT_EQ(console->Baud, 57600);
+    EXPECT_EQ(Text(IDC_DEVICE), "MSP430F112");
+    EXPECT_EQ(Text(IDC_FILENAME), "");
+    EXPECT_EQ(Text(IDC_VCC), "3.3");
+    EXPECT_FALSE(console->BlowFuseCheck->isChecked());
+    EXPECT_FALSE(console->EraseInfoCheck->isChecked());
+    EXPECT_EQ(Text(IDC_SERIAL_NUMBER), "0");
+    EXPECT_EQ(Text(IDC_SERIAL_ADDRESS), "1000");
+    EXPECT_EQ(Text(IDC_SERIAL_TYPE), "(none)");
+    EXPECT_EQ(Text(IDC_COUNT), "0");
+    EXPECT_TRUE(console->CountUpCheck->isChecked());
+    EXPECT_TRUE(StoredValues().empty());  // nothing written while running
+
+    Click(IDC_EXIT);
+    EXPECT_TRUE(console->IsEnded());
+    console->DestroyWindow();
+    EXPECT_EQ(StoredValues(), (Values{{"CommPort", "COM1"},
+                                      {"Baud", "57600"},
+                                      {"DeviceName", "MSP430F112"},
+                                      {"FileName", ""},
+                                      {"VCC", "3.3"},
+                                      {"BlowFuse", "0"},
+                                      {"EraseFlash", "0"},
+                                      {"SerialNumber", "0"},
+                                      {"SerialAddress", "1000"},
+                                      {"SerialType", "0"},
+                                      {"Count", "0"},
+                                      {"CountUp", "1"}}));
+    EXPECT_EQ(console->GetDlgItemAs<QComboBox>(IDC_DEVICE)->count(), 0);  // list emptied
+}
+
+TEST_F(ConsoleTest, StoredValuesRoundTrip)
+{
+    const Values stored{{"CommPort", "COM12"},     {"Baud", "9600"},       {"DeviceName", "MSP430F149"},
+                        {"FileName", "/fw/a.txt"}, {"VCC", "2.8"},         {"BlowFuse", "1"},
+                        {"EraseFlash", "1"},       {"SerialNumber", "4294967295"},
+                        {"SerialAddress", "0F00"}, {"SerialType", "3"},    {"Count", "-12"},
+                        {"CountUp", "0"}};
+    StoreValues(stored);
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(console->CommPort, "COM12");
+    EXPECT_EQ(console->Baud, 9600);
+    EXPECT_DOUBLE_EQ(console->Vcc, 2.8);
+    EXPECT_EQ(console->SerialNumber, 4294967295u);
+    EXPECT_EQ(Text(IDC_COUNT), "-12");
+    EXPECT_EQ(Text(IDC_SERIAL_TYPE), "DWORD");
+    EXPECT_TRUE(console->BlowFuseCheck->isChecked());
+    EXPECT_FALSE(console->CountUpCheck->isChecked());
+    Click(IDC_EXIT);
+    console->DestroyWindow();
+    EXPECT_EQ(StoredValues(), stored);
+}
+
+TEST_F(ConsoleTest, StoredVoltageIsShownWithOneDecimalButSavedAsTyped)
+{
+    StoreValues({{"VCC", "3.30"}});
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Text(IDC_VCC), "3.3");
+    console->DestroyWindow();
+
+    StoreValues({{"VCC", "abc"}});
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Text(IDC_VCC), "3.3");
+    EXPECT_DOUBLE_EQ(console->Vcc, 3.3);
+    SetText(IDC_VCC, "hot");
+    Click(IDC_EXIT);
+    console->DestroyWindow();
+    EXPECT_EQ(Stored("VCC"), "hot");
+}
+
+TEST_F(ConsoleTest, CheckBoxValueOutsideZeroToTwoBecomesZero)
+{
+    StoreValues({{"BlowFuse", "5"}, {"EraseFlash", "2"}, {"CountUp", "-1"}});
+    ASSERT_TRUE(Start());
+    EXPECT_FALSE(console->BlowFuseCheck->isChecked());
+    EXPECT_TRUE(console->EraseInfoCheck->isChecked());  // 2 shows as set
+    EXPECT_FALSE(console->CountUpCheck->isChecked());
+    Click(IDC_EXIT);
+    console->DestroyWindow();
+    EXPECT_EQ(Stored("BlowFuse"), "0");
+    EXPECT_EQ(Stored("EraseFlash"), "1");
+    EXPECT_EQ(Stored("CountUp"), "0");
+}
+
+TEST_F(ConsoleTest, StartWithoutADeviceListEndsAtOnceAndWritesNothing)
+{
+    StoreValues({{"SerialNumber", "77"}, {"VCC", "3.30"}});
+    fake.ScriptConfig(1, {0});
+    EXPECT_FALSE(Start());
+    EXPECT_TRUE(console->IsEnded());
+    EXPECT_EQ(console->GetResult(), IDCANCEL);
+    EXPECT_FALSE(console->isVisible());
+    EXPECT_THAT(boxes.Texts(), ElementsAre("Unable to initialize device names\nMake sure device.cfg "
+                                           "is in the same\ndirectory as this application"));
+    EXPECT_EQ(console->SettingsLoaded, 0);
+    EXPECT_EQ(StoredValues(), (Values{{"SerialNumber", "77"}, {"VCC", "3.30"}}));
+}
+
+// While a unit gets serial number N, the store already holds N + 1: a station
+// that dies at any moment restarts past every number it may have written.
+TEST_F(ConsoleTest, StoreHoldsTheNextSerialNumberBeforeTheUnitGetsItsOwn)
+{
+    StoreValues({{"SerialType", "2"}, {"SerialNumber", "500"}, {"Count", "9"}, {"CountUp", "1"}});
+    ASSERT_TRUE(Start());
+    std::string storedWhileWriting;
+    fake.SetObserver([&](const CFakeCall& call) {
+        if (call.Function == "ProgramData")
+            storedWhileWriting = Stored("SerialNumber");
+    });
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(storedWhileWriting, "501");
+    // The console is never destroyed: what a crash right now would leave.
+    EXPECT_EQ(Stored("SerialNumber"), "501");
+    EXPECT_EQ(Stored("Count"), "10");
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(Stored("SerialNumber"), "502");
+    EXPECT_EQ(Stored("Count"), "11");
+    // Only the serial number and the counter are written early.
+    EXPECT_EQ(Stored("VCC"), "<absent>");
+}
+
+TEST_F(ConsoleTest, FailedBatchGivesItsSerialNumberBack)
+{
+    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}, {"Count", "9"}});
+    ASSERT_TRUE(Start());
+    std::string storedWhileWriting;
+    fake.SetObserver([&](const CFakeCall& call) {
+        if (call.Function == "VerifyData")
+            storedWhileWriting = Stored("SerialNumber");
+    });
+    fake.Script("VerifyData", {7});
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(Picture(), "fail");
+    EXPECT_EQ(storedWhileWriting, "501");
+    EXPECT_EQ(Stored("SerialNumber"), "500");
+    EXPECT_EQ(Stored("Count"), "9");
+    EXPECT_EQ(console->SerialNumber, 500u);
+}
+
+TEST_F(ConsoleTest, SerialNumberTypedByTheOperatorIsWhatGetsReserved)
+{
+    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}});
+    ASSERT_TRUE(Start());
+    SetText(IDC_SERIAL_NUMBER, "4294967295");
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(Stored("SerialNumber"), "0");
+    fake.Script("InitTarget", {9});
+    SetText(IDC_SERIAL_NUMBER, "1000");
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(Stored("SerialNumber"), "1000");  // the typed number, given back
+}
+
+TEST_F(ConsoleTest, NoSerialTypeTouchesNothingInTheStoreDuringARun)
+{
+    StoreValues({{"SerialNumber", "500"}, {"Count", "9"}});
+    ASSERT_TRUE(Start());
+    Click(IDC_RUN_BATCH);
+    fake.Script("InitTarget", {9});
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(StoredValues(), (Values{{"SerialNumber", "500"}, {"Count", "9"}}));
+}
+
+TEST_F(ConsoleTest, PortFailureReservesNothing)
+{
+    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}});
+    ASSERT_TRUE(Start());
+    fake.Script("InitCom", {2});
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(Stored("SerialNumber"), "500");
+}

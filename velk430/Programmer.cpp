@@ -61,9 +61,16 @@ double LinkSeconds(uint64_t bytes, int32_t baud) {
 }
 
 bool CProgrammer::EnsureTable() {
-    if (!TableLoaded) {
+    // Reloaded when the place it comes from changes (VELK430_DEVICE_CFG).
+    const auto candidates = DeviceCfgCandidates();
+    const std::string where = candidates.empty() ? std::string() : candidates.front();
+    if (!TableLoaded || where != TablePath) {
+        TablePath = where;
         TableLoaded = LoadDefaultDeviceTable(Table);
         CfgCurrent = -1;
+        // Indexes into the old table mean nothing now.
+        DeviceType = -1;
+        Ready = false;
     }
     return TableLoaded;
 }

@@ -78,6 +78,7 @@ private:
     // Device table (loaded on first use; retried while missing).
     CDeviceTable Table;
     bool TableLoaded = false;
+    std::string TablePath;
     int32_t CfgCurrent = -1;
 
     // The port.

@@ -35,6 +35,7 @@ enum : int32_t {
     kNoCurrentDevice = -23,   // selector 3, 6, 7 or 10 before selector 2
     kNameMismatch = -24,      // InitTarget with a name other than the selected type
     kInjected = -25,          // default code of an injected failure
+    kBusy = -26,              // called from inside a notification
 };
 
 // Baud rates the programmer opens at.

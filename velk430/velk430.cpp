@@ -2,6 +2,7 @@
 // one simulated programmer of the process.
 #include <mutex>
 
+#include "Codes.h"
 #include "Programmer.h"
 #include "velk430.h"
 
@@ -20,8 +21,19 @@ velk::CProgrammer& Lib() {
 
 }  // namespace
 
+// A call made from inside a notification would pull the port or the unit
+// out from under the operation that is delivering it: refused.
+int Depth = 0;
+
+struct CDepth {
+    CDepth() { ++Depth; }
+    ~CDepth() { --Depth; }
+};
+
 #define VELK_CALL(expr)                                   \
     std::lock_guard<std::recursive_mutex> guard(Lock()); \
+    if (Depth > 0) return velk::kBusy;                    \
+    CDepth depth;                                         \
     return Lib().expr
 
 extern "C" {

@@ -464,6 +464,28 @@ TEST_F(Api, NotificationsRiseFrom50To100) {
     EXPECT_EQ(window.Seen[21].size(), before);
 }
 
+// A window that calls back into the library while it is being notified.
+struct CMeddler : VelkNotifyWindow {
+    CMeddler() { Deliver = &CMeddler::Receive; }
+    static void Receive(VelkNotifyWindow* self, uint32_t, uintptr_t, intptr_t) {
+        auto* m = static_cast<CMeddler*>(self);
+        m->Results.push_back(ReleaseCom());
+        m->Results.push_back(SetNotificationWnd(nullptr, 0));
+    }
+    std::vector<int32_t> Results;
+};
+
+TEST_F(Api, CallsFromInsideANotificationAreRefused) {
+    CMeddler window;
+    Ready();
+    SetNotificationWnd(&window, VELK_NOTIFY_MESSAGE);
+    std::string path = Example("blink-f112.txt");
+    EXPECT_EQ(ProgramFile(S(path), 0, 1, 0), kDone);
+    ASSERT_FALSE(window.Results.empty());
+    for (int32_t r : window.Results) EXPECT_EQ(r, kBusy);
+    EXPECT_EQ(VerifyFile(S(path), 0), kDone);
+}
+
 TEST_F(Api, InjectedEraseFailuresAreTakenInOrder) {
     ASSERT_TRUE(Store->InjectFault("Erase", -5, 2));
     Ready();

@@ -57,6 +57,13 @@ bool MakeDirs(const std::string& dir) {
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
+// Upper-case hex only, as RenderUnit writes it.
+inline int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 }  // namespace
 
 std::string CanonicalFunctionName(const std::string& name) {
@@ -178,7 +185,9 @@ bool CSimStore::ConsumeFault(const std::string& function, int32_t& code) const {
 }
 
 std::string RenderUnit(const CUnit& unit) {
-    std::string s = "velk430-unit 1\n";
+    std::string s;
+    s.reserve(4096 + unit.Memory().size() * 2);
+    s += "velk430-unit 1\n";
     s += "device " + unit.Device().Name + "\n";
     s += std::string("fuse ") + (unit.FuseBlown() ? "blown" : "intact") + "\n";
     const auto mem = unit.Memory();
@@ -187,12 +196,15 @@ std::string RenderUnit(const CUnit& unit) {
         char head[32];
         std::snprintf(head, sizeof head, "seg 0x%05X ", a);
         s += head;
+        const size_t at = s.size();
+        s.resize(at + size_t{r->SegmentSize} * 2 + 1);
+        char* out = s.data() + at;
         for (uint32_t i = 0; i < r->SegmentSize; ++i) {
             const uint8_t b = mem[a + i];
-            s += kHexDigits[b >> 4];
-            s += kHexDigits[b & 15];
+            *out++ = kHexDigits[b >> 4];
+            *out++ = kHexDigits[b & 15];
         }
-        s += '\n';
+        *out = '\n';
     }
     char tail[32];
     std::snprintf(tail, sizeof tail, "end %08X\n", Crc32(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
@@ -230,10 +242,10 @@ std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& tabl
         if (hex.size() != size_t{r->SegmentSize} * 2) return std::nullopt;
         bytes.resize(r->SegmentSize);
         for (size_t i = 0; i < bytes.size(); ++i) {
-            const char* hi = std::strchr(kHexDigits, hex[2 * i]);
-            const char* lo = std::strchr(kHexDigits, hex[2 * i + 1]);
-            if (!hi || !lo || !*hi || !*lo) return std::nullopt;
-            bytes[i] = static_cast<uint8_t>(((hi - kHexDigits) << 4) | (lo - kHexDigits));
+            const int hi = HexValue(hex[2 * i]);
+            const int lo = HexValue(hex[2 * i + 1]);
+            if (hi < 0 || lo < 0) return std::nullopt;
+            bytes[i] = static_cast<uint8_t>((hi << 4) | lo);
         }
         unit.Restore(addr, bytes.data(), bytes.size());
     }

@@ -1,0 +1,437 @@
+#include "VELK.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "CriticalError.h"
+#include "SerialNumber.h"
+
+namespace {
+
+constexpr int32_t InfoFlashRegion = 3;
+constexpr int32_t LibraryDone = -1;   // ProgramFile, VerifyFile, ProgramData, VerifyData
+
+__attribute__((format(printf, 1, 2)))
+std::string Format(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, again);
+        text.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    va_end(again);
+    return text;
+}
+
+// Library results printed as hexadecimal are the 32-bit pattern, unsigned.
+unsigned long Hex(int32_t result)
+{
+    return static_cast<unsigned long>(static_cast<uint32_t>(result));
+}
+
+int32_t ClampToInt32(int64_t value)
+{
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+CVELK::CVELK(VelkNotifyWindow* window, uint32_t message,
+             CTextWindow* status, CProgressWindow* progress)
+    : NotifyWindow(window), NotifyMessage(message),
+      StatusControl(status), ProgressControl(progress)
+{
+}
+
+bool CVELK::CopyName(const std::string& name, char* buffer, int32_t size, const char* what)
+{
+    if (name.size() >= static_cast<size_t>(size)) {
+        const long long length = static_cast<long long>(name.size());
+        ErrorText = Format("%s name too long (%lld characters)", what, length);
+        return false;
+    }
+    std::memcpy(buffer, name.data(), name.size());
+    buffer[name.size()] = '\0';
+    return true;
+}
+
+int CVELK::Open(const std::string& port, int32_t baud)
+{
+    char portCopy[PortBufferSize];
+    const bool fits = CopyName(port, portCopy, PortBufferSize, "Port");
+    SetStatusText("Initializing VELK");
+    if (!fits) {
+        SetStatusText("Comm failed");
+        return 0;
+    }
+    const int32_t result = InitCom(portCopy, baud);
+    if (result != 0) {
+        ErrorText = Format("Unable to open VELK on %s at %ld (%d)", port.c_str(),
+                           static_cast<long>(baud), result);
+        SetStatusText("Comm failed");
+        return 0;
+    }
+    SetNotificationWnd(NotifyWindow, NotifyMessage);
+    return 1;
+}
+
+void CVELK::Close()
+{
+    SetNotificationWnd(nullptr, NotifyMessage);
+    SetTargetVcc(0);
+    ReleaseCom();
+}
+
+int CVELK::SelectDeviceType(const std::string& deviceName)
+{
+    char name[DeviceBufferSize];
+    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) return 0;
+    const int32_t result = SetDeviceType(name);
+    if (result != 0) {
+        ErrorText = Format("Unable to set device type %s (%d)", deviceName.c_str(), result);
+        return 0;
+    }
+    return 1;
+}
+
+int CVELK::InitializeTarget(const std::string& deviceName)
+{
+    char name[DeviceBufferSize];
+    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) return 0;
+    const int32_t result = InitTarget(name);
+    if (result != 0) {
+        ErrorText = Format("Unable to initialize target %s (%d)", deviceName.c_str(), result);
+        return 0;
+    }
+    return 1;
+}
+
+int CVELK::FinishTarget()
+{
+    ReleaseTarget();
+    return 1;
+}
+
+int CVELK::SetTargetVcc(uint32_t millivolts)
+{
+    const int32_t result = SetVcc(millivolts);
+    if (result != 0) {
+        ErrorText = Format("Unable to set target VCC to %lf volts (%d)",
+                           static_cast<double>(millivolts) * 0.001, result);
+        return 0;
+    }
+    return 1;
+}
+
+void CVELK::GetErrorText(std::string& text)
+{
+    text = ErrorText;
+}
+
+void CVELK::CriticalError(const std::string& what, const std::string& operation)
+{
+    const std::string text = Format("%s in CVELK::%s()\n\nContact program vendor\n",
+                                    what.c_str(), operation.c_str());
+    ShowCriticalError("CVELK Critical Error", text);
+    ErrorText = text;
+}
+
+void CVELK::SetStatusText(const std::string& text)
+{
+    if (StatusControl) StatusControl->SetWindowText(text);
+}
+
+void CVELK::BeginProgress(int32_t range)
+{
+    if (!ProgressControl) return;
+    StepCounter = 1;
+    ProgressControl->SetRange32(0, range);
+    ProgressControl->SetPos(0);
+}
+
+int32_t CVELK::SetProgress(int32_t position)
+{
+    if (!ProgressControl) return 0;
+    return ProgressControl->SetPos(position);
+}
+
+void CVELK::ProgressStep()
+{
+    SetProgress(StepCounter);
+    StepCounter = static_cast<int32_t>(static_cast<uint32_t>(StepCounter) + 1u);
+}
+
+int32_t CVELK::OnNotification(uint32_t type, int32_t value)
+{
+    switch (type) {
+    case 11:
+    case 17:
+    case 19:
+    case 21:
+        // 20 * value - 1000 with 32-bit wrap-around, as the library's
+        // out-of-range values would give on the original platform.
+        SetProgress(static_cast<int32_t>(20u * static_cast<uint32_t>(value) - 1000u));
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+uint32_t CVELK::VoltsToMillivolts(double volts)
+{
+    // Stored through a volatile double so that the product is rounded to
+    // double precision before truncation (3.3 * 1000 must not become 3299).
+    volatile double product = volts * 1000.0;
+    const double millivolts = product;
+    if (!(millivolts > -1.0 && millivolts < 4294967296.0)) return UINT32_MAX;
+    if (millivolts <= 0.0) return 0;
+    return static_cast<uint32_t>(millivolts);
+}
+
+int CVELK::BatchProgram(const std::string& deviceName, int32_t deviceNumber, double vcc,
+                        const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
+                        CSerialNumber* record)
+{
+    if (record == nullptr) {
+        CriticalError("NULL Serial Number Instance", "BatchProgram");
+        return 0;
+    }
+    DeviceNumberField = deviceNumber;
+    BeginProgress(1000);
+    SetStatusText("Executing batch programming");
+    ProgressStep();
+
+    if (!SelectDeviceType(deviceName)) {
+        SetStatusText("Could not set device type");
+        SetProgress(0);
+        return 0;
+    }
+    ProgressStep();
+    SetStatusText("Setting VCC");
+    if (!SetTargetVcc(VoltsToMillivolts(vcc))) {
+        SetStatusText("Could not set VCC");
+        SetProgress(0);
+        return 0;
+    }
+    ProgressStep();
+    SetStatusText("Initializing target");
+    if (!InitializeTarget(deviceName)) {
+        SetStatusText("Could not initialize target");
+        SetProgress(0);
+        SetTargetVcc(0);
+        return 0;
+    }
+
+    const char* failure = nullptr;
+    if (eraseFlash == 1 && !EraseInfoFlash())
+        failure = "Flash erase failed";
+    else if (!ProgramAndVerifyFile(fileName, 1))
+        failure = "Batch program failed";
+    else if (!ProgramSerialNumber(record))
+        failure = "Serial number failed";
+    else if (blowFuse == 1 && !BlowAndCheckFuse())
+        failure = "Fuse blow failed";
+
+    if (failure) {
+        FinishTarget();
+        SetProgress(0);
+        SetStatusText(failure);
+        SetTargetVcc(0);
+        return 0;
+    }
+
+    ProgressStep();
+    SetStatusText("Releasing target");
+    FinishTarget();
+    SetProgress(0);
+    SetStatusText("Batch executed successfully");
+    SetTargetVcc(0);
+    return 1;
+}
+
+int CVELK::EraseInfoFlash()
+{
+    SetProgress(50);
+    SetStatusText("Preparing flash erase");
+    if (GetDeviceCfgInfo(2, DeviceNumberField, nullptr) != 0) {
+        ErrorText = "Could not read config file";
+        return 0;
+    }
+    const int32_t regions = GetDeviceCfgInfo(6, 0, nullptr);
+    if (regions <= 0) return 1;
+
+    // The library's answers are input: counts below 0 erase nothing, and the
+    // total and addresses are kept in 64 bits.
+    int64_t total = 0;
+    for (int32_t i = 0; i < regions; ++i) {
+        int32_t region[4] = {0, 0, 0, 0};
+        if (GetDeviceCfgInfo(7, i, region) != 0) {
+            ErrorText = "Could not read config file";
+            return 0;
+        }
+        SetProgress(ClampToInt32(60 + 10 * static_cast<int64_t>(i)));
+        if (region[0] == InfoFlashRegion && region[3] > 0) total += region[3];
+    }
+    if (total == 0) return 1;
+
+    int64_t position = 100;
+    const int64_t step = total > 900 ? 0 : 900 / total;
+    SetProgress(100);
+    SetStatusText("Erasing flash");
+
+    for (int32_t j = 0; j < regions; ++j) {
+        int32_t region[4] = {0, 0, 0, 0};
+        if (GetDeviceCfgInfo(7, j, region) != 0) {
+            ErrorText = "Could not read config file";
+            return 0;
+        }
+        if (region[0] != InfoFlashRegion) continue;
+        SetStatusText("Erasing info flash");
+        const int64_t start = region[1];
+        const int64_t size = region[2];
+        for (int32_t k = 0; k < region[3]; ++k) {
+            const int64_t address = start + size * k;
+            if (address < INT32_MIN || address > INT32_MAX) {
+                ErrorText = Format("Segment address out of range (%lld)",
+                                   static_cast<long long>(address));
+                return 0;
+            }
+            bool erased = false;
+            for (int attempt = 0; attempt < 3 && !erased; ++attempt)
+                erased = Erase(static_cast<int32_t>(address), region[2], 1) == 0;
+            if (!erased) {
+                ErrorText = Format("Could not erase segment %04lX",
+                                   Hex(static_cast<int32_t>(address)));
+                return 0;
+            }
+            position += step;
+            SetProgress(ClampToInt32(position));
+        }
+    }
+    SetStatusText("Flash erased");
+    return 1;
+}
+
+int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
+{
+    char file[FileBufferSize];
+    if (!CopyName(fileName, file, FileBufferSize, "File")) return 0;
+    for (int32_t pass = 0; pass < passes; ++pass) {
+        ProgressStep();
+        SetStatusText("Programming file");
+        const int32_t programmed = ProgramFile(file, 0, 1, 0);
+        if (programmed != LibraryDone) {
+            ErrorText = Format("Unable to program (%d)", programmed);
+            return 0;
+        }
+        ProgressStep();
+        SetStatusText("Verifying file");
+        const int32_t verified = VerifyFile(file, 0);
+        if (verified != LibraryDone) {
+            ErrorText = Format("Unable to verify (%04lX)", Hex(verified));
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int CVELK::ProgramSerialNumber(CSerialNumber* record)
+{
+    if (record == nullptr) {
+        CriticalError("NULL Serial Number Instance", "ProgramSerialNumber");
+        return 0;
+    }
+    unsigned char bytes[16] = {};
+    const int32_t address = record->GetAddress();
+    const int32_t count = record->CopyBytes(bytes, sizeof bytes);
+    if (count <= 0) return 1;
+
+    ProgressStep();
+    SetStatusText("Programming serial number");
+    const int32_t written = ProgramData(address, count, bytes);
+    if (written != LibraryDone) {
+        ErrorText = Format("Unable to program serial number (%04lX)", Hex(written));
+        return 0;
+    }
+    ProgressStep();
+    SetStatusText("Checking serial number");
+    const int32_t verified = VerifyData(address, count, bytes);
+    if (verified != LibraryDone) {
+        ErrorText = Format("Unable to verify serial number (%04lX)", Hex(verified));
+        return 0;
+    }
+    return 1;
+}
+
+int CVELK::BlowAndCheckFuse()
+{
+    ProgressStep();
+    SetStatusText("Blowing fuse");
+    BlowFuse();
+    ProgressStep();
+    SetStatusText("Checking fuse");
+    if (Reset(1) == VELK_FUSE_BLOWN) return 1;
+    ErrorText = "Fuse blow failed";
+    return 0;
+}
+
+int CVELK::CheckFuse(const std::string& deviceName, double vcc, int32_t& blown)
+{
+    BeginProgress(1000);
+    SetStatusText("Checking fuse");
+    blown = 0;
+
+    // The fuse check advances its counter by 250 before showing it.
+    auto advance = [this] {
+        StepCounter = static_cast<int32_t>(static_cast<uint32_t>(StepCounter) + 250u);
+        SetProgress(StepCounter);
+    };
+
+    advance();
+    SetStatusText("Setting device type");
+    if (!SelectDeviceType(deviceName)) {
+        SetProgress(0);
+        SetStatusText("Unable to set device type");
+        return 0;
+    }
+    advance();
+    SetStatusText("Setting VCC");
+    if (!SetTargetVcc(VoltsToMillivolts(vcc))) {
+        SetProgress(0);
+        SetStatusText("Unable to set VCC");
+        return 0;
+    }
+
+    char name[DeviceBufferSize];
+    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) {
+        // Unreachable: SelectDeviceType refused the same name already.
+        SetProgress(0);
+        SetStatusText("Unable to set device type");
+        return 0;
+    }
+    advance();
+    const int32_t result = InitTarget(name);
+    advance();
+    ReleaseTarget();
+    if (result == VELK_FUSE_BLOWN) {
+        blown = 1;
+        SetStatusText("Fuse is blown");
+    } else {
+        SetStatusText("Fuse is NOT blown");
+    }
+    SetProgress(0);
+    return 1;
+}

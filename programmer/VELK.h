@@ -1,0 +1,112 @@
+#pragma once
+// CVELK: the programmer session. One per operator command: construct, Open,
+// run one procedure (BatchProgram or CheckFuse), read the error text if it
+// failed, Close (only after a successful Open), destroy.
+//
+// Operations return 1 for success and 0 for failure; a failure leaves a
+// formatted text that GetErrorText copies out ("No error" until something
+// fails). Each failure overwrites the text, so the last one wins.
+//
+// Names handed to the library are copied into buffers of 32 (port), 128
+// (device) and 1024 (file) characters, terminator included. A longer name is
+// refused without calling the library, with the error text
+//   "Port name too long (%d characters)", "Device name too long (%d characters)"
+//   or "File name too long (%d characters)"
+// (the name's length), and the operation fails as a library failure would.
+
+#include <cstdint>
+#include <string>
+
+#include "Controls.h"
+#include "velk430.h"
+
+class CSerialNumber;
+
+class CVELK {
+public:
+    static constexpr int32_t PortBufferSize = 32;
+    static constexpr int32_t DeviceBufferSize = 128;
+    static constexpr int32_t FileBufferSize = 1024;
+
+    // window/message: where the library delivers its notifications.
+    // status/progress: the console's controls, not owned; either may be null.
+    CVELK(VelkNotifyWindow* window, uint32_t message,
+          CTextWindow* status, CProgressWindow* progress);
+    virtual ~CVELK() = default;   // calls nothing in the library
+    CVELK(const CVELK&) = delete;
+    CVELK& operator=(const CVELK&) = delete;
+
+    // InitCom(port, baud) then SetNotificationWnd(window, message).
+    // 1 = open. 0: status "Comm failed", error text
+    // "Unable to open VELK on %s at %ld (%d)".
+    int Open(const std::string& port, int32_t baud);
+    // SetNotificationWnd(null, message), SetTargetVcc(0) (its failure still
+    // sets the error text), ReleaseCom(). Only after a successful Open.
+    void Close();
+
+    // The production procedure; 1 = success. flags: only 1 turns erase and
+    // fuse blowing on. vcc in volts. A null record is a program fault
+    // (critical error, returns 0, nothing else happens).
+    int BatchProgram(const std::string& deviceName, int32_t deviceNumber, double vcc,
+                     const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
+                     CSerialNumber* record);
+    // 1 = the check was made, blown = 1 if the fuse is blown, else 0.
+    // 0 = device type or supply failed (blown = 0).
+    int CheckFuse(const std::string& deviceName, double vcc, int32_t& blown);
+
+    void GetErrorText(std::string& text);
+
+    // Library notification: types 11, 17, 19, 21 move the bar to
+    // 20 * value - 1000 (32-bit wrap-around); others are ignored. Returns 0.
+    int32_t OnNotification(uint32_t type, int32_t value);
+
+    // Library wrappers: 1 = done; 0 with the error text set.
+    int SelectDeviceType(const std::string& deviceName);   // "Unable to set device type %s (%d)"
+    int InitializeTarget(const std::string& deviceName);   // "Unable to initialize target %s (%d)"
+    int FinishTarget();                                     // ReleaseTarget; always 1
+    int SetTargetVcc(uint32_t millivolts);  // "Unable to set target VCC to %lf volts (%d)"
+
+    // Program fault: shows "%s in CVELK::%s()\n\nContact program vendor\n"
+    // captioned "CVELK Critical Error" and keeps it as the error text.
+    void CriticalError(const std::string& what, const std::string& operation);
+
+    void SetStatusText(const std::string& text);    // dropped without a status control
+    // Range [0, range], position 0, step counter 1. Nothing without a bar.
+    void BeginProgress(int32_t range);
+    // Previous bar position; 0 (and nothing done) without a bar.
+    int32_t SetProgress(int32_t position);
+
+    // Sub-steps of BatchProgram; 1 = done, 0 with the error text set.
+    // EraseInfoFlash uses the device number BatchProgram stored. The
+    // configuration's answers are input: a region with a negative segment
+    // count erases nothing, and a segment address outside the 32-bit range
+    // fails with "Segment address out of range (%lld)" before any Erase.
+    // More than 900 segments in all give a bar step of 0.
+    int EraseInfoFlash();
+    int ProgramAndVerifyFile(const std::string& fileName, int32_t passes);
+    int ProgramSerialNumber(CSerialNumber* record);
+    int BlowAndCheckFuse();
+
+    // Volts to millivolts: volts * 1000.0 rounded to double, truncated toward
+    // zero. 3.3 -> 3300, 2.8 -> 2800. Supplies that no millivolt count can
+    // express (NaN, infinite, -0.001 V or less, 4294967.296 V or more) give
+    // 0xFFFFFFFF, which the library refuses as an absurd supply, rather than
+    // something that might be mistaken for "off" or a plausible voltage.
+    static uint32_t VoltsToMillivolts(double volts);
+
+    int32_t DeviceNumber() const { return DeviceNumberField; }
+
+private:
+    void ProgressStep();
+    // Copies name into buffer (size bytes); false with the error text set
+    // when it does not fit.
+    bool CopyName(const std::string& name, char* buffer, int32_t size, const char* what);
+
+    int32_t StepCounter = 0;
+    std::string ErrorText = "No error";
+    VelkNotifyWindow* NotifyWindow;
+    uint32_t NotifyMessage;
+    CTextWindow* StatusControl;
+    CProgressWindow* ProgressControl;
+    int32_t DeviceNumberField = 0;
+};

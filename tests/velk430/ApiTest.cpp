@@ -525,3 +525,15 @@ TEST(Programmer, ModelledTimeFollowsBytesAndErases) {
     p.ReleaseCom();
     fs::remove_all(dir);
 }
+
+TEST(Programmer, DeviceQueriesNeedACurrentDevice) {
+    CProgrammer p;
+    char name[64];
+    int32_t values[8];
+    EXPECT_EQ(p.GetDeviceCfgInfo(3, 0, name), kNoCurrentDevice);
+    EXPECT_EQ(p.GetDeviceCfgInfo(6, 0, nullptr), kNoCurrentDevice);
+    EXPECT_EQ(p.GetDeviceCfgInfo(7, 0, values), kNoCurrentDevice);
+    EXPECT_EQ(p.GetDeviceCfgInfo(10, 0, values), kNoCurrentDevice);
+    ASSERT_EQ(p.GetDeviceCfgInfo(2, 0, nullptr), kOk);
+    EXPECT_EQ(p.GetDeviceCfgInfo(3, 0, name), kOk);
+}

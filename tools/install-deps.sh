@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev
   # interop oracles and the device data the simulated library is generated from
   srecord mspdebug msp430mcu
+  # the generators of device.cfg and the example firmware
+  python3
   # a real window under a virtual display, and screenshots of it
   xvfb xauth xdotool imagemagick
 )

@@ -1,0 +1,49 @@
+#pragma once
+// Result codes of the simulated VELK430 library. 0 is success for most
+// functions; -1 is success for ProgramFile, VerifyFile, ProgramData and
+// VerifyData; -12 means the unit's security fuse is blown. Every other cause
+// of failure has a code of its own (documented in velk430/README.md).
+
+#include <cstdint>
+
+namespace velk {
+
+enum : int32_t {
+    kOk = 0,
+    kDone = -1,               // success of the four data functions
+    kBadArgument = -2,        // null pointer, unterminated name, bad count, selector, index or constant
+    kNotOpen = -3,            // no port open
+    kNoProgrammer = -4,       // no programmer on that port
+    kBadBaud = -5,            // baud rate not supported
+    kAlreadyOpen = -6,        // InitCom twice without ReleaseCom
+    kUnknownDevice = -7,      // device name not in device.cfg
+    kConfigError = -8,        // device.cfg missing or malformed
+    kNoDeviceType = -9,       // no device type selected yet
+    kVccRange = -10,          // supply outside the device's range
+    kNoSupply = -11,          // target supply off or below the programming range
+    kFuseBlown = -12,         // the unit's security fuse is blown
+    kWrongDevice = -13,       // the unit on the socket is another type
+    kTargetNotReady = -14,    // target operation without InitTarget
+    kNotSegmentStart = -15,   // Erase: not a segment start, or size is not the segment size
+    kProtected = -16,         // calibration, bootstrap loader or descriptor region
+    kNotFlash = -17,          // address outside the device's flash
+    kFileOpen = -18,          // file missing or unreadable
+    kFileSyntax = -19,        // TI-TXT syntax error
+    kFileTruncated = -20,     // TI-TXT file without its closing "q"
+    kFileRange = -21,         // file data outside the device's flash
+    kVerifyMismatch = -22,    // memory differs from the file or the bytes
+    kNoCurrentDevice = -23,   // selector 3, 6, 7 or 10 before selector 2
+    kNameMismatch = -24,      // InitTarget with a name other than the selected type
+    kInjected = -25,          // default code of an injected failure
+    kBusy = -26,              // called from inside a notification
+};
+
+// Baud rates the programmer opens at.
+inline bool IsSupportedBaud(int32_t baud) {
+    return baud == 9600 || baud == 19200 || baud == 38400 || baud == 57600 || baud == 115200;
+}
+
+// Highest address + 1 of the MSP430X's 20-bit address space.
+constexpr uint32_t kAddressSpace = 0x100000;
+
+}  // namespace velk

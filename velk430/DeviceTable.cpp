@@ -1,0 +1,254 @@
+#include "DeviceTable.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <unordered_set>
+
+#include "Codes.h"
+
+namespace velk {
+
+namespace {
+
+constexpr size_t kMaxDevices = 4096;
+constexpr size_t kMaxRegions = 64;
+constexpr size_t kMaxCfgBytes = size_t{16} << 20;
+
+bool ParseNumber(const std::string& token, int64_t max, int64_t& out) {
+    if (token.empty() || token.size() > 12) return false;
+    size_t i = 0;
+    int base = 10;
+    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    int64_t v = 0;
+    for (; i < token.size(); ++i) {
+        const char c = token[i];
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return false;
+        v = v * base + d;
+        if (v > max) return false;
+    }
+    out = v;
+    return true;
+}
+
+bool ValidName(const std::string& s) {
+    if (s.empty() || s.size() > 63) return false;
+    for (unsigned char c : s)
+        if (!(std::isalnum(c) || c == '_' || c == '-')) return false;
+    return true;
+}
+
+std::string Upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string DirOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+}  // namespace
+
+const CRegion* CDevice::RegionAt(uint32_t address) const {
+    for (const auto& r : Regions)
+        if (r.Contains(address)) return &r;
+    return nullptr;
+}
+
+uint32_t CDevice::MemoryEnd() const {
+    uint32_t end = 0;
+    for (const auto& r : Regions) end = std::max(end, r.End());
+    return end;
+}
+
+int32_t CDevice::MainFlashBytes() const {
+    uint32_t n = 0;
+    for (const auto& r : Regions)
+        if (r.Type == kRegionMain) n += r.SegmentSize * r.SegmentCount;
+    return static_cast<int32_t>(n);
+}
+
+void CDevice::Values(int32_t out[8]) const {
+    out[0] = Family;
+    out[1] = Cpu;
+    out[2] = Supply;
+    out[3] = SupplyMin;
+    out[4] = SupplyMax;
+    out[5] = ProgramMin;
+    out[6] = MainFlashBytes();
+    out[7] = Ram;
+}
+
+bool CDeviceTable::Parse(std::string_view text, std::string* error) {
+    DevicesList.clear();
+    std::vector<CDevice> devices;
+    std::unordered_set<std::string> names;
+    int line = 0;
+    auto fail = [&](const std::string& what) {
+        if (error) *error = "device.cfg line " + std::to_string(line) + ": " + what;
+        return false;
+    };
+    size_t pos = 0;
+    while (pos < text.size()) {
+        ++line;
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos) eol = text.size();
+        std::string_view raw = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        const auto hash = raw.find('#');
+        if (hash != std::string_view::npos) raw = raw.substr(0, hash);
+        std::istringstream in{std::string(raw)};
+        std::vector<std::string> tok;
+        for (std::string t; in >> t;) tok.push_back(t);
+        if (tok.empty()) continue;
+        for (const auto& t : tok)
+            for (unsigned char c : t)
+                if (c < 0x21 || c > 0x7E) return fail("unexpected character");
+        if (tok[0] == "device") {
+            if (tok.size() != 10) return fail("a device line has 9 values");
+            if (devices.size() == kMaxDevices) return fail("too many devices");
+            if (!devices.empty() && devices.back().Regions.empty()) return fail("device without regions");
+            CDevice d;
+            d.Name = Upper(tok[1]);
+            if (!ValidName(d.Name)) return fail("bad device name");
+            if (!names.insert(d.Name).second) return fail("device listed twice");
+            int64_t v[8];
+            for (int i = 0; i < 8; ++i)
+                if (!ParseNumber(tok[2 + i], 0x7FFFFFFF, v[i])) return fail("bad number");
+            d.Family = static_cast<int32_t>(v[0]);
+            d.Cpu = static_cast<int32_t>(v[1]);
+            d.Supply = static_cast<int32_t>(v[2]);
+            d.SupplyMin = static_cast<int32_t>(v[3]);
+            d.SupplyMax = static_cast<int32_t>(v[4]);
+            d.ProgramMin = static_cast<int32_t>(v[5]);
+            d.Ram = static_cast<int32_t>(v[6]);
+            d.EraseMs = static_cast<int32_t>(v[7]);
+            if (d.Family != 1 && d.Family != 2 && d.Family != 4 && d.Family != 5) return fail("bad family");
+            if (d.Cpu != 0 && d.Cpu != 1) return fail("bad CPU");
+            if (d.SupplyMin <= 0 || d.SupplyMin > d.Supply || d.Supply > d.SupplyMax || d.SupplyMax > 10000)
+                return fail("bad supply range");
+            if (d.ProgramMin < d.SupplyMin || d.ProgramMin > d.SupplyMax) return fail("bad programming supply");
+            if (d.EraseMs > 10000) return fail("bad erase time");
+            devices.push_back(std::move(d));
+        } else if (tok[0] == "region") {
+            if (devices.empty()) return fail("region before the first device");
+            if (tok.size() != 5) return fail("a region line has 4 values");
+            CDevice& d = devices.back();
+            if (d.Regions.size() == kMaxRegions) return fail("too many regions");
+            int64_t type, start, size, count;
+            if (!ParseNumber(tok[1], 100, type) || !ParseNumber(tok[2], kAddressSpace, start) ||
+                !ParseNumber(tok[3], 0x10000, size) || !ParseNumber(tok[4], 0x10000, count))
+                return fail("bad number");
+            if (type != kRegionMain && type != kRegionInfo && type != kRegionCalibration && type != kRegionBsl &&
+                type != kRegionTlv)
+                return fail("bad region type");
+            if (size == 0 || count == 0 || start + size * count > int64_t{kAddressSpace})
+                return fail("region outside the address space");
+            CRegion r{static_cast<int32_t>(type), static_cast<uint32_t>(start), static_cast<uint32_t>(size),
+                      static_cast<uint32_t>(count)};
+            if (!d.Regions.empty() && r.Start < d.Regions.back().End()) return fail("regions overlap or out of order");
+            d.Regions.push_back(r);
+        } else {
+            return fail("unknown keyword \"" + tok[0].substr(0, 32) + "\"");
+        }
+    }
+    if (devices.empty()) return fail("no devices");
+    if (devices.back().Regions.empty()) return fail("device without regions");
+    for (const auto& d : devices)
+        if (d.MainFlashBytes() == 0) {
+            if (error) *error = "device.cfg: " + d.Name + " has no main flash";
+            return false;
+        }
+    DevicesList = std::move(devices);
+    return true;
+}
+
+bool CDeviceTable::Load(const std::string& path, std::string* error) {
+    DevicesList.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) *error = "cannot open " + path;
+        return false;
+    }
+    std::string text;
+    char buf[65536];
+    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+        text.append(buf, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxCfgBytes) {
+            if (error) *error = path + " is too large";
+            return false;
+        }
+    }
+    if (in.bad()) {
+        if (error) *error = "cannot read " + path;
+        return false;
+    }
+    return Parse(text, error);
+}
+
+int32_t CDeviceTable::IndexOf(std::string_view name) const {
+    for (size_t i = 0; i < DevicesList.size(); ++i)
+        if (SameName(DevicesList[i].Name, name)) return static_cast<int32_t>(i);
+    return -1;
+}
+
+const CDevice* CDeviceTable::Find(std::string_view name) const {
+    const int32_t i = IndexOf(name);
+    return i < 0 ? nullptr : &DevicesList[static_cast<size_t>(i)];
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+std::vector<std::string> DeviceCfgCandidates() {
+    std::vector<std::string> out;
+    if (const char* env = std::getenv("VELK430_DEVICE_CFG"); env && *env) {
+        out.emplace_back(env);
+        return out;
+    }
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        exe[n] = '\0';
+        out.push_back(DirOf(exe) + "/device.cfg");
+    }
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&DeviceCfgCandidates), &info) && info.dli_fname) {
+        std::string lib = DirOf(info.dli_fname) + "/device.cfg";
+        if (out.empty() || out.front() != lib) out.push_back(lib);
+    }
+    return out;
+}
+
+bool LoadDefaultDeviceTable(CDeviceTable& table, std::string* error) {
+    const auto candidates = DeviceCfgCandidates();
+    for (const auto& path : candidates) {
+        if (access(path.c_str(), F_OK) != 0) continue;
+        return table.Load(path, error);
+    }
+    table = CDeviceTable{};
+    if (error) *error = candidates.empty() ? "device.cfg not found" : "cannot open " + candidates.front();
+    return false;
+}
+
+}  // namespace velk

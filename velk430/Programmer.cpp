@@ -1,0 +1,472 @@
+#include "Programmer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+#include "Codes.h"
+
+namespace velk {
+
+namespace {
+
+constexpr size_t kPortBuffer = 32;
+constexpr size_t kNameBuffer = 128;
+constexpr size_t kPathBuffer = 1024;
+
+// A name the caller handed in a fixed buffer: read only within it, and
+// refused when it has no terminator there.
+bool ReadName(const char* text, size_t buffer, std::string& out) {
+    if (!text) return false;
+    const size_t n = strnlen(text, buffer);
+    if (n == buffer) return false;
+    out.assign(text, n);
+    return true;
+}
+
+// Progress of one operation, delivered as values from 50 to 100.
+class CProgress {
+public:
+    CProgress(VelkNotifyWindow* w, uint32_t msg, uint32_t type, uint64_t total)
+        : Window(w), Message(msg), Type(type), Total(total ? total : 1) {
+        Send(50);
+    }
+    void Step(uint64_t n) {
+        Done = std::min(Total, Done + n);
+        Send(static_cast<int>(50 + 50 * Done / Total));
+    }
+    void Finish() { Send(100); }
+
+private:
+    void Send(int value) {
+        if (value == Last) return;
+        Last = value;
+        if (Window && Window->Deliver) Window->Deliver(Window, Message, Type, value);
+    }
+    VelkNotifyWindow* Window;
+    uint32_t Message;
+    uint32_t Type;
+    uint64_t Total;
+    uint64_t Done = 0;
+    int Last = -1;
+};
+
+}  // namespace
+
+double LinkSeconds(uint64_t bytes, int32_t baud) {
+    return baud > 0 ? static_cast<double>(bytes) * 10.0 / baud : 0.0;
+}
+
+bool CProgrammer::EnsureTable() {
+    // Reloaded when the place it comes from changes (VELK430_DEVICE_CFG).
+    const auto candidates = DeviceCfgCandidates();
+    const std::string where = candidates.empty() ? std::string() : candidates.front();
+    if (!TableLoaded || where != TablePath) {
+        TablePath = where;
+        TableLoaded = LoadDefaultDeviceTable(Table);
+        CfgCurrent = -1;
+        // Indexes into the old table mean nothing now.
+        DeviceType = -1;
+        Ready = false;
+    }
+    return TableLoaded;
+}
+
+bool CProgrammer::Fault(const char* function, int32_t& code) {
+    if (!Open || !Store) return false;
+    // velk430-sim may add failures while the port is open: reread the
+    // settings whenever the file was replaced.
+    struct stat st{};
+    if (stat(Store->SettingsPath().c_str(), &st) == 0) {
+        const std::array<int64_t, 4> key{static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+                                         static_cast<int64_t>(st.st_mtim.tv_sec),
+                                         static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        if (key != SettingsKey) {
+            Settings = Store->LoadSettings();
+            SettingsKey = key;
+        }
+    }
+    for (const auto& f : Settings.Faults)
+        if (f.Function == function && f.Count > 0) {
+            const bool hit = Store->ConsumeFault(function, code);
+            Settings = Store->LoadSettings();
+            SettingsKey = {};
+            return hit;
+        }
+    return false;
+}
+
+void CProgrammer::Notify(uint32_t type, intptr_t value) {
+    if (Window && Window->Deliver) Window->Deliver(Window, Message, type, value);
+}
+
+void CProgrammer::Transfer(uint64_t bytes) { Wait(LinkSeconds(bytes, Baud)); }
+
+void CProgrammer::Wait(double seconds) {
+    Modelled += seconds;
+    if (Fast || seconds <= 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (Due < now) Due = now;
+    Due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    std::this_thread::sleep_until(Due);
+}
+
+void CProgrammer::Failed(int32_t, bool failure) {
+    if (failure) Passed = false;
+}
+
+int32_t CProgrammer::InitCom(const char* port, int32_t baud) {
+    std::string name;
+    if (!ReadName(port, kPortBuffer, name)) return kBadArgument;
+    if (Open) return kAlreadyOpen;
+    CSimStore store(CSimStore::DefaultDir());
+    CSimSettings settings = store.LoadSettings();
+    int32_t code;
+    {
+        // An injected InitCom failure is taken before the port opens.
+        bool due = false;
+        for (const auto& f : settings.Faults)
+            if (f.Function == "InitCom" && f.Count > 0) due = true;
+        if (due && store.ConsumeFault("InitCom", code)) return code;
+    }
+    if (!SameName(name, settings.Port)) return kNoProgrammer;
+    if (!IsSupportedBaud(baud)) return kBadBaud;
+    if (!EnsureTable()) return kConfigError;
+    Store = store;
+    Settings = std::move(settings);
+    SettingsKey = {};
+    Socket = Store->LoadUnitOrFresh(Table);
+    Open = true;
+    Baud = baud;
+    Fast = CSimStore::FastForced() || Settings.Timing == ETiming::Fast;
+    DeviceType = -1;
+    Vcc = 0;
+    Ready = FuseBlownHere = Programmed = Passed = false;
+    Modelled = 0;
+    Due = std::chrono::steady_clock::now();
+    Transfer(kFrameBytes);
+    return kOk;
+}
+
+int32_t CProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t message) {
+    int32_t code;
+    if (Fault("SetNotificationWnd", code)) return code;
+    Window = window;
+    Message = message;
+    return kOk;
+}
+
+int32_t CProgrammer::ReleaseCom() {
+    if (!Open) return kNotOpen;
+    int32_t code = kOk;
+    Fault("ReleaseCom", code);  // the port closes all the same
+    Ready = false;
+    Vcc = 0;
+    if (Settings.Feed == EFeed::Auto && Passed) {
+        // The operator takes the finished unit off; a blank one of the same type follows.
+        Store->SaveUnitTo(Store->PreviousUnitPath(), *Socket);
+        Socket = CUnit(Socket->Device());
+    }
+    Store->SaveUnit(*Socket);
+    Socket.reset();
+    Store.reset();
+    Open = false;
+    return code;
+}
+
+int32_t CProgrammer::SetDeviceType(const char* name) {
+    std::string n;
+    if (!ReadName(name, kNameBuffer, n)) return kBadArgument;
+    if (!Open) return kNotOpen;
+    int32_t r;
+    if (!Fault("SetDeviceType", r)) {
+        const int32_t i = Table.IndexOf(n);
+        if (i < 0) {
+            r = kUnknownDevice;
+        } else {
+            DeviceType = i;
+            Ready = false;
+            Transfer(kFrameBytes + n.size());
+            r = kOk;
+        }
+    }
+    Failed(r, r != kOk);
+    return r;
+}
+
+int32_t CProgrammer::SetVcc(uint32_t millivolts) {
+    if (!Open) return kNotOpen;
+    int32_t r;
+    if (!Fault("SetVcc", r)) {
+        if (millivolts == 0) {
+            Vcc = 0;
+            Ready = false;
+            r = kOk;
+        } else if (DeviceType < 0) {
+            r = kNoDeviceType;
+        } else {
+            const CDevice& d = Table.Devices()[static_cast<size_t>(DeviceType)];
+            if (millivolts < static_cast<uint32_t>(d.SupplyMin) || millivolts > static_cast<uint32_t>(d.SupplyMax)) {
+                r = kVccRange;
+            } else {
+                Vcc = millivolts;
+                r = kOk;
+            }
+        }
+        if (r == kOk) Transfer(kFrameBytes);
+    }
+    Failed(r, r != kOk);
+    return r;
+}
+
+int32_t CProgrammer::InitTarget(const char* name) {
+    std::string n;
+    if (!ReadName(name, kNameBuffer, n)) return kBadArgument;
+    if (!Open) return kNotOpen;
+    int32_t r;
+    if (!Fault("InitTarget", r)) {
+        if (DeviceType < 0) {
+            r = kNoDeviceType;
+        } else {
+            const CDevice& d = Table.Devices()[static_cast<size_t>(DeviceType)];
+            if (!SameName(n, d.Name)) r = kNameMismatch;
+            else if (Vcc == 0 || Vcc < static_cast<uint32_t>(d.ProgramMin)) r = kNoSupply;
+            else if (Socket->FuseBlown()) r = kFuseBlown;
+            else if (!SameName(Socket->Device().Name, d.Name)) r = kWrongDevice;
+            else r = kOk;
+        }
+        Transfer(kFrameBytes + n.size());
+        Ready = r == kOk;
+    }
+    Failed(r, r != kOk);
+    return r;
+}
+
+int32_t CProgrammer::ReleaseTarget() {
+    if (!Open) return kNotOpen;
+    int32_t r = kOk;
+    if (!Fault("ReleaseTarget", r)) {
+        if (Ready) Transfer(kFrameBytes);
+        Ready = false;
+    }
+    return r;
+}
+
+int32_t CProgrammer::GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer) {
+    int32_t code;
+    if (Fault("GetDeviceCfgInfo", code)) return code;
+    if (selector != 1 && selector != 2 && selector != 3 && selector != 6 && selector != 7 && selector != 10)
+        return kBadArgument;
+    if (!EnsureTable()) return kConfigError;
+    const auto& devices = Table.Devices();
+    if (selector == 1) return index == 0 ? static_cast<int32_t>(devices.size()) : kBadArgument;
+    if (selector == 2) {
+        if (index < 0 || static_cast<size_t>(index) >= devices.size()) return kBadArgument;
+        CfgCurrent = index;
+        return kOk;
+    }
+    if (CfgCurrent < 0) return kNoCurrentDevice;
+    const CDevice& d = devices[static_cast<size_t>(CfgCurrent)];
+    if (selector == 7) {
+        if (!buffer || index < 0 || static_cast<size_t>(index) >= d.Regions.size()) return kBadArgument;
+        const CRegion& r = d.Regions[static_cast<size_t>(index)];
+        const int32_t v[4] = {r.Type, static_cast<int32_t>(r.Start), static_cast<int32_t>(r.SegmentSize),
+                              static_cast<int32_t>(r.SegmentCount)};
+        std::memcpy(buffer, v, sizeof v);
+        return kOk;
+    }
+    if (index != 0) return kBadArgument;
+    if (selector == 6) return static_cast<int32_t>(d.Regions.size());
+    if (!buffer) return kBadArgument;
+    if (selector == 3) {
+        std::memcpy(buffer, d.Name.c_str(), d.Name.size() + 1);  // at most 64 bytes
+        return kOk;
+    }
+    int32_t v[8];
+    d.Values(v);
+    std::memcpy(buffer, v, sizeof v);
+    return kOk;
+}
+
+int32_t CProgrammer::TargetCheck(const char* function) {
+    if (!Open) return kNotOpen;
+    int32_t code;
+    if (Fault(function, code)) return code;
+    if (Socket->FuseBlown()) return kFuseBlown;
+    if (!Ready) return kTargetNotReady;
+    return kOk;
+}
+
+int32_t CProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
+    int32_t r;
+    if (mode != 1 || address < 0 || size <= 0) {
+        r = kBadArgument;
+    } else if ((r = TargetCheck("Erase")) == kOk) {
+        CProgress progress(Window, Message, kNotifyErase, 1);
+        r = Socket->EraseSegment(static_cast<uint32_t>(address), static_cast<uint32_t>(size));
+        if (r == kOk) {
+            Transfer(kFrameBytes);
+            Wait(Socket->Device().EraseMs / 1000.0);
+            progress.Finish();
+        }
+    }
+    Failed(r, r != kOk);
+    return r;
+}
+
+int32_t CProgrammer::CheckImage(const CImage& image) const {
+    for (const auto& s : image.Sections) {
+        const int32_t r = Socket->CheckWritable(s.Start, static_cast<uint32_t>(s.Bytes.size()));
+        if (r == kNotFlash) return kFileRange;
+        if (r != kOk) return r;
+    }
+    return kOk;
+}
+
+static int32_t FileCode(const CTiTxtResult& file) {
+    switch (file.Status) {
+        case ETiTxtStatus::Ok: return kOk;
+        case ETiTxtStatus::Unreadable: return kFileOpen;
+        case ETiTxtStatus::Truncated: return kFileTruncated;
+        case ETiTxtStatus::Syntax: break;
+    }
+    return kFileSyntax;
+}
+
+int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
+    if (eraseMain) {
+        const uint32_t segments = Socket->EraseMain();
+        CProgress progress(Window, Message, kNotifyErase, segments);
+        const double eraseSeconds = Socket->Device().EraseMs / 1000.0;
+        for (uint32_t i = 0; i < segments; ++i) {
+            Transfer(kFrameBytes);
+            Wait(eraseSeconds);
+            progress.Step(1);
+        }
+        progress.Finish();
+    }
+    CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
+    for (const auto& s : image.Sections) {
+        for (size_t off = 0; off < s.Bytes.size(); off += kBlockBytes) {
+            const size_t n = std::min<size_t>(kBlockBytes, s.Bytes.size() - off);
+            Socket->Program(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n);
+            Transfer(kFrameBytes + n);
+            progress.Step(n);
+        }
+    }
+    progress.Finish();
+    return kDone;
+}
+
+int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c) {
+    std::string p;
+    int32_t r;
+    if (!ReadName(path, kPathBuffer, p) || a != 0 || c != 0 || (b != 0 && b != 1)) {
+        r = kBadArgument;
+    } else if ((r = TargetCheck("ProgramFile")) == kOk) {
+        // The whole file is read and checked before anything is written.
+        const CTiTxtResult file = ReadTiTxtFile(p);
+        r = FileCode(file);
+        if (r == kOk) r = CheckImage(file.Image);
+        if (r == kOk) r = ProgramImage(file.Image, b == 1);
+    }
+    if (r == kDone) Programmed = true;
+    else Programmed = Passed = false;
+    return r;
+}
+
+int32_t CProgrammer::VerifyFile(const char* path, int32_t a) {
+    std::string p;
+    int32_t r;
+    if (!ReadName(path, kPathBuffer, p) || a != 0) {
+        r = kBadArgument;
+    } else if ((r = TargetCheck("VerifyFile")) == kOk) {
+        const CTiTxtResult file = ReadTiTxtFile(p);
+        r = FileCode(file);
+        if (r == kOk) r = CheckImage(file.Image);
+        if (r == kOk) {
+            CProgress progress(Window, Message, kNotifyVerify, file.Image.ByteCount());
+            r = kDone;
+            for (const auto& s : file.Image.Sections) {
+                for (size_t off = 0; off < s.Bytes.size() && r == kDone; off += kBlockBytes) {
+                    const size_t n = std::min<size_t>(kBlockBytes, s.Bytes.size() - off);
+                    Transfer(kFrameBytes + n);
+                    if (!Socket->Verify(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n))
+                        r = kVerifyMismatch;
+                    progress.Step(n);
+                }
+            }
+            if (r == kDone) progress.Finish();
+        }
+    }
+    if (r == kDone && Programmed) Passed = true;
+    Failed(r, r != kDone);
+    return r;
+}
+
+int32_t CProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes) {
+    int32_t r;
+    if (!bytes || count < 1 || count > 16 || address < 0) {
+        r = kBadArgument;
+    } else if ((r = TargetCheck("ProgramData")) == kOk) {
+        r = Socket->CheckWritable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
+        if (r == kOk) {
+            CProgress progress(Window, Message, kNotifyData, 1);
+            Socket->Program(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count));
+            Transfer(kFrameBytes + static_cast<uint32_t>(count));
+            progress.Finish();
+            r = kDone;
+        }
+    }
+    Failed(r, r != kDone);
+    return r;
+}
+
+int32_t CProgrammer::VerifyData(int32_t address, int32_t count, const unsigned char* bytes) {
+    int32_t r;
+    if (!bytes || count < 1 || count > 16 || address < 0) {
+        r = kBadArgument;
+    } else if ((r = TargetCheck("VerifyData")) == kOk) {
+        r = Socket->CheckReadable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
+        if (r == kOk) {
+            CProgress progress(Window, Message, kNotifyData, 1);
+            Transfer(kFrameBytes + static_cast<uint32_t>(count));
+            r = Socket->Verify(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count)) ? kDone
+                                                                                              : kVerifyMismatch;
+            if (r == kDone) progress.Finish();
+        }
+    }
+    Failed(r, r != kDone);
+    return r;
+}
+
+int32_t CProgrammer::BlowFuse() {
+    const int32_t r = TargetCheck("BlowFuse");
+    if (r == kOk) {
+        Notify(kNotifyBusy, 0);
+        Socket->BlowFuse();
+        FuseBlownHere = true;
+        Transfer(kFrameBytes);
+        Notify(kNotifyIdle, 0);
+    }
+    Failed(r, r != kOk);
+    return r;
+}
+
+int32_t CProgrammer::Reset(int32_t mode) {
+    int32_t r;
+    if (mode != 1) {
+        r = kBadArgument;
+    } else {
+        r = TargetCheck("Reset");
+        if (r == kOk || r == kFuseBlown) Transfer(kFrameBytes);
+    }
+    // A blown fuse is the expected answer right after BlowFuse.
+    Failed(r, r != kOk && !(r == kFuseBlown && FuseBlownHere));
+    return r;
+}
+
+}  // namespace velk

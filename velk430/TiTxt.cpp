@@ -1,0 +1,184 @@
+#include "TiTxt.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "Codes.h"
+
+namespace velk {
+
+namespace {
+
+constexpr size_t kMaxFileBytes = size_t{64} << 20;
+
+constexpr std::array<int8_t, 256> MakeHexTable() {
+    std::array<int8_t, 256> t{};
+    for (auto& v : t) v = -1;
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<int8_t>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<int8_t>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<int8_t>(c - 'A' + 10);
+    return t;
+}
+constexpr std::array<int8_t, 256> kHex = MakeHexTable();
+
+inline bool IsBlank(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+CTiTxtResult Fail(ETiTxtStatus status, int line, std::string message) {
+    CTiTxtResult r;
+    r.Status = status;
+    r.Line = line;
+    r.Message = std::move(message);
+    return r;
+}
+
+// One pass over the text. With a watched address it also reports the line
+// of each byte written there (used only to name the line of a conflict).
+struct CParser {
+    std::string_view Text;
+    uint32_t Watch = 0;
+    bool Watching = false;
+    std::vector<int> WatchLines;
+
+    CTiTxtResult Run(std::vector<CSection>& sections) {
+        const char* p = Text.data();
+        const char* const end = p + Text.size();
+        int line = 0;
+        bool haveSection = false, seenQ = false;
+        uint32_t next = 0;
+        CSection* cur = nullptr;
+        while (p < end) {
+            ++line;
+            const char* eol = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (!eol) eol = end;
+            const char* s = p;
+            p = eol < end ? eol + 1 : end;
+            while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
+            if (s == eol) continue;
+            if (seenQ) return Fail(ETiTxtStatus::Syntax, line, "text after the closing \"q\"");
+            if (*s == '@') {
+                ++s;
+                uint32_t addr = 0;
+                int digits = 0;
+                bool tooFar = false;
+                for (; s < eol && kHex[static_cast<unsigned char>(*s)] >= 0; ++s, ++digits) {
+                    addr = (addr << 4) | static_cast<uint32_t>(kHex[static_cast<unsigned char>(*s)]);
+                    if (addr >= kAddressSpace) tooFar = true;
+                    if (tooFar) addr &= 0xFFFFFu;
+                }
+                while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
+                if (digits == 0 || s != eol) return Fail(ETiTxtStatus::Syntax, line, "malformed address line");
+                if (tooFar) return Fail(ETiTxtStatus::Syntax, line, "address beyond 20 bits");
+                sections.emplace_back();
+                cur = &sections.back();
+                cur->Start = addr;
+                next = addr;
+                haveSection = true;
+                continue;
+            }
+            if ((*s == 'q' || *s == 'Q')) {
+                const char* t = s + 1;
+                while (t < eol && IsBlank(static_cast<unsigned char>(*t))) ++t;
+                if (t == eol) {
+                    seenQ = true;
+                    continue;
+                }
+                return Fail(ETiTxtStatus::Syntax, line, "malformed end line");
+            }
+            if (!haveSection) return Fail(ETiTxtStatus::Syntax, line, "data before the first \"@\"");
+            while (s < eol) {
+                int hi = kHex[static_cast<unsigned char>(*s)];
+                if (hi < 0) return Fail(ETiTxtStatus::Syntax, line, "not a hex byte");
+                ++s;
+                int value = hi;
+                if (s < eol && !IsBlank(static_cast<unsigned char>(*s))) {
+                    int lo = kHex[static_cast<unsigned char>(*s)];
+                    if (lo < 0) return Fail(ETiTxtStatus::Syntax, line, "not a hex byte");
+                    value = (hi << 4) | lo;
+                    ++s;
+                    if (s < eol && !IsBlank(static_cast<unsigned char>(*s)))
+                        return Fail(ETiTxtStatus::Syntax, line, "not a hex byte");
+                }
+                if (next >= kAddressSpace) return Fail(ETiTxtStatus::Syntax, line, "address beyond 20 bits");
+                if (Watching && next == Watch) WatchLines.push_back(line);
+                cur->Bytes.push_back(static_cast<uint8_t>(value));
+                ++next;
+                while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
+            }
+        }
+        if (!seenQ) return Fail(ETiTxtStatus::Truncated, line, "file ends without \"q\"");
+        return {};
+    }
+};
+
+}  // namespace
+
+size_t CImage::ByteCount() const {
+    size_t n = 0;
+    for (const auto& s : Sections) n += s.Bytes.size();
+    return n;
+}
+
+CTiTxtResult ReadTiTxt(std::string_view text) {
+    std::vector<CSection> raw;
+    CParser parser;
+    parser.Text = text;
+    CTiTxtResult r = parser.Run(raw);
+    if (!r.Ok()) return r;
+
+    std::stable_sort(raw.begin(), raw.end(),
+                     [](const CSection& a, const CSection& b) { return a.Start < b.Start; });
+    std::vector<CSection>& out = r.Image.Sections;
+    for (auto& s : raw) {
+        if (s.Bytes.empty()) continue;
+        if (out.empty() || s.Start > out.back().End()) {
+            out.push_back(std::move(s));
+            continue;
+        }
+        CSection& last = out.back();
+        const uint32_t overlapEnd = std::min(last.End(), s.End());
+        for (uint32_t a = s.Start; a < overlapEnd; ++a) {
+            if (last.Bytes[a - last.Start] != s.Bytes[a - s.Start]) {
+                CParser again;
+                again.Text = text;
+                again.Watch = a;
+                again.Watching = true;
+                std::vector<CSection> scratch;
+                again.Run(scratch);
+                const int line = again.WatchLines.size() > 1 ? again.WatchLines[1] : 0;
+                char msg[80];
+                std::snprintf(msg, sizeof msg, "byte at %05X given twice with different values", a);
+                return Fail(ETiTxtStatus::Syntax, line, msg);
+            }
+        }
+        if (s.End() > last.End())
+            last.Bytes.insert(last.Bytes.end(), s.Bytes.begin() + (last.End() - s.Start), s.Bytes.end());
+    }
+    return r;
+}
+
+CTiTxtResult ReadTiTxtFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return Fail(ETiTxtStatus::Unreadable, 0, "cannot open the file");
+    std::string text;
+    char buf[65536];
+    size_t n;
+    bool tooBig = false;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        if (text.size() + n > kMaxFileBytes) {
+            tooBig = true;
+            break;
+        }
+        text.append(buf, n);
+    }
+    const bool bad = std::ferror(f) != 0;
+    std::fclose(f);
+    if (bad) return Fail(ETiTxtStatus::Unreadable, 0, "cannot read the file");
+    if (tooBig) return Fail(ETiTxtStatus::Unreadable, 0, "file larger than 64 MiB");
+    return ReadTiTxt(text);
+}
+
+}  // namespace velk

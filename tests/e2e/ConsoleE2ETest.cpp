@@ -1,0 +1,207 @@
+// The console against libVELK430.so in fast timing: a production run as an
+// operator does it, button by button, with the units inspected through the
+// simulator's state folder and a failure injected in the middle.
+#include "console/MainConsoleDlg.h"
+#include "resources/Resources.h"
+#include "toolkit/ControlHelpers.h"
+#include "toolkit/MessageBox.h"
+
+#include "SimStore.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+using namespace velk;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ConsoleE2E : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* base = std::getenv("VELK430_SIM_DIR");
+        if (!base || !*base)
+            base = "/tmp";
+        // The console's library reads the folder named here at each open.
+        Dir = fs::path(Base = base).parent_path() / "console-e2e" /
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        setenv("VELK430_SIM_DIR", Dir.c_str(), 1);
+        setenv("VELK430_SIM_TIMING", "fast", 1);
+        ASSERT_TRUE(LoadDefaultDeviceTable(Table));
+        Store.emplace(Dir.string());
+
+        QSettings settings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis"));
+        settings.clear();
+        settings.sync();
+    }
+
+    void TearDown() override
+    {
+        if (Console && !Console->IsEnded())
+            Console->DestroyWindow();
+        Console.reset();
+        setenv("VELK430_SIM_DIR", Base.c_str(), 1);
+    }
+
+    static void Store12(const std::map<QString, QString>& values)
+    {
+        QSettings settings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis"));
+        for (const auto& [name, value] : values)
+            settings.setValue(QStringLiteral("Options/") + name, value);
+        settings.sync();
+    }
+
+    static QString Stored(const char* name)
+    {
+        QSettings settings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis"));
+        return settings.value(QStringLiteral("Options/") + QLatin1String(name)).toString();
+    }
+
+    void Start()
+    {
+        Console = std::make_unique<CMainConsoleDlg>();
+        ASSERT_TRUE(Console->Create());
+    }
+
+    void RunBatch() { Console->RunBatchButton->click(); }
+
+    bool ShowsCross() const
+    {
+        return Console->FailBitmap &&
+               Console->StatusPicture->pixmap().cacheKey() == Console->FailBitmap->cacheKey();
+    }
+    bool ShowsTick() const
+    {
+        return Console->PassBitmap &&
+               Console->StatusPicture->pixmap().cacheKey() == Console->PassBitmap->cacheKey();
+    }
+
+    std::string Base;
+    fs::path Dir;
+    CDeviceTable Table;
+    std::optional<CSimStore> Store;
+    CMessageBoxRecorder Boxes;
+    std::unique_ptr<CMainConsoleDlg> Console;
+};
+
+const std::string Firmware = std::string(CORV_SOURCE_DIR) + "/examples/fill-f149.txt";
+
+}  // namespace
+
+TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
+{
+    CSimSettings sim;
+    sim.Feed = EFeed::Auto;
+    ASSERT_TRUE(Store->SaveSettings(sim));
+    ASSERT_TRUE(Store->SaveUnit(CUnit(*Table.Find("MSP430F149"))));
+    Store12({{"CommPort", "COM1"},
+             {"Baud", "115200"},
+             {"DeviceName", "MSP430F149"},
+             {"FileName", QString::fromStdString(Firmware)},
+             {"VCC", "3.3"},
+             {"BlowFuse", "1"},
+             {"EraseFlash", "1"},
+             {"SerialNumber", "65530"},  // the WORD serial wraps its bytes past 65535
+             {"SerialAddress", "1080"},
+             {"SerialType", "2"},
+             {"Count", "0"},
+             {"CountUp", "1"}});
+    Start();
+    ASSERT_EQ(Console->DeviceName, "MSP430F149");
+    ASSERT_NE(GetCurSel(Console->DeviceList), CB_ERR);
+
+    const uint32_t first = 65530;
+    int failures = 0;
+    for (uint32_t unit = 0; unit < 20; ++unit) {
+        SCOPED_TRACE("unit " + std::to_string(unit));
+        const uint32_t serial = first + unit;
+        if (unit == 9) {
+            // The serial number's verify fails once on this unit.
+            ASSERT_TRUE(Store->InjectFault("VerifyData", -22, 1));
+            RunBatch();
+            ++failures;
+            EXPECT_TRUE(ShowsCross());
+            ASSERT_EQ(Boxes.Boxes.size(), 1u);
+            EXPECT_NE(Boxes.Boxes[0].text, "No error");
+            EXPECT_NE(Boxes.Boxes[0].text.find("FFEA"), std::string::npos) << Boxes.Boxes[0].text;
+            EXPECT_EQ(Console->SerialNumber, serial);  // not consumed
+            EXPECT_EQ(Stored("SerialNumber").toUInt(), serial);
+            EXPECT_EQ(Console->Count, static_cast<int32_t>(unit));
+            EXPECT_TRUE(Console->IsWindowEnabled(IDC_RUN_BATCH));
+            // The unit stays on the socket; the operator presses again.
+        }
+        RunBatch();
+        ASSERT_TRUE(ShowsTick()) << (Boxes.Boxes.empty() ? "" : Boxes.Boxes.back().text);
+        EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), "Batch executed successfully");
+
+        // Auto feed took the finished unit off the socket.
+        const auto done = Store->LoadUnitFrom(Store->PreviousUnitPath(), Table);
+        ASSERT_TRUE(done.has_value());
+        EXPECT_EQ(done->Read(0x1080), serial & 0xFF);
+        EXPECT_EQ(done->Read(0x1081), (serial >> 8) & 0xFF);
+        EXPECT_TRUE(done->FuseBlown());
+        EXPECT_EQ(Console->SerialNumber, serial + 1);
+        EXPECT_EQ(Console->Count, static_cast<int32_t>(unit + 1));
+        // What a power cut right now would leave for the next start.
+        EXPECT_EQ(Stored("SerialNumber").toUInt(), serial + 1);
+        EXPECT_EQ(Stored("Count").toInt(), static_cast<int32_t>(unit + 1));
+    }
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(Boxes.Boxes.size(), 1u);
+    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), "65550");
+    EXPECT_EQ(Console->GetDlgItemText(IDC_COUNT), "20");
+
+    Console->ExitButton->click();
+    ASSERT_TRUE(Console->IsEnded());
+    Console->DestroyWindow();
+    EXPECT_EQ(Stored("SerialNumber"), QStringLiteral("65550"));
+    EXPECT_EQ(Stored("Count"), QStringLiteral("20"));
+    EXPECT_EQ(Stored("SerialAddress"), QStringLiteral("1080"));
+}
+
+TEST_F(ConsoleE2E, CheckFuseAndAPortWithNoProgrammer)
+{
+    CSimSettings sim;
+    ASSERT_TRUE(Store->SaveSettings(sim));
+    CUnit blown(*Table.Find("MSP430F112"));
+    blown.BlowFuse();
+    ASSERT_TRUE(Store->SaveUnit(blown));
+    Store12({{"Baud", "9600"}});
+    Start();
+    Console->CheckFuseButton->click();
+    ASSERT_EQ(Boxes.Boxes.size(), 1u);
+    EXPECT_EQ(Boxes.Boxes[0].text, "Fuse is blown");
+    EXPECT_TRUE(ShowsTick());
+
+    Console->CommPort = "COM4";
+    RunBatch();
+    ASSERT_EQ(Boxes.Boxes.size(), 2u);
+    EXPECT_EQ(Boxes.Boxes[1].text.rfind("Error opening VELK\nUnable to open VELK on COM4 at 9600", 0), 0u)
+        << Boxes.Boxes[1].text;
+}
+
+TEST_F(ConsoleE2E, DeviceListComesFromDeviceCfg)
+{
+    Start();
+    EXPECT_GT(GetCount(Console->DeviceList), 300);
+    for (int i = 1; i < GetCount(Console->DeviceList); ++i)
+        EXPECT_LE(GetLBText(Console->DeviceList, i - 1), GetLBText(Console->DeviceList, i));
+    const int f149 = FindString(Console->DeviceList, "MSP430F149");
+    ASSERT_NE(f149, CB_ERR);
+    EXPECT_EQ(GetItemData(Console->DeviceList, f149), Table.IndexOf("MSP430F149"));
+}

@@ -27,8 +27,12 @@ function(corv_add_gtest target)
   if(ARG_GUI)
     list(APPEND labels gui)
   endif()
+  # gtest_discover_tests flattens list-valued PROPERTIES (only the first
+  # ENVIRONMENT entry would arrive), so the environment is set by running
+  # each test, and the discovery, through "cmake -E env".
+  set_property(TARGET ${target} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${env})
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${CORV_BIN_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}" LABELS "${labels}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
 endfunction()

@@ -4,6 +4,9 @@
 
 #include "console/VccText.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <clocale>
 
 using ::testing::ElementsAre;
@@ -213,4 +216,23 @@ TEST_F(ConsoleTest, PortFailureReservesNothing)
     fake.Script("InitCom", {2});
     Click(IDC_RUN_BATCH);
     EXPECT_EQ(Stored("SerialNumber"), "500");
+}
+
+TEST_F(ConsoleTest, SerialNumberThatCannotBeReservedIsNotWritten)
+{
+    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}});
+    ASSERT_TRUE(Start());
+    // A folder where the settings file should be: the store cannot be written.
+    const QString file = QSettings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis")).fileName();
+    ASSERT_TRUE(QFile::remove(file));
+    ASSERT_TRUE(QDir().mkpath(file));
+    Click(IDC_RUN_BATCH);
+    QDir().rmdir(file);
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].text.rfind("Unable to reserve serial number 500\n", 0), 0u) << boxes.Boxes[0].text;
+    EXPECT_EQ(Picture(), "fail");
+    EXPECT_EQ(fake.Count("ProgramFile"), 0u);
+    EXPECT_EQ(fake.Count("ReleaseCom"), 1u);
+    EXPECT_EQ(console->SerialNumber, 500u);
+    EXPECT_TRUE(AllInputsEnabled());
 }

@@ -319,3 +319,31 @@ TEST(Dialog, ComboHelpers)
 }
 
 }  // namespace
+
+TEST(Dialog, SortedAddPlacesEachEntryAfterItsEquals)
+{
+    CPortDlg dlg;  // Sort without UpperCase
+    auto* port = dlg.GetDlgItemAs<QComboBox>(IDC_PORT_LIST);
+    while (GetCount(port) > 0)
+        DeleteString(port, 0);
+    // A pseudo-random order of 200 names, with case-only duplicates.
+    uint32_t x = 12345;
+    for (int i = 0; i < 200; ++i) {
+        x = x * 1103515245u + 12345u;
+        std::string name = "p" + std::to_string((x >> 16) % 60);
+        if (i % 3 == 0)
+            name[0] = 'P';
+        const int at = AddString(port, name);
+        ASSERT_EQ(GetLBText(port, at), name);
+        SetItemData(port, at, i);
+    }
+    for (int i = 1; i < GetCount(port); ++i) {
+        const QString a = QString::fromStdString(GetLBText(port, i - 1));
+        const QString b = QString::fromStdString(GetLBText(port, i));
+        const int order = QString::compare(a, b, Qt::CaseInsensitive);
+        ASSERT_LE(order, 0) << i;
+        if (order == 0) {  // equals keep the order they were added in
+            EXPECT_LT(GetItemData(port, i - 1), GetItemData(port, i)) << i;
+        }
+    }
+}

@@ -330,7 +330,8 @@ TEST(Dialog, SortedAddPlacesEachEntryAfterItsEquals)
     uint32_t x = 12345;
     for (int i = 0; i < 200; ++i) {
         x = x * 1103515245u + 12345u;
-        std::string name = "p" + std::to_string((x >> 16) % 60);
+        std::string name(1, 'p');
+        name += std::to_string((x >> 16) % 60);
         if (i % 3 == 0)
             name[0] = 'P';
         const int at = AddString(port, name);

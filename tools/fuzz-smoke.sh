@@ -2,13 +2,14 @@
 # Builds the libFuzzer targets (preset "fuzz", clang) and runs each for a short,
 # bounded time from its committed seeds, one after another. New inputs go to a
 # scratch folder, so the committed corpus stays as it is.
-#   tools/fuzz-smoke.sh [SECONDS]      default 20 s per target
+#   tools/fuzz-smoke.sh [SECONDS]      default 15 s per target: with the clang
+#                                      build, about 3 minutes for the 8 targets
 # Exit status: 0 when every target ran clean; 1 when one found a crash, leak
 # or sanitizer report (its input is kept as build/fuzz/<target>-crash-*), or
 # when the build failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-20}"
+seconds="${1:-15}"
 case "$seconds" in
   ''|*[!0-9]*|0) echo "usage: $0 [SECONDS > 0]" >&2; exit 2 ;;
 esac

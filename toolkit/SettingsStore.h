@@ -70,8 +70,8 @@ using CSettingsValues = std::map<std::string, std::string>;
 // \r \t \v, \x followed by hex digits and \0 followed by octal digits (a
 // character code, stored as UTF-8; a code beyond U+10FFFF or a surrogate
 // reads as U+FFFD); any other escaped character stands for itself. A value
-// whose closing '"' is missing ends with its line. A later value of the same name replaces an
-// earlier one. Never fails: what it cannot read it skips.
+// whose closing '"' is missing ends with its line. A later value of the same
+// name replaces an earlier one. Never fails: what it cannot read it skips.
 CSettingsValues ParseSettingsText(std::string_view text);
 
 // Writes values so that ParseSettingsText reads back exactly the same map:

@@ -1,17 +1,20 @@
 #include "TiTxt.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstdio>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Codes.h"
 
 namespace velk {
 
 namespace {
-
-constexpr size_t kMaxFileBytes = size_t{64} << 20;
 
 constexpr std::array<int8_t, 256> MakeHexTable() {
     std::array<int8_t, 256> t{};
@@ -161,23 +164,46 @@ CTiTxtResult ReadTiTxt(std::string_view text) {
 }
 
 CTiTxtResult ReadTiTxtFile(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return Fail(ETiTxtStatus::Unreadable, 0, "cannot open the file");
+    // Non-blocking, so that a named pipe without a writer cannot hold the
+    // caller; only regular files are read, and their size is checked before
+    // a byte is read or a buffer allocated.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return Fail(ETiTxtStatus::Unreadable, 0, "cannot open the file");
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return Fail(ETiTxtStatus::Unreadable, 0, "cannot read the file");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Fail(ETiTxtStatus::Unreadable, 0, "not a regular file");
+    }
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > kMaxTiTxtFileBytes) {
+        ::close(fd);
+        return Fail(ETiTxtStatus::Unreadable, 0, "file larger than 16 MiB");
+    }
     std::string text;
+    text.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
-    size_t n;
-    bool tooBig = false;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        if (text.size() + n > kMaxFileBytes) {
+    bool bad = false, tooBig = false;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            bad = true;
+            break;
+        }
+        if (n == 0) break;
+        // The file may grow while it is read.
+        if (text.size() + static_cast<size_t>(n) > kMaxTiTxtFileBytes) {
             tooBig = true;
             break;
         }
-        text.append(buf, n);
+        text.append(buf, static_cast<size_t>(n));
     }
-    const bool bad = std::ferror(f) != 0;
-    std::fclose(f);
+    ::close(fd);
     if (bad) return Fail(ETiTxtStatus::Unreadable, 0, "cannot read the file");
-    if (tooBig) return Fail(ETiTxtStatus::Unreadable, 0, "file larger than 64 MiB");
+    if (tooBig) return Fail(ETiTxtStatus::Unreadable, 0, "file larger than 16 MiB");
     return ReadTiTxt(text);
 }
 

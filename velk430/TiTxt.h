@@ -35,9 +35,16 @@ struct CTiTxtResult {
     bool Ok() const { return Status == ETiTxtStatus::Ok; }
 };
 
+// Largest file ReadTiTxtFile reads: 16 MiB, some five times the text of an
+// image filling the whole 20-bit address space (about 3.3 MB written 16 bytes
+// to a line), so no real firmware comes near it.
+constexpr uint64_t kMaxTiTxtFileBytes = uint64_t{16} << 20;
+
 // Reads a whole TI-TXT text.
 CTiTxtResult ReadTiTxt(std::string_view text);
-// Reads a file (at most 64 MiB); a missing or unreadable file gives Unreadable.
+// Reads a regular file of at most kMaxTiTxtFileBytes, refusing a larger one
+// before reading it. A missing, unreadable, too large or non-regular file
+// (directory, pipe, device) gives Unreadable; a named pipe never blocks.
 CTiTxtResult ReadTiTxtFile(const std::string& path);
 
 }  // namespace velk

@@ -92,4 +92,79 @@ TEST(SettingsStore, CompanyAndApplicationKeys)
     QFile::remove(QString::fromStdString(again.Location()));
 }
 
+// Qt's own INI dialect decodes "@Variant(...)" into typed objects: a
+// hand-edited line could make the station decode a pixmap (fatal without a
+// GUI) or allocate gigabytes. The store reads every value as plain text.
+TEST(SettingsStore, TypedVariantValuesAreOnlyText)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("typed.conf"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Options]\n"
+               "VCC=@Variant(\\0\\0\\0A\\x7f\\0\\0\\0\\x10)\n"
+               "FileName=@Variant(\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0)\n"
+               "Baud=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\0\\x5)\n"
+               "SerialAddress=@ByteArray(1000)\n");
+    file.close();
+    CSettingsStore store = CSettingsStore::AtFile(path.toStdString());
+    const std::string vcc = store.GetProfileString("Options", "VCC", "3.3");
+    EXPECT_EQ(vcc.rfind("@Variant(", 0), 0u) << vcc;
+    EXPECT_EQ(store.GetProfileInt("Options", "Baud", 57600), 57600u);
+    EXPECT_EQ(store.GetProfileString("Options", "SerialAddress", ""), "@ByteArray(1000)");
+}
+
+TEST(SettingsStore, TextRules)
+{
+    const CSettingsValues v = ParseSettingsText(
+        "top=1\r\n"
+        "; comment=1\n"
+        "  # comment=2\n"
+        "[Options]\r\n"
+        "  Baud  =  9600  \n"
+        "Quoted=\"  a;b=c \\\"q\\\" \" trailing\n"
+        "Escapes=x\\ty\\\\z\\x41\\x00e4\\0101\\q\n"
+        "Open=\"no end \n"
+        "NoEquals\n"
+        "=no name\n"
+        "Empty=\n"
+        "Baud=19200\n"
+        "[Broken\n"
+        "Lost=1\n"
+        "[ Other ]\n"
+        "Path=C:\\\\fw\\\\a,b.txt\n");
+    const CSettingsValues expect = {
+        {"top", "1"},
+        {"Options/Baud", "19200"},
+        {"Options/Quoted", "  a;b=c \"q\" "},
+        {"Options/Escapes", "x\ty\\zA\xC3\xA4" "A" "q"},
+        {"Options/Open", "no end"},
+        {"Options/Empty", ""},
+        {"Other/Path", "C:\\fw\\a,b.txt"},
+    };
+    EXPECT_EQ(v, expect);
+    // Code points: beyond U+10FFFF and surrogates are U+FFFD; NUL survives.
+    EXPECT_EQ(ParseSettingsText("a=\\x110000\\xd800\\0z")["a"], std::string("\xEF\xBF\xBD\xEF\xBF\xBD\0z", 8));
+}
+
+TEST(SettingsStore, RenderedTextReadsBackTheSameValues)
+{
+    const CSettingsValues values = {
+        {"Options/Plain", "COM1"},
+        {"Options/Blanks", "  padded\t"},
+        {"Options/Quotes", "\"quoted\" and \\back\\"},
+        {"Options/Control", std::string("a\x01" "b\n\r\t\x7f" "F", 9)},
+        {"Options/Nul", std::string("x\0" "1", 3)},
+        {"Options/Utf8", "Pr\xC3\xBC" "fstand \xE9\x87\x8F"},
+        {"Options/Empty", ""},
+        {"Options/Comment", ";not a comment"},
+        {"General", "no section"},
+        {"Other/Sub/Key", "slash"},
+    };
+    const std::string text = RenderSettingsText(values);
+    EXPECT_EQ(ParseSettingsText(text), values) << text;
+    EXPECT_NE(text.find("[Options]\n"), std::string::npos);
+    EXPECT_NE(text.find("Plain=COM1\n"), std::string::npos);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "TiTxt.h"
@@ -112,6 +113,42 @@ TEST(TiTxt, NulInsideTextIsRefused) {
 TEST(TiTxt, MissingFileIsUnreadable) {
     EXPECT_EQ(ReadTiTxtFile("/nonexistent/velk430/x.txt").Status, ETiTxtStatus::Unreadable);
     EXPECT_EQ(ReadTiTxtFile("/").Status, ETiTxtStatus::Unreadable);
+}
+
+// Only regular files are read, and their size is checked before reading: a
+// pipe without a writer must not block (a blocking open would hang here until
+// the test's timeout), a device is not read at all.
+TEST(TiTxt, NonRegularFilesAreRefusedWithoutReading) {
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                      ("titxt-special-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string fifo = (dir / "pipe.txt").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto r = ReadTiTxtFile(fifo);
+    EXPECT_EQ(r.Status, ETiTxtStatus::Unreadable);
+    EXPECT_EQ(r.Message, "not a regular file");
+    r = ReadTiTxtFile("/dev/zero");
+    EXPECT_EQ(r.Status, ETiTxtStatus::Unreadable);
+    EXPECT_EQ(ReadTiTxtFile(dir.string()).Message, "not a regular file");
+    std::filesystem::remove_all(dir);
+}
+
+// A file at the limit is read (NULs: a syntax error on line 1); one byte more
+// is refused by its size. Sparse files, so nothing is written to disk.
+TEST(TiTxt, SizeLimitIsSixteenMebibytes) {
+    EXPECT_EQ(kMaxTiTxtFileBytes, uint64_t{16} << 20);
+    const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
+                                       ("titxt-limit-" + std::to_string(getpid()) + ".txt");
+    { std::ofstream(path.string()) << ""; }
+    std::filesystem::resize_file(path, kMaxTiTxtFileBytes);
+    auto r = ReadTiTxtFile(path.string());
+    EXPECT_EQ(r.Status, ETiTxtStatus::Syntax);
+    EXPECT_EQ(r.Line, 1);
+    std::filesystem::resize_file(path, kMaxTiTxtFileBytes + 1);
+    r = ReadTiTxtFile(path.string());
+    EXPECT_EQ(r.Status, ETiTxtStatus::Unreadable);
+    EXPECT_EQ(r.Message, "file larger than 16 MiB");
+    std::filesystem::remove(path);
 }
 
 // srec_cat writes TI-TXT from random images; the reader must get the same bytes back.

@@ -18,7 +18,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <cstdlib>
 #include <string>
 
@@ -62,8 +65,11 @@ int main(int argc, char** argv)
         status = 4;
     };
 
+    // Units already in the tray: one line each.
     const velk::CSimStore sim(velk::CSimStore::DefaultDir());
-    const long before = static_cast<long>(sim.LoadTray().size());
+    std::ifstream tray(sim.TrayPath(), std::ios::binary);
+    const long before = static_cast<long>(
+        std::count(std::istreambuf_iterator<char>(tray), std::istreambuf_iterator<char>(), '\n'));
     long passes = 0;
     long presses = 0;
     QTimer operatorHand;

@@ -27,6 +27,8 @@ struct CFaultCase {
     bool Locked = false;   // the fuse blew before the failure: the unit is a reject
 };
 
+void PrintTo(const CFaultCase& c, std::ostream* os) { *os << c.Function << " x" << c.Count; }
+
 std::string PrintCase(const ::testing::TestParamInfo<CFaultCase>& info)
 {
     return std::string(info.param.Function) + "x" + std::to_string(info.param.Count);

@@ -24,6 +24,7 @@ struct CFaultCase {
     int32_t Count;         // consecutive failing calls
     EPicture Picture;      // what the station shows
     const char* Box;       // its message; null: none
+    const char* Status;    // the Operation field afterwards
     bool Locked = false;   // the fuse blew before the failure: the unit is a reject
 };
 
@@ -58,6 +59,7 @@ TEST_P(FaultDrill, FailsCleanlyAndTheNextBatchPasses)
                       : c.Picture == EPicture::Cross ? Console->FailBitmap
                                                       : Console->PendingBitmap));
     EXPECT_EQ(Boxes.Texts(), c.Box ? std::vector<std::string>{c.Box} : std::vector<std::string>{});
+    EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), c.Status);
     EXPECT_EQ(Sim->LoadSettings().Faults.size(), 0u) << "the injected failure was never reached";
     // The port is let go, and with it the supply (the simulator drops it on release).
     EXPECT_EQ(ReleaseTarget(), velk::kNotOpen);
@@ -93,20 +95,36 @@ TEST_P(FaultDrill, FailsCleanlyAndTheNextBatchPasses)
 INSTANTIATE_TEST_SUITE_P(
     EveryCall, FaultDrill,
     ::testing::Values(
-        CFaultCase{"InitCom", 1, EPicture::Pending, "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)"},
-        CFaultCase{"SetNotificationWnd", 1, EPicture::Tick, nullptr},
-        CFaultCase{"SetDeviceType", 1, EPicture::Cross, "Unable to set device type MSP430F112 (-25)"},
-        CFaultCase{"SetVcc", 1, EPicture::Cross, "Unable to set target VCC to 3.300000 volts (-25)"},
-        CFaultCase{"InitTarget", 1, EPicture::Cross, "Unable to initialize target MSP430F112 (-25)"},
-        CFaultCase{"GetDeviceCfgInfo", 1, EPicture::Cross, "Could not read config file"},
-        CFaultCase{"Erase", 1, EPicture::Tick, nullptr},
-        CFaultCase{"Erase", 3, EPicture::Cross, "Could not erase segment 1000"},
-        CFaultCase{"ProgramFile", 1, EPicture::Cross, "Unable to program (-25)"},
-        CFaultCase{"VerifyFile", 1, EPicture::Cross, "Unable to verify (FFFFFFE7)"},
-        CFaultCase{"ProgramData", 1, EPicture::Cross, "Unable to program serial number (FFFFFFE7)"},
-        CFaultCase{"VerifyData", 1, EPicture::Cross, "Unable to verify serial number (FFFFFFE7)"},
-        CFaultCase{"BlowFuse", 1, EPicture::Cross, "Fuse blow failed"},
-        CFaultCase{"Reset", 1, EPicture::Cross, "Fuse blow failed", true},
-        CFaultCase{"ReleaseTarget", 1, EPicture::Tick, nullptr},
-        CFaultCase{"ReleaseCom", 1, EPicture::Tick, nullptr}),
+        CFaultCase{"InitCom", 1, EPicture::Pending,
+                   "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)", "Comm failed"},
+        CFaultCase{"SetNotificationWnd", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"},
+        CFaultCase{"SetDeviceType", 1, EPicture::Cross,
+                   "Unable to set device type MSP430F112 (-25)", "Could not set device type"},
+        CFaultCase{"SetVcc", 1, EPicture::Cross,
+                   "Unable to set target VCC to 3.300000 volts (-25)", "Could not set VCC"},
+        CFaultCase{"InitTarget", 1, EPicture::Cross,
+                   "Unable to initialize target MSP430F112 (-25)", "Could not initialize target"},
+        CFaultCase{"GetDeviceCfgInfo", 1, EPicture::Cross,
+                   "Could not read config file", "Flash erase failed"},
+        CFaultCase{"Erase", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"},
+        CFaultCase{"Erase", 3, EPicture::Cross,
+                   "Could not erase segment 1000", "Flash erase failed"},
+        CFaultCase{"ProgramFile", 1, EPicture::Cross,
+                   "Unable to program (-25)", "Batch program failed"},
+        CFaultCase{"VerifyFile", 1, EPicture::Cross,
+                   "Unable to verify (FFFFFFE7)", "Batch program failed"},
+        CFaultCase{"ProgramData", 1, EPicture::Cross,
+                   "Unable to program serial number (FFFFFFE7)", "Serial number failed"},
+        CFaultCase{"VerifyData", 1, EPicture::Cross,
+                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed"},
+        CFaultCase{"BlowFuse", 1, EPicture::Cross,
+                   "Fuse blow failed", "Fuse blow failed"},
+        CFaultCase{"Reset", 1, EPicture::Cross,
+                   "Fuse blow failed", "Fuse blow failed", true},
+        CFaultCase{"ReleaseTarget", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"},
+        CFaultCase{"ReleaseCom", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"}),
     PrintCase);

@@ -62,6 +62,12 @@ bool CVELK::CopyName(const std::string& name, char* buffer, int32_t size, const 
         ErrorText = Format("%s name too long (%lld characters)", what, length);
         return false;
     }
+    // The library sees the name only up to its first NUL: a name with one
+    // inside would reach another port, device or file than the one shown.
+    if (name.find('\0') != std::string::npos) {
+        ErrorText = Format("%s name contains a NUL character", what);
+        return false;
+    }
     std::memcpy(buffer, name.data(), name.size());
     buffer[name.size()] = '\0';
     return true;

@@ -13,6 +13,8 @@
 //   "Port name too long (%d characters)", "Device name too long (%d characters)"
 //   or "File name too long (%d characters)"
 // (the name's length), and the operation fails as a library failure would.
+// A name with a NUL character inside is refused the same way, with
+//   "Port name contains a NUL character" (or Device, File).
 
 #include <cstdint>
 #include <string>

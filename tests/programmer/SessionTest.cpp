@@ -105,6 +105,20 @@ TEST_F(SessionTest, OverlongNamesAreRefusedWithoutCallingTheLibrary)
     EXPECT_EQ(Fake.CallsTo("VerifyFile").at(0).Text, std::string(1023, 'F'));
 }
 
+// The library would read such a name only up to the NUL, so another file
+// than the one the operator chose would be programmed.
+TEST_F(SessionTest, NamesWithANulInsideAreRefused)
+{
+    using namespace std::string_literals;
+    EXPECT_EQ(Session->Open("COM1\0COM2"s, 9600), 0);
+    EXPECT_EQ(Error(), "Port name contains a NUL character");
+    EXPECT_EQ(Session->SelectDeviceType("MSP430F149\0X"s), 0);
+    EXPECT_EQ(Error(), "Device name contains a NUL character");
+    EXPECT_EQ(Session->ProgramAndVerifyFile("good.txt\0.bad"s, 1), 0);
+    EXPECT_EQ(Error(), "File name contains a NUL character");
+    EXPECT_TRUE(Fake.Calls().empty());
+}
+
 TEST_F(SessionTest, OverlongNamesTakeTheProceduresFailurePaths)
 {
     CSerialNumber record = MakeRecord(2);

@@ -1,5 +1,8 @@
 #include "SettingsStore.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QSettings>
 
@@ -337,6 +340,15 @@ void CSettingsStore::WriteProfileInt(const std::string& section, const std::stri
 
 bool CSettingsStore::Flush()
 {
+    // A writer killed between creating the lock file and writing its process
+    // id into it leaves an empty lock, which QSettings only takes for stale
+    // after 30 s: the first write after such a crash would hang the station
+    // that long. A live writer fills its lock within microseconds.
+    const QString lock = m_settings->fileName() + QStringLiteral(".lock");
+    const QFileInfo info(lock);
+    if (info.exists() && info.isFile() && info.size() == 0 &&
+        info.lastModified().msecsTo(QDateTime::currentDateTime()) > 100)
+        QFile::remove(lock);
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }

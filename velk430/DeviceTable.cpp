@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <unordered_set>
 
 #include "Codes.h"
@@ -22,7 +21,7 @@ constexpr size_t kMaxDevices = 4096;
 constexpr size_t kMaxRegions = 64;
 constexpr size_t kMaxCfgBytes = size_t{16} << 20;
 
-bool ParseNumber(const std::string& token, int64_t max, int64_t& out) {
+bool ParseNumber(std::string_view token, int64_t max, int64_t& out) {
     if (token.empty() || token.size() > 12) return false;
     size_t i = 0;
     int base = 10;
@@ -55,6 +54,19 @@ bool ValidName(const std::string& s) {
 std::string Upper(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
+}
+
+// Splits a line at white space (as stream extraction would), without copying.
+void Split(std::string_view line, std::vector<std::string_view>& tokens) {
+    tokens.clear();
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n'; };
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && blank(line[i])) ++i;
+        const size_t start = i;
+        while (i < line.size() && !blank(line[i])) ++i;
+        if (i > start) tokens.push_back(line.substr(start, i - start));
+    }
 }
 
 std::string DirOf(const std::string& path) {
@@ -98,6 +110,7 @@ bool CDeviceTable::Parse(std::string_view text, std::string* error) {
     DevicesList.clear();
     std::vector<CDevice> devices;
     std::unordered_set<std::string> names;
+    std::vector<std::string_view> tok;
     int line = 0;
     auto fail = [&](const std::string& what) {
         if (error) *error = "device.cfg line " + std::to_string(line) + ": " + what;
@@ -112,9 +125,7 @@ bool CDeviceTable::Parse(std::string_view text, std::string* error) {
         pos = eol + 1;
         const auto hash = raw.find('#');
         if (hash != std::string_view::npos) raw = raw.substr(0, hash);
-        std::istringstream in{std::string(raw)};
-        std::vector<std::string> tok;
-        for (std::string t; in >> t;) tok.push_back(t);
+        Split(raw, tok);
         if (tok.empty()) continue;
         for (const auto& t : tok)
             for (unsigned char c : t)
@@ -124,7 +135,7 @@ bool CDeviceTable::Parse(std::string_view text, std::string* error) {
             if (devices.size() == kMaxDevices) return fail("too many devices");
             if (!devices.empty() && devices.back().Regions.empty()) return fail("device without regions");
             CDevice d;
-            d.Name = Upper(tok[1]);
+            d.Name = Upper(std::string(tok[1]));
             if (!ValidName(d.Name)) return fail("bad device name");
             if (!names.insert(d.Name).second) return fail("device listed twice");
             int64_t v[8];
@@ -164,7 +175,7 @@ bool CDeviceTable::Parse(std::string_view text, std::string* error) {
             if (!d.Regions.empty() && r.Start < d.Regions.back().End()) return fail("regions overlap or out of order");
             d.Regions.push_back(r);
         } else {
-            return fail("unknown keyword \"" + tok[0].substr(0, 32) + "\"");
+            return fail("unknown keyword \"" + std::string(tok[0].substr(0, 32)) + "\"");
         }
     }
     if (devices.empty()) return fail("no devices");
@@ -220,24 +231,34 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::vector<std::string> DeviceCfgCandidates() {
-    std::vector<std::string> out;
-    if (const char* env = std::getenv("VELK430_DEVICE_CFG"); env && *env) {
-        out.emplace_back(env);
+namespace {
+
+// Beside the program, then beside the library. Neither moves while the
+// process runs, so they are looked up once.
+const std::vector<std::string>& InstalledCandidates() {
+    static const std::vector<std::string> candidates = [] {
+        std::vector<std::string> out;
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n > 0) {
+            exe[n] = '\0';
+            out.push_back(DirOf(exe) + "/device.cfg");
+        }
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<void*>(&DeviceCfgCandidates), &info) && info.dli_fname) {
+            std::string lib = DirOf(info.dli_fname) + "/device.cfg";
+            if (out.empty() || out.front() != lib) out.push_back(lib);
+        }
         return out;
-    }
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n > 0) {
-        exe[n] = '\0';
-        out.push_back(DirOf(exe) + "/device.cfg");
-    }
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&DeviceCfgCandidates), &info) && info.dli_fname) {
-        std::string lib = DirOf(info.dli_fname) + "/device.cfg";
-        if (out.empty() || out.front() != lib) out.push_back(lib);
-    }
-    return out;
+    }();
+    return candidates;
+}
+
+}  // namespace
+
+std::vector<std::string> DeviceCfgCandidates() {
+    if (const char* env = std::getenv("VELK430_DEVICE_CFG"); env && *env) return {std::string(env)};
+    return InstalledCandidates();
 }
 
 bool LoadDefaultDeviceTable(CDeviceTable& table, std::string* error) {

@@ -167,6 +167,7 @@ int32_t CProgrammer::ReleaseCom() {
     Vcc = 0;
     if (Settings.Feed == EFeed::Auto && Passed) {
         // The operator takes the finished unit off; a blank one of the same type follows.
+        Store->AppendToTray(*Socket);
         Store->SaveUnitTo(Store->PreviousUnitPath(), *Socket);
         Socket = CUnit(Socket->Device());
     }

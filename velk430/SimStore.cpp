@@ -1,6 +1,7 @@
 #include "SimStore.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <atomic>
 
 #include "Codes.h"
 
@@ -182,6 +184,93 @@ bool CSimStore::ConsumeFault(const std::string& function, int32_t& code) const {
             return true;
         }
     return false;
+}
+
+static bool AppendLine(const std::string& dir, const std::string& path, const std::string& line) {
+    if (!MakeDirs(dir)) return false;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // One write: appended lines never interleave or tear on a process kill.
+    const ssize_t n = write(fd, line.data(), line.size());
+    const bool ok = close(fd) == 0 && n == static_cast<ssize_t>(line.size());
+    return ok;
+}
+
+uint8_t CTrayEntry::Read(uint32_t address) const {
+    for (const auto& [start, bytes] : Info)
+        if (address >= start && address - start < bytes.size()) return bytes[address - start];
+    return 0xFF;
+}
+
+std::string RenderTrayEntry(const CUnit& unit) {
+    char head[64];
+    std::snprintf(head, sizeof head, " main %08X", unit.MainCrc());
+    std::string s = unit.Device().Name + head;
+    for (const CRegion& r : unit.Device().Regions) {
+        if (r.Type != kRegionInfo) continue;
+        char at[32];
+        std::snprintf(at, sizeof at, " info 0x%05X ", r.Start);
+        s += at;
+        for (uint32_t a = r.Start; a < r.End(); ++a) {
+            const uint8_t b = unit.Read(a);
+            s += kHexDigits[b >> 4];
+            s += kHexDigits[b & 15];
+        }
+    }
+    return s + "\n";
+}
+
+std::optional<CTrayEntry> ParseTrayEntry(const std::string& line) {
+    std::istringstream in(line);
+    CTrayEntry e;
+    std::string word, crc;
+    if (!(in >> e.Device >> word >> crc) || word != "main" || crc.size() != 8) return std::nullopt;
+    int64_t v = 0;
+    if (!ParseInt("0x" + crc, 0, UINT32_MAX, v)) return std::nullopt;
+    e.MainCrc = static_cast<uint32_t>(v);
+    std::string addr, hex;
+    while (in >> word) {
+        if (word != "info" || !(in >> addr >> hex) || !ParseInt(addr, 0, kAddressSpace - 1, v) || hex.size() % 2)
+            return std::nullopt;
+        std::vector<uint8_t> bytes(hex.size() / 2);
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            const int hi = HexValue(hex[2 * i]);
+            const int lo = HexValue(hex[2 * i + 1]);
+            if (hi < 0 || lo < 0) return std::nullopt;
+            bytes[i] = static_cast<uint8_t>((hi << 4) | lo);
+        }
+        e.Info.emplace_back(static_cast<uint32_t>(v), std::move(bytes));
+    }
+    return e;
+}
+
+bool CSimStore::AppendToTray(const CUnit& unit) const {
+    return AppendLine(Directory, TrayPath(), RenderTrayEntry(unit));
+}
+
+std::vector<CTrayEntry> CSimStore::LoadTray() const {
+    std::vector<CTrayEntry> out;
+    std::ifstream in(TrayPath(), std::ios::binary);
+    for (std::string line; std::getline(in, line);)
+        if (auto e = ParseTrayEntry(line)) out.push_back(std::move(*e));
+    return out;
+}
+
+void KillPoint(const char* function) {
+    static const long long at = [] {
+        const char* v = std::getenv("VELK430_SIM_KILL_AT");
+        return v && *v ? std::atoll(v) : 0LL;
+    }();
+    static std::atomic<long long> calls{0};
+    static std::atomic<bool> opened{false};
+    // Counted from the first InitCom: the device list read at start-up
+    // would otherwise swallow most of the range.
+    if (at <= 0) return;
+    if (std::strcmp(function, "InitCom") == 0) opened = true;
+    if (!opened || ++calls != at) return;
+    const CSimStore store(CSimStore::DefaultDir());
+    AppendLine(store.Dir(), store.KillsPath(), std::to_string(at) + " " + function + "\n");
+    raise(SIGKILL);
 }
 
 std::string RenderUnit(const CUnit& unit) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,16 @@ std::string CanonicalFunctionName(const std::string& name);
 // The name of the device a fresh unit is when nothing else says.
 constexpr const char* kDefaultDevice = "MSP430F112";
 
+// One unit of the tray log: its type, the CRC-32 of its main flash and the
+// bytes of its information flash (the type-3 regions).
+struct CTrayEntry {
+    std::string Device;
+    uint32_t MainCrc = 0;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> Info;  // start address, bytes
+    // An information-flash byte; 0xFF outside the logged regions.
+    uint8_t Read(uint32_t address) const;
+};
+
 class CSimStore {
 public:
     explicit CSimStore(std::string dir);
@@ -56,6 +67,10 @@ public:
     std::string UnitPath() const { return Directory + "/unit"; }
     // The unit last taken off the socket by automatic feeding.
     std::string PreviousUnitPath() const { return Directory + "/previous-unit"; }
+    // Append-only log of every unit automatic feeding took off, one line each.
+    std::string TrayPath() const { return Directory + "/tray"; }
+    // Notes of the kills VELK430_SIM_KILL_AT made, "K FUNCTION" a line.
+    std::string KillsPath() const { return Directory + "/kills"; }
 
     CSimSettings LoadSettings() const;
     bool SaveSettings(const CSimSettings& settings) const;
@@ -74,10 +89,26 @@ public:
     // true with its code when one was due.
     bool ConsumeFault(const std::string& function, int32_t& code) const;
 
+    // Adds the unit to the tray log (one write of one line, so a process
+    // killed meanwhile leaves the line whole or absent).
+    bool AppendToTray(const CUnit& unit) const;
+    // Every well-formed line of the tray log, oldest first.
+    std::vector<CTrayEntry> LoadTray() const;
+
 private:
     bool WriteAtomically(const std::string& path, const std::string& text) const;
     std::string Directory;
 };
+
+// "DEVICE main CRC info 0xADDR HEX [info 0xADDR HEX ...]\n"
+std::string RenderTrayEntry(const CUnit& unit);
+std::optional<CTrayEntry> ParseTrayEntry(const std::string& line);
+
+// Fault drills: with VELK430_SIM_KILL_AT=K (K >= 1) the process appends
+// "K FUNCTION" to the state directory's kills file and kills itself with
+// SIGKILL at the start of its K-th library call, counted from its first
+// InitCom (InitCom is call 1). No effect otherwise.
+void KillPoint(const char* function);
 
 std::string RenderUnit(const CUnit& unit);
 std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& table);

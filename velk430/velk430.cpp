@@ -33,6 +33,7 @@ struct CDepth {
 #define VELK_CALL(expr)                                   \
     std::lock_guard<std::recursive_mutex> guard(Lock()); \
     if (Depth > 0) return velk::kBusy;                    \
+    velk::KillPoint(__func__);                            \
     CDepth depth;                                         \
     return Lib().expr
 

@@ -415,6 +415,36 @@ TEST_F(Api, AutoFeedReplacesAUnitThatPassed) {
     EXPECT_TRUE(previous->FuseBlown());
     EXPECT_EQ(previous->Read(0xF000), 0x31);
     EXPECT_EQ(previous->Read(0x1001), 0x02);
+
+    // The tray keeps every unit that left, the newest last; a unit that
+    // failed stays on the socket and adds nothing.
+    unsigned char second[2] = {0x03, 0x04};
+    for (bool pass : {true, false}) {
+        Ready();
+        ASSERT_EQ(ProgramFile(S(path), 0, 1, 0), kDone);
+        ASSERT_EQ(VerifyFile(S(path), 0), kDone);
+        ASSERT_EQ(ProgramData(0x1000, 2, second), kDone);
+        if (!pass) {
+            EXPECT_EQ(VerifyData(0x1000, 2, serial), kVerifyMismatch);
+        }
+        ReleaseCom();
+    }
+    const auto tray = Store->LoadTray();
+    ASSERT_EQ(tray.size(), 2u);
+    EXPECT_EQ(tray[0].Device, "MSP430F112");
+    EXPECT_EQ(tray[0].MainCrc, previous->MainCrc());
+    EXPECT_EQ(tray[0].Read(0x1000), 0x01);
+    EXPECT_EQ(tray[0].Read(0x1001), 0x02);
+    EXPECT_EQ(tray[0].Read(0x10FF), 0xFF);
+    EXPECT_EQ(tray[1].Read(0x1000), 0x03);
+    EXPECT_EQ(tray[1].Read(0xF000), 0xFF);  // main flash is not logged, only its CRC
+    ASSERT_EQ(tray[0].Info.size(), 1u);
+    EXPECT_EQ(tray[0].Info[0].second.size(), 256u);
+    // A torn or hand-damaged line is skipped, the others still read.
+    std::ofstream(Store->TrayPath(), std::ios::app) << "MSP430F112 main 1234";
+    EXPECT_EQ(Store->LoadTray().size(), 2u);
+    EXPECT_FALSE(ParseTrayEntry("MSP430F112 main 0000000G").has_value());
+    EXPECT_FALSE(ParseTrayEntry("MSP430F112 main 00000000 info 0x01000 ABC").has_value());
 }
 
 TEST_F(Api, AutoFeedKeepsAUnitThatFailedAfterVerify) {

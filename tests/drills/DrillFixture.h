@@ -1,0 +1,93 @@
+#pragma once
+// The console in-process (offscreen, boxes recorded) against libVELK430.so
+// in fast timing, with its own simulator folder and settings file per test.
+#include "console/MainConsoleDlg.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/SettingsStore.h"
+
+#include "SimStore.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+class CDrillFixture {
+protected:
+    void SetUpDrill()
+    {
+        const char* base = std::getenv("VELK430_SIM_DIR");
+        Base = base && *base ? base : "/tmp/velk430-drills";
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '-';
+        SimDir = std::filesystem::path(Base).parent_path() / "drills" / name;
+        std::filesystem::remove_all(SimDir);
+        std::filesystem::create_directories(SimDir);
+        setenv("VELK430_SIM_DIR", SimDir.c_str(), 1);
+        setenv("VELK430_SIM_TIMING", "fast", 1);
+        ASSERT_TRUE(velk::LoadDefaultDeviceTable(Table));
+        Sim.emplace(SimDir.string());
+        velk::CSimSettings settings;
+        settings.Timing = velk::ETiming::Fast;
+        ASSERT_TRUE(Sim->SaveSettings(settings));
+        ASSERT_TRUE(Sim->SaveUnit(velk::CUnit(*Table.Find("MSP430F112"))));
+        // The file the console's store reads and writes.
+        Conf = CMainConsoleDlg::OpenSettingsStore().Location();
+        std::filesystem::remove_all(Conf);
+        std::filesystem::create_directories(std::filesystem::path(Conf).parent_path());
+    }
+
+    void TearDownDrill()
+    {
+        if (Console && !Console->IsEnded())
+            Console->DestroyWindow();
+        Console.reset();
+        std::filesystem::remove_all(Conf);
+        setenv("VELK430_SIM_DIR", Base.c_str(), 1);
+    }
+
+    void WriteConf(const std::string& text) const { std::ofstream(Conf, std::ios::binary) << text; }
+
+    // A full batch: erase on, a WORD serial at 1000, the fuse.
+    static std::string FullBatchConf(uint32_t serial)
+    {
+        return "[Options]\nCommPort=COM1\nBaud=115200\nDeviceName=MSP430F112\nFileName=" CORV_SOURCE_DIR
+               "/examples/blink-f112.txt\nVCC=3.3\nBlowFuse=1\nEraseFlash=1\nSerialNumber=" +
+               std::to_string(serial) + "\nSerialAddress=1000\nSerialType=2\nCount=0\nCountUp=1\n";
+    }
+
+    // The console's store, read as a restarted station would.
+    std::string Stored(const char* name) const
+    {
+        return CSettingsStore::AtFile(Conf).GetProfileString("Options", name, "(absent)");
+    }
+
+    bool Start()
+    {
+        Console = std::make_unique<CMainConsoleDlg>();
+        return Console->Create() && !Console->IsEnded();
+    }
+
+    bool Shows(const std::unique_ptr<QPixmap>& bitmap) const
+    {
+        return bitmap && Console->StatusPicture->pixmap().cacheKey() == bitmap->cacheKey();
+    }
+
+    std::string Base;
+    std::filesystem::path SimDir;
+    std::string Conf;
+    velk::CDeviceTable Table;
+    std::optional<velk::CSimStore> Sim;
+    CMessageBoxRecorder Boxes;
+    std::unique_ptr<CMainConsoleDlg> Console;
+};

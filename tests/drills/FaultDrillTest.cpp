@@ -1,0 +1,130 @@
+// Every library call of a full batch (erase, WORD serial, fuse) fails in
+// turn through the simulator's fault injection, end to end through the
+// console: the failure shows the cross and the library's error, consumes no
+// serial number, the unit stays on the socket (never ships) with the port
+// and supply released, and the next batch passes. Calls whose result the
+// procedure ignores by design (notification window, target release, port
+// release, one Erase the retry absorbs) leave a passing batch. A failing
+// fuse check after the fuse blew leaves a locked reject, which the operator
+// replaces.
+#include "DrillFixture.h"
+
+#include "resources/resource.h"
+#include "toolkit/ControlHelpers.h"
+
+#include "Codes.h"
+#include "velk430.h"
+
+namespace {
+
+enum class EPicture { Tick, Cross, Pending };
+
+struct CFaultCase {
+    const char* Function;
+    int32_t Count;         // consecutive failing calls
+    EPicture Picture;      // what the station shows
+    const char* Box;       // its message; null: none
+    const char* Status;    // the Operation field afterwards
+    bool Locked = false;   // the fuse blew before the failure: the unit is a reject
+};
+
+void PrintTo(const CFaultCase& c, std::ostream* os) { *os << c.Function << " x" << c.Count; }
+
+std::string PrintCase(const ::testing::TestParamInfo<CFaultCase>& info)
+{
+    return std::string(info.param.Function) + "x" + std::to_string(info.param.Count);
+}
+
+class FaultDrill : public ::testing::TestWithParam<CFaultCase>, protected CDrillFixture {
+protected:
+    void SetUp() override { SetUpDrill(); }
+    void TearDown() override { TearDownDrill(); }
+};
+
+constexpr uint32_t Serial = 500;
+
+}  // namespace
+
+TEST_P(FaultDrill, FailsCleanlyAndTheNextBatchPasses)
+{
+    const CFaultCase& c = GetParam();
+    WriteConf(FullBatchConf(Serial));
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Sim->InjectFault(c.Function, velk::kInjected, c.Count));
+
+    Console->RunBatchButton->click();
+
+    const bool passed = c.Picture == EPicture::Tick;
+    EXPECT_TRUE(Shows(passed                            ? Console->PassBitmap
+                      : c.Picture == EPicture::Cross ? Console->FailBitmap
+                                                      : Console->PendingBitmap));
+    EXPECT_EQ(Boxes.Texts(), c.Box ? std::vector<std::string>{c.Box} : std::vector<std::string>{});
+    EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), c.Status);
+    EXPECT_EQ(Sim->LoadSettings().Faults.size(), 0u) << "the injected failure was never reached";
+    // The port is let go, and with it the supply (the simulator drops it on release).
+    EXPECT_EQ(ReleaseTarget(), velk::kNotOpen);
+    const uint32_t next = passed ? Serial + 1 : Serial;
+    EXPECT_EQ(Console->SerialNumber, next);
+    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), std::to_string(next));
+    EXPECT_EQ(Stored("SerialNumber"), std::to_string(next));
+    EXPECT_EQ(Console->Count, passed ? 1 : 0);
+    const auto tray = Sim->LoadTray();
+    ASSERT_EQ(tray.size(), passed ? 1u : 0u) << "a failed unit must not leave the station";
+    if (passed) {
+        EXPECT_EQ(tray[0].Read(0x1000) | (tray[0].Read(0x1001) << 8), Serial);
+    }
+    EXPECT_TRUE(Console->IsWindowEnabled(IDC_RUN_BATCH));
+    if (!passed) {
+        const auto unit = Sim->LoadUnit(Table);
+        ASSERT_TRUE(unit.has_value());
+        EXPECT_EQ(unit->FuseBlown(), c.Locked);
+        // The operator puts a locked unit aside and takes a fresh one.
+        if (c.Locked) {
+            ASSERT_TRUE(Sim->SaveUnit(velk::CUnit(*Table.Find("MSP430F112"))));
+        }
+    }
+
+    Console->RunBatchButton->click();
+    EXPECT_TRUE(Shows(Console->PassBitmap)) << (Boxes.Boxes.empty() ? "" : Boxes.Boxes.back().text);
+    const auto after = Sim->LoadTray();
+    ASSERT_EQ(after.size(), tray.size() + 1);
+    EXPECT_EQ(after.back().Read(0x1000) | (after.back().Read(0x1001) << 8), next);
+    EXPECT_EQ(Stored("SerialNumber"), std::to_string(next + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCall, FaultDrill,
+    ::testing::Values(
+        CFaultCase{"InitCom", 1, EPicture::Pending,
+                   "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)", "Comm failed"},
+        CFaultCase{"SetNotificationWnd", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"},
+        CFaultCase{"SetDeviceType", 1, EPicture::Cross,
+                   "Unable to set device type MSP430F112 (-25)", "Could not set device type"},
+        CFaultCase{"SetVcc", 1, EPicture::Cross,
+                   "Unable to set target VCC to 3.300000 volts (-25)", "Could not set VCC"},
+        CFaultCase{"InitTarget", 1, EPicture::Cross,
+                   "Unable to initialize target MSP430F112 (-25)", "Could not initialize target"},
+        CFaultCase{"GetDeviceCfgInfo", 1, EPicture::Cross,
+                   "Could not read config file", "Flash erase failed"},
+        CFaultCase{"Erase", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"},
+        CFaultCase{"Erase", 3, EPicture::Cross,
+                   "Could not erase segment 1000", "Flash erase failed"},
+        CFaultCase{"ProgramFile", 1, EPicture::Cross,
+                   "Unable to program (-25)", "Batch program failed"},
+        CFaultCase{"VerifyFile", 1, EPicture::Cross,
+                   "Unable to verify (FFFFFFE7)", "Batch program failed"},
+        CFaultCase{"ProgramData", 1, EPicture::Cross,
+                   "Unable to program serial number (FFFFFFE7)", "Serial number failed"},
+        CFaultCase{"VerifyData", 1, EPicture::Cross,
+                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed"},
+        CFaultCase{"BlowFuse", 1, EPicture::Cross,
+                   "Fuse blow failed", "Fuse blow failed"},
+        CFaultCase{"Reset", 1, EPicture::Cross,
+                   "Fuse blow failed", "Fuse blow failed", true},
+        CFaultCase{"ReleaseTarget", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"},
+        CFaultCase{"ReleaseCom", 1, EPicture::Tick,
+                   nullptr, "Batch executed successfully"}),
+    PrintCase);

@@ -1,0 +1,161 @@
+// Hand-edited settings files through the real start-up (LoadSettings,
+// ShowFields) and the exit save: the station starts with sound values, shows
+// no box at start-up, and a batch run on such values fails with its own
+// message instead of crashing or sending an overlong text to the library.
+#include "DrillFixture.h"
+
+#include "resources/resource.h"
+#include "toolkit/ControlHelpers.h"
+
+#include <QComboBox>
+
+namespace {
+
+class HostileSettings : public ::testing::Test, protected CDrillFixture {
+protected:
+    void SetUp() override { SetUpDrill(); }
+    void TearDown() override { TearDownDrill(); }
+
+    // Start-up, no box, then the fields as the Part's defaults give them.
+    void ExpectDefaults()
+    {
+        ASSERT_TRUE(Start());
+        EXPECT_TRUE(Boxes.Texts().empty());
+        EXPECT_EQ(Console->CommPort, "COM1");
+        EXPECT_EQ(Console->Baud, 57600);
+        EXPECT_EQ(Console->DeviceName, "MSP430F112");
+        EXPECT_EQ(GetLBText(Console->DeviceList, GetCurSel(Console->DeviceList)), "MSP430F112");
+        EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "3.3");
+        EXPECT_EQ(Console->SerialNumber, 0u);
+        EXPECT_EQ(Console->SerialType, 0);
+        EXPECT_EQ(Console->SerialAddress, "1000");
+        EXPECT_EQ(Console->Count, 0);
+        EXPECT_EQ(Console->CountUp, 1);
+        EXPECT_EQ(Console->EraseFlash, 0);
+        EXPECT_EQ(Console->BlowFuse, 0);
+    }
+
+    // Exit saves without a box; the saved file starts the station again.
+    void ExitAndRestart()
+    {
+        Console->ExitButton->click();
+        ASSERT_TRUE(Console->IsEnded());
+        Console->DestroyWindow();
+        EXPECT_TRUE(Boxes.Texts().empty());
+        ASSERT_TRUE(Start());
+        EXPECT_TRUE(Boxes.Texts().empty());
+    }
+
+    // One batch on the loaded values: a cross (the question mark when the
+    // port did not open) and exactly one message, no serial number consumed,
+    // the station usable again.
+    void RunBatchFails(const std::string& message)
+    {
+        const uint32_t serial = Console->SerialNumber;
+        Console->RunBatchButton->click();
+        const bool portFailed = message.rfind("Error opening VELK", 0) == 0;
+        EXPECT_TRUE(Shows(portFailed ? Console->PendingBitmap : Console->FailBitmap));
+        ASSERT_EQ(Boxes.Texts().size(), 1u);
+        EXPECT_EQ(Boxes.Texts()[0].substr(0, message.size()), message) << Boxes.Texts()[0].substr(0, 200);
+        EXPECT_EQ(Console->SerialNumber, serial);
+        EXPECT_TRUE(Console->IsWindowEnabled(IDC_RUN_BATCH));
+        Boxes.Boxes.clear();
+    }
+};
+
+}  // namespace
+
+TEST_F(HostileSettings, GarbageReadsAsDefaults)
+{
+    std::string garbage = "\xff\xfe\x00\x01[Options\nBaud\nSerialNumber==7\n=COM9\n[\n]]]\n";
+    garbage += std::string("\0\0\r\r\n\x7f", 6);
+    for (int i = 0; i < 256; ++i)
+        garbage += static_cast<char>((i * 73) & 0xFF);
+    WriteConf(garbage);
+    ExpectDefaults();
+    ExitAndRestart();
+    EXPECT_EQ(Console->Baud, 57600);
+}
+
+TEST_F(HostileSettings, MissingSectionReadsAsDefaults)
+{
+    WriteConf("Baud=9600\nCommPort=COM7\n[Other]\nSerialNumber=77\nSerialType=2\n[options ]x\nCount=5\n");
+    ExpectDefaults();
+}
+
+TEST_F(HostileSettings, HugeNumbers)
+{
+    WriteConf("[Options]\nBaud=99999999999999999999\nSerialNumber=4294967296\nCount=2147483648\n"
+              "SerialType=4294967295\nBlowFuse=123456789\nEraseFlash=3\nCountUp=77\nVCC=1e308\n"
+              "SerialAddress=FFFFFFFFFFFFFFFFFFFF\n");
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Boxes.Texts().empty());
+    EXPECT_EQ(Console->Baud, 57600);        // beyond 32 bits: the default
+    EXPECT_EQ(Console->SerialNumber, 0u);
+    EXPECT_EQ(Console->Count, INT32_MIN);   // a 32-bit pattern
+    EXPECT_EQ(GetCurSel(Console->SerialTypeList), CB_ERR);
+    EXPECT_EQ(Console->BlowFuse, 0);        // outside 0..2: cleared
+    EXPECT_EQ(Console->GetDlgItemText(IDC_VCC).size(), 311u);  // "%0.1lf" of 1e308
+    // 1e308 V is no supply: refused before the unit sees it.
+    RunBatchFails("Unable to set target VCC to");
+    ExitAndRestart();
+    EXPECT_EQ(Console->Count, INT32_MIN);
+    EXPECT_EQ(Console->SerialType, -1);
+}
+
+TEST_F(HostileSettings, NegativeValues)
+{
+    WriteConf("[Options]\nBaud=-9600\nSerialNumber=-1\nCount=-5\nSerialType=-2\nVCC=-3.3\n"
+              "EraseFlash=-1\nBlowFuse=-1\nCountUp=-1\nSerialAddress=-1000\n");
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Boxes.Texts().empty());
+    EXPECT_EQ(Console->Baud, -9600);
+    EXPECT_EQ(Console->SerialNumber, 4294967295u);
+    EXPECT_EQ(Console->Count, -5);
+    EXPECT_EQ(GetCurSel(Console->SerialTypeList), CB_ERR);
+    EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "-3.3");
+    EXPECT_EQ(Console->EraseFlash, 0);
+    RunBatchFails("Error opening VELK\nUnable to open VELK on COM1 at -9600 (-5)");
+    EXPECT_EQ(Console->SerialAddress, "FFFFF000");  // '-1000' taken modulo 2^32
+    Console->Baud = 115200;
+    // No supply below zero: refused before the unit sees it.
+    RunBatchFails("Unable to set target VCC to");
+    ExitAndRestart();
+    EXPECT_EQ(Console->Count, -5);
+}
+
+TEST_F(HostileSettings, VeryLongTexts)
+{
+    const std::string mega(1 << 20, 'A');
+    WriteConf("[Options]\nDeviceName=" + mega + "\nFileName=/" + mega + "\nCommPort=" + std::string(10000, 'C') +
+              "\nSerialAddress=" + std::string(100000, '1') + "\nVCC=" + std::string(1 << 20, '9') +
+              "\nSerialType=2\nSerialNumber=42\n");
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(Boxes.Texts().empty());
+    EXPECT_EQ(GetCurSel(Console->DeviceList), CB_ERR);  // begins no entry
+    EXPECT_EQ(Console->CommPort.size(), 10000u);
+    EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "inf");
+    // The port and device names do not fit the library's buffers: refused
+    // before the library sees them.
+    RunBatchFails("Error opening VELK\nPort name too long (10000 characters)");
+    Console->CommPort = "COM1";
+    RunBatchFails("Device name too long");
+    EXPECT_EQ(Console->SerialAddress, "11111111");  // the low 32 bits
+    EXPECT_EQ(Stored("SerialNumber"), "42");
+    ExitAndRestart();
+    EXPECT_LE(Console->DeviceName.size(), mega.size());
+    EXPECT_LE(Console->FileName.size(), mega.size() + 1);
+}
+
+TEST_F(HostileSettings, SettingsFileIsADirectory)
+{
+    // Root reads any file whatever its mode: a directory in the file's place
+    // is what stays unreadable for every user.
+    std::filesystem::create_directories(Conf);
+    ExpectDefaults();
+    Console->ExitButton->click();
+    ASSERT_TRUE(Console->IsEnded());
+    Console->DestroyWindow();
+    EXPECT_TRUE(Boxes.Texts().empty());
+    EXPECT_TRUE(std::filesystem::is_directory(Conf));
+}

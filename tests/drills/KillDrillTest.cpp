@@ -1,0 +1,214 @@
+// Kill drill: the station (corv_drill_station) is killed with SIGKILL at
+// random moments while it programs units, and started again, until the
+// target number of units has left the station. Every unit that left must
+// carry its own serial number, and the store's next serial number must lie
+// above every serial number already shipped, after every kill.
+//
+// Kills come two ways: at the start of a random library call (the
+// simulator's VELK430_SIM_KILL_AT, so they land inside batches), and after a
+// random delay (anywhere: start-up, settings writes, between batches).
+// Environment: CORV_KILL_DRILL_UNITS (default 200), CORV_KILL_DRILL_SEED
+// (default 1).
+#include "toolkit/SettingsStore.h"
+
+#include "SimStore.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+using namespace velk;
+namespace fs = std::filesystem;
+
+namespace {
+
+long EnvNumber(const char* name, long fallback)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? std::strtol(v, nullptr, 10) : fallback;
+}
+
+fs::path BinDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+// The station's next serial number as a restarted station would read it.
+uint32_t StoredNextSerial(const fs::path& conf)
+{
+    std::ifstream in(conf, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const CSettingsValues values = ParseSettingsText(text.str());
+    uint32_t value = 0;
+    const auto it = values.find("Options/SerialNumber");
+    if (it == values.end() || !ParseStoredInt(it->second, value))
+        ADD_FAILURE() << "no SerialNumber in " << conf << ":\n" << text.str();
+    return value;
+}
+
+uint32_t SerialOf(const CTrayEntry& unit) { return unit.Read(0x1000) | (unit.Read(0x1001) << 8); }
+
+struct CRun {
+    bool killed = false;
+    int exitCode = -1;
+};
+
+// Starts the station; kills it after delayMs (< 0: never) unless it ends first.
+CRun RunStation(const fs::path& log, long units, long killAt, int delayMs)
+{
+    const std::string station = (BinDir() / "corv_drill_station").string();
+    const std::string count = std::to_string(units);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (killAt > 0)
+            setenv("VELK430_SIM_KILL_AT", std::to_string(killAt).c_str(), 1);
+        else
+            unsetenv("VELK430_SIM_KILL_AT");
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        execl(station.c_str(), station.c_str(), count.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    CRun run;
+    if (pid < 0)
+        return run;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+    int status = 0;
+    for (;;) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            break;
+        if (delayMs >= 0 && std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace
+
+TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
+{
+    const long units = EnvNumber("CORV_KILL_DRILL_UNITS", 200);
+    const auto seed = static_cast<uint32_t>(EnvNumber("CORV_KILL_DRILL_SEED", 1));
+    const char* base = std::getenv("XDG_CONFIG_HOME");
+    const fs::path dir = fs::path(base && *base ? base : ::testing::TempDir()).parent_path() / "kill-drill";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "config/Quillfern");
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    setenv("VELK430_SIM_DIR", (dir / "sim").c_str(), 1);
+    setenv("VELK430_SIM_TIMING", "fast", 1);
+    const fs::path conf = dir / "config/Quillfern/Corvantis.conf";
+    const fs::path log = dir / "station.log";
+
+    CDeviceTable table;
+    ASSERT_TRUE(LoadDefaultDeviceTable(table));
+    const CSimStore sim((dir / "sim").string());
+    CSimSettings simSettings;
+    simSettings.Timing = ETiming::Fast;
+    ASSERT_TRUE(sim.SaveSettings(simSettings));
+    ASSERT_TRUE(sim.SaveUnit(CUnit(*table.Find("MSP430F112"))));
+    // Erase Info, a WORD serial at 1000, the fuse: the whole batch.
+    const uint32_t firstSerial = 65400;  // the WORD bytes wrap past 65535 during the run
+    std::ofstream(conf) << "[Options]\nCommPort=COM1\nBaud=115200\nDeviceName=MSP430F112\n"
+                        << "FileName=" << CORV_SOURCE_DIR << "/examples/blink-f112.txt\n"
+                        << "VCC=3.3\nBlowFuse=1\nEraseFlash=1\nSerialNumber=" << firstSerial
+                        << "\nSerialAddress=1000\nSerialType=2\nCount=0\nCountUp=1\n";
+
+    std::mt19937 random(seed);
+    // About 25 library calls per batch: hook kills land within the next three
+    // batches; delays span start-up (about 0.2 s) and the first batches.
+    std::uniform_int_distribution<long> callPick(1, 25 * 3);
+    std::uniform_int_distribution<int> delayPick(0, 400);
+    int hookKills = 0, timedKills = 0, rounds = 0, insideBatch = 0;
+    uint32_t skipped = 0;
+    std::map<long, int> unitsBeforeTimedKill;
+    size_t shipped = 0;
+    int stalled = 0;  // starts in a row that shipped nothing
+    while (shipped < static_cast<size_t>(units)) {
+        ++rounds;
+        ASSERT_LT(stalled, 50) << "the drill does not advance; see " << log;
+        const bool byCall = random() % 2 == 0;
+        const long killAt = byCall ? callPick(random) : 0;
+        const int delay = byCall ? -1 : delayPick(random);
+        const CRun run = RunStation(log, units, killAt, delay);
+        if (!run.killed)
+            ASSERT_EQ(run.exitCode, 0) << "the station failed; see " << log;
+        else if (byCall)
+            ++hookKills;
+        else
+            ++timedKills;
+
+        // What a restart would start from.
+        const auto tray = sim.LoadTray();
+        const uint32_t next = StoredNextSerial(conf);
+        for (size_t i = shipped; i < tray.size(); ++i) {
+            const uint32_t serial = SerialOf(tray[i]);
+            // WORD bytes: compare modulo 65536 against the stored 32-bit number.
+            const uint32_t issued = firstSerial + static_cast<uint32_t>((serial - firstSerial) & 0xFFFF);
+            ASSERT_GT(next, issued) << "unit " << i << " left with " << serial
+                                    << " but the store's next serial number is " << next;
+        }
+        if (run.killed && !byCall)
+            ++unitsBeforeTimedKill[static_cast<long>(tray.size() - shipped)];
+        stalled = tray.size() > shipped ? 0 : stalled + 1;
+        // A number reserved but never shipped: the kill hit a running batch.
+        const uint32_t nowSkipped = next - firstSerial - static_cast<uint32_t>(tray.size());
+        if (run.killed && nowSkipped > skipped)
+            ++insideBatch;
+        skipped = nowSkipped;
+        shipped = tray.size();
+    }
+
+    const auto tray = sim.LoadTray();
+    std::set<uint32_t> serials;
+    for (const CTrayEntry& unit : tray) {
+        EXPECT_TRUE(serials.insert(SerialOf(unit)).second) << "serial " << SerialOf(unit) << " twice";
+        EXPECT_EQ(unit.Device, "MSP430F112");
+    }
+    EXPECT_EQ(serials.size(), tray.size());
+    const uint32_t next = StoredNextSerial(conf);
+    const uint32_t gaps = next - firstSerial - static_cast<uint32_t>(tray.size());
+
+    std::map<std::string, int> where;
+    std::ifstream kills(sim.KillsPath());
+    for (std::string k, function; kills >> k >> function;)
+        ++where[function];
+    std::ostringstream report;
+    report << "kill drill (seed " << seed << "): " << tray.size() << " units shipped, " << serials.size()
+           << " distinct serial numbers, " << gaps << " skipped, " << rounds << " starts, "
+           << hookKills + timedKills << " kills (" << hookKills << " at a library call, " << timedKills
+           << " after a random delay), " << insideBatch << " of them inside a batch after its serial number "
+           << "was reserved\n  kills at the start of:";
+    for (const auto& [function, n] : where)
+        report << " " << function << " " << n;
+    report << "\n  units finished by a start that a timed kill ended:";
+    for (const auto& [n, times] : unitsBeforeTimedKill)
+        report << " " << n << "x" << times;
+    std::cout << report.str() << std::endl;
+    RecordProperty("kills", hookKills + timedKills);
+    EXPECT_GT(hookKills, 0);
+    EXPECT_GT(timedKills, 0);
+    // The first unit after a kill needs one more reservation at most.
+    EXPECT_LE(gaps, static_cast<uint32_t>(hookKills + timedKills));
+}

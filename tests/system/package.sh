@@ -14,7 +14,8 @@ debs=("$scratch"/pkg/*.deb)
 [ ${#debs[@]} = 1 ] && [ -f "${debs[0]}" ] || fail "expected one .deb, found: ${debs[*]}"
 deb=${debs[0]}
 [ "$(dpkg-deb -f "$deb" Package)" = corvantis ] || fail "package name"
-dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "no Qt 6 dependency: $(dpkg-deb -f "$deb" Depends)"
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends == *libqt6widgets6* ]] || fail "no Qt 6 dependency: $depends"
 
 root="$scratch/root"
 dpkg -x "$deb" "$root" || fail "dpkg -x"
@@ -29,8 +30,9 @@ grep -qx 'Exec=corvantis' "$desktop" && grep -qx 'Icon=corvantis' "$desktop" || 
 [ "$(head -c 4 "$root/usr/share/icons/hicolor/32x32/apps/corvantis.png" | tail -c 3)" = PNG ] ||
   fail "no PNG icon"
 # The library is the one beside the program, not the build's.
-ldd "$app/Corvantis" | grep -q "libVELK430.so => $app/libVELK430.so" ||
-  fail "libVELK430.so not found beside the program: $(ldd "$app/Corvantis" | grep -i velk)"
+libs=$(ldd "$app/Corvantis")
+[[ $libs == *"libVELK430.so => $app/libVELK430.so"* ]] ||
+  fail "libVELK430.so not found beside the program: $libs"
 
 # Started through the launcher with seeded settings. The console's window
 # appears only once the device list was read from device.cfg, and the

@@ -1,6 +1,8 @@
 #include "MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -18,11 +20,20 @@ CriticalBoxHandler& CriticalHandler()
     return handler;
 }
 
+// Some desktop themes put a green tick on OK; beside an error text it would
+// read as the station's pass picture.
+void PlainOkButton(QMessageBox& box)
+{
+    if (QAbstractButton* ok = box.button(QMessageBox::Ok))
+        ok->setIcon(QIcon());
+}
+
 int ShowMessageBox(QWidget* owner, const std::string& text)
 {
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
                     QString::fromStdString(text), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    PlainOkButton(box);
     box.exec();
     return IDOK;
 }
@@ -32,6 +43,7 @@ void ShowCriticalBox(const std::string& caption, const std::string& text)
     QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
                     QString::fromStdString(text), QMessageBox::Ok, nullptr);
     box.setTextFormat(Qt::PlainText);
+    PlainOkButton(box);
     box.exec();
 }
 

@@ -98,6 +98,10 @@ void CMainConsoleDlg::DoDataExchange(CDataExchange& dx)
 
     DDX_Text(dx, IDC_FILENAME, FileName);
     DDX_Text(dx, IDC_VCC, VccText);
+    // A text that holds no number means 3.3 V; a number that is no voltage
+    // ("nan", "inf", "-1") is refused here rather than sent to the library.
+    if (dx.SaveAndValidate() && !dx.Failed() && !IsAcceptableVccText(VccText))
+        dx.Fail("Please enter a supply voltage in volts.");
     DDX_Check(dx, IDC_BLOW_FUSE, BlowFuse);
     DDX_Text(dx, IDC_SERIAL_NUMBER, SerialNumber);
     DDX_CBIndex(dx, IDC_SERIAL_TYPE, SerialType);

@@ -1,6 +1,7 @@
 #include "VccText.h"
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <locale.h>
@@ -30,14 +31,36 @@ private:
 
 }  // namespace
 
-double ParseVccText(const std::string& text)
+bool IsUsableVcc(double volts)
+{
+    return std::isfinite(volts) && volts >= 0.0 && volts * 1000.0 < 4294967296.0;
+}
+
+namespace {
+
+// The "%lf" reading; false when no number can be read.
+bool ReadVolts(const std::string& text, double& volts)
 {
     const CCLocaleScope scope;
     const char* begin = text.c_str();
     char* end = nullptr;
     // strtod, not sscanf: same syntax, but defined on overflow.
-    const double volts = std::strtod(begin, &end);
-    return end == begin ? DefaultVcc : volts;
+    volts = std::strtod(begin, &end);
+    return end != begin;
+}
+
+}  // namespace
+
+double ParseVccText(const std::string& text)
+{
+    double volts = 0.0;
+    return ReadVolts(text, volts) && IsUsableVcc(volts) ? volts : DefaultVcc;
+}
+
+bool IsAcceptableVccText(const std::string& text)
+{
+    double volts = 0.0;
+    return !ReadVolts(text, volts) || IsUsableVcc(volts);
 }
 
 std::string FormatVccText(double volts)

@@ -8,10 +8,19 @@
 // Volts assumed when the text holds no number.
 constexpr double DefaultVcc = 3.3;
 
+// A voltage the library can be given: finite, not negative, and within the
+// 32-bit millivolts it takes.
+bool IsUsableVcc(double volts);
+
 // The "%lf" reading: leading white space skipped, the longest number read,
 // trailing text ignored ("3.3abc" is 3.3). DefaultVcc when no number can be
-// read. Overflow gives an infinite value, as the C conversion does.
+// read, and also when the number is no usable voltage ("nan", "inf", "1e999",
+// "-1"): such a text, typed or stored, never reaches the library.
 double ParseVccText(const std::string& text);
+
+// True unless the text reads as a number that is no usable voltage. A text
+// with no number at all is acceptable (it means DefaultVcc).
+bool IsAcceptableVccText(const std::string& text);
 
 // "%0.1lf": exactly one decimal ("3.3", "1.9", "0.0").
 std::string FormatVccText(double volts);

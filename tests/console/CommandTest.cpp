@@ -172,6 +172,25 @@ TEST_F(ConsoleTest, TypedVoltageIsUsedAndRoundedOnlyByTheNextShow)
     EXPECT_EQ(fake.CallsTo("SetVcc")[0].Args[0], 3400);
 }
 
+// A typed "nan" would otherwise reach the library as an absurd supply.
+TEST_F(ConsoleTest, AVccThatIsNoVoltageIsRefusedBeforeAnythingRuns)
+{
+    ASSERT_TRUE(Start());
+    const uint32_t serial = console->SerialNumber;
+    for (const char* text : {"nan", "inf", "-2"}) {
+        boxes.Boxes.clear();
+        SetText(IDC_VCC, text);
+        Click(IDC_RUN_BATCH);
+        EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter a supply voltage in volts.")) << text;
+        EXPECT_EQ(console->focusWidget(), console->VccEdit) << text;
+        Click(IDC_EXIT);
+        EXPECT_FALSE(console->IsEnded()) << text;
+    }
+    EXPECT_EQ(fake.Count("InitCom"), 0u);
+    EXPECT_EQ(console->SerialNumber, serial);
+    EXPECT_DOUBLE_EQ(console->Vcc, 3.3);
+}
+
 TEST_F(ConsoleTest, InvalidCountStopsEveryCommandAndKeepsTheWindowOpen)
 {
     ASSERT_TRUE(Start());

@@ -18,9 +18,16 @@ TEST(VccText, ReadsLikePercentLfAndShowsOneDecimal)
         double volts;
     };
     for (const Case& c : {Case{"3.3", 3.3}, Case{"  2.8V", 2.8}, Case{"abc", 3.3}, Case{"", 3.3},
-                          Case{"-1", -1.0}, Case{"1e1", 10.0}, Case{".5", 0.5}, Case{"3,6", 3.0}})
+                          Case{"1e1", 10.0}, Case{".5", 0.5}, Case{"3,6", 3.0}, Case{"0", 0.0}})
         EXPECT_DOUBLE_EQ(ParseVccText(c.text), c.volts) << c.text;
-    EXPECT_TRUE(std::isinf(ParseVccText("1e999")));
+    // Numbers that are no voltage count as no number: they never reach the
+    // library, and only they are refused as typed text.
+    for (const char* text : {"nan", "-nan", "inf", "-inf", "1e999", "-1", "4294967.296"}) {
+        EXPECT_DOUBLE_EQ(ParseVccText(text), 3.3) << text;
+        EXPECT_FALSE(IsAcceptableVccText(text)) << text;
+    }
+    for (const char* text : {"3.3", "abc", "", "4294967.295"})
+        EXPECT_TRUE(IsAcceptableVccText(text)) << text;
 
     EXPECT_EQ(FormatVccText(3.3), "3.3");
     EXPECT_EQ(FormatVccText(3.36), "3.4");

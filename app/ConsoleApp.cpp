@@ -3,8 +3,13 @@
 #include "console/MainConsoleDlg.h"
 #include "resources/Resources.h"
 #include "toolkit/Application.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/SettingsStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 
 #include <memory>
 
@@ -18,6 +23,19 @@ bool CConsoleApp::StartUp()
     // Settings live under <company>/<application name>; the application name
     // is the program file's base name, which Qt takes from argv[0].
     QCoreApplication::setOrganizationName(QString::fromStdString(LoadString(IDS_COMPANY)));
+
+    // Two stations on one settings store would both start from the same next
+    // serial number and issue it twice: only one may run. A station that was
+    // killed leaves a lock that names a dead process, which counts as free.
+    const QString settings = QString::fromStdString(CMainConsoleDlg::OpenSettingsStore().Location());
+    QDir().mkpath(QFileInfo(settings).absolutePath());
+    QLockFile lock(settings + QStringLiteral(".running"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
+        MessageBox(nullptr, "Another station is already running with these settings.\n"
+                            "Only one may run at a time, so that no serial number is issued twice.");
+        return false;
+    }
     {
         auto console = std::make_unique<CMainConsoleDlg>(nullptr);
         console->DoModal();

@@ -9,8 +9,10 @@
 #include "FakeVelk.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -89,4 +91,28 @@ TEST_F(ConsoleAppTest, RunsTheConsoleUntilExitThenSaves)
     file.beginGroup(QStringLiteral("Options"));
     EXPECT_EQ(file.childKeys().size(), 12);
     EXPECT_EQ(file.value(QStringLiteral("DeviceName")).toString(), QStringLiteral("MSP430F112"));
+}
+
+// A second station on the same store would issue the same serial numbers.
+TEST_F(ConsoleAppTest, ASecondStationOnTheSameSettingsDoesNotStart)
+{
+    QLockFile other(StoreFile() + QStringLiteral(".running"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(StoreFile()).absolutePath()));
+    ASSERT_TRUE(other.tryLock(0));
+
+    CConsoleApp app;
+    EXPECT_FALSE(app.StartUp());
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].text,
+              "Another station is already running with these settings.\n"
+              "Only one may run at a time, so that no serial number is issued twice.");
+    EXPECT_EQ(fake.Count("GetDeviceCfgInfo"), 0u);  // no console was built
+    EXPECT_FALSE(QFile::exists(StoreFile()));
+
+    other.unlock();
+    boxes.Boxes.clear();
+    fake.ScriptConfig(1, {0});  // free again: the console starts (and ends at once here)
+    EXPECT_FALSE(app.StartUp());
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].text.rfind("Unable to initialize device names", 0), 0u);
 }

@@ -64,7 +64,12 @@ void DDX_Text(CDataExchange& dx, int id, std::string& value)
         SetControlText(w, value);
 }
 
-void DDX_Text(CDataExchange& dx, int id, uint32_t& value)
+namespace {
+
+// A number field: shown in decimal, read back by the given rule, which names
+// its own message on failure.
+template <typename T, typename Parse>
+void ExchangeNumber(CDataExchange& dx, int id, T& value, Parse parse, const char* message)
 {
     if (dx.Failed())
         return;
@@ -73,25 +78,22 @@ void DDX_Text(CDataExchange& dx, int id, uint32_t& value)
         SetControlText(w, std::to_string(value));
         return;
     }
-    if (auto parsed = ParseUnsignedDecimal(ControlText(w)))
+    if (auto parsed = parse(ControlText(w)))
         value = *parsed;
     else
-        dx.Fail(MsgPositiveInteger);
+        dx.Fail(message);
+}
+
+}  // namespace
+
+void DDX_Text(CDataExchange& dx, int id, uint32_t& value)
+{
+    ExchangeNumber(dx, id, value, ParseUnsignedDecimal, MsgPositiveInteger);
 }
 
 void DDX_Text(CDataExchange& dx, int id, int32_t& value)
 {
-    if (dx.Failed())
-        return;
-    QWidget* w = dx.PrepareCtrl(id);
-    if (!dx.SaveAndValidate()) {
-        SetControlText(w, std::to_string(value));
-        return;
-    }
-    if (auto parsed = ParseSignedDecimal(ControlText(w)))
-        value = *parsed;
-    else
-        dx.Fail(MsgInteger);
+    ExchangeNumber(dx, id, value, ParseSignedDecimal, MsgInteger);
 }
 
 void DDX_Check(CDataExchange& dx, int id, int32_t& value)

@@ -5,6 +5,7 @@
 #include "VccText.h"
 
 #include "app/AboutDlg.h"
+#include "record/ProductionRecord.h"
 #include "resources/Resources.h"
 #include "toolkit/ControlHelpers.h"
 #include "toolkit/DataExchange.h"
@@ -12,6 +13,7 @@
 #include "toolkit/MessageBox.h"
 #include "toolkit/SettingsStore.h"
 
+#include "ConsoleRecord.h"
 #include "SerialNumber.h"
 #include "VELK.h"
 
@@ -128,6 +130,8 @@ bool CMainConsoleDlg::OnInitConsole()
         EndDialog(IDCANCEL);
         return false;
     }
+    if (RecordEnabled && !OpenRecord())
+        MessageBox(this, RecordMessage(*Record));
     ShowFields();
     if (!LoadStatusBitmaps())
         MessageBox(this, "Could not load bitmaps");
@@ -140,6 +144,7 @@ void CMainConsoleDlg::InitSystemMenu(const std::string& aboutText)
 {
     if (!aboutText.empty()) {
         AppendSysMenuSeparator();
+        AppendSysMenuItem(IDM_PRODUCTIONLOG, LoadString(IDS_PRODUCTIONLOG));
         AppendSysMenuItem(IDM_ABOUTBOX, aboutText);
     }
     SetIcon(Icon, true);
@@ -188,6 +193,7 @@ int CMainConsoleDlg::OpenSession()
         return 1;
     std::string text;
     Session->GetErrorText(text);
+    FailRecord("Error opening VELK\n" + text);
     MessageBox(this, "Error opening VELK\n" + text);
     Session.reset();
     return 0;
@@ -233,7 +239,7 @@ void CMainConsoleDlg::OnRunBatch()
 
     EnableControls(0);
     ShowPending();
-    if (!OpenSession()) {
+    if (!BeginRecord("batch", &record, deviceNumber) || !OpenSession()) {
         EnableControls(1);
         GotoDlgCtrl(RunBatchButton);
         return;
@@ -241,19 +247,23 @@ void CMainConsoleDlg::OnRunBatch()
 
     const bool numbered = SerialType != 0;
     if (numbered && !ReserveSerialNumber()) {
+        const std::string text = "Unable to reserve serial number " + std::to_string(SerialNumber) +
+                                 "\nThe settings cannot be written to\n" +
+                                 OpenSettingsStore().Location();
+        FailRecord(text, "Reservation");
         ShowFail();
-        MessageBox(this, "Unable to reserve serial number " + std::to_string(SerialNumber) +
-                             "\nThe settings cannot be written to\n" +
-                             OpenSettingsStore().Location());
+        MessageBox(this, text);
     } else if (!Session->BatchProgram(DeviceName, deviceNumber, Vcc, FileName, BlowFuse,
                                       EraseFlash, &record)) {
+        std::string text;
+        Session->GetErrorText(text);
+        FailRecord(text);
         ShowFail();
         if (numbered)
             ReleaseSerialNumber();
-        std::string text;
-        Session->GetErrorText(text);
         MessageBox(this, text);
     } else {
+        PassRecord();
         ShowPass();
         if (numbered) {
             SerialNumber += 1;  // unsigned: 4294967295 goes on at 0
@@ -274,7 +284,10 @@ void CMainConsoleDlg::OnCheckFuse()
         return;
     EnableControls(0);
     ShowPending();
-    if (!OpenSession()) {
+    const int selected = GetCurSel(DeviceList);
+    const int32_t deviceNumber =
+        selected == CB_ERR ? -1 : static_cast<int32_t>(GetItemData(DeviceList, selected));
+    if (!BeginRecord("fuse", nullptr, deviceNumber) || !OpenSession()) {
         EnableControls(1);
         GotoDlgCtrl(CheckFuseButton);
         return;
@@ -282,9 +295,11 @@ void CMainConsoleDlg::OnCheckFuse()
     int32_t blown = 0;
     std::string text;
     if (!Session->CheckFuse(DeviceName, Vcc, blown)) {
-        ShowFail();
         Session->GetErrorText(text);
+        FailRecord(text);
+        ShowFail();
     } else {
+        PassRecord(blown);
         ShowPass();
         text = blown ? "Fuse is blown" : "Fuse is NOT blown";
     }
@@ -320,6 +335,10 @@ void CMainConsoleDlg::OnPort()
 
 void CMainConsoleDlg::OnSysCommand(uint32_t id, intptr_t param)
 {
+    if ((id & 0xFFF0) == IDM_PRODUCTIONLOG) {
+        OnProductionLog();
+        return;
+    }
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg about(this);
         about.DoModal();
@@ -391,6 +410,7 @@ int CMainConsoleDlg::LoadSettings()
     SerialType = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_SERIAL_TYPE), 0));
     Count = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT), 0));
     CountUp = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT_UP), 1));
+    RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
     SettingsLoaded = 1;
     return 1;
 }

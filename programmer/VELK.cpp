@@ -39,6 +39,14 @@ unsigned long Hex(int32_t result)
     return static_cast<unsigned long>(static_cast<uint32_t>(result));
 }
 
+// The step a refused name stops: the call it was meant for.
+const char* NameStep(const char* what)
+{
+    if (std::strcmp(what, "Port") == 0) return "Open";
+    if (std::strcmp(what, "File") == 0) return "Program";
+    return "Device type";
+}
+
 int32_t ClampToInt32(int64_t value)
 {
     if (value > INT32_MAX) return INT32_MAX;
@@ -60,12 +68,14 @@ bool CVELK::CopyName(const std::string& name, char* buffer, int32_t size, const 
     if (name.size() >= static_cast<size_t>(size)) {
         const long long length = static_cast<long long>(name.size());
         ErrorText = Format("%s name too long (%lld characters)", what, length);
+        SetFailure(NameStep(what));
         return false;
     }
     // The library sees the name only up to its first NUL: a name with one
     // inside would reach another port, device or file than the one shown.
     if (name.find('\0') != std::string::npos) {
         ErrorText = Format("%s name contains a NUL character", what);
+        SetFailure(NameStep(what));
         return false;
     }
     std::memcpy(buffer, name.data(), name.size());
@@ -86,6 +96,7 @@ int CVELK::Open(const std::string& port, int32_t baud)
     if (result != 0) {
         ErrorText = Format("Unable to open VELK on %s at %ld (%d)", port.c_str(),
                            static_cast<long>(baud), result);
+        SetFailure("Open", result);
         SetStatusText("Comm failed");
         return 0;
     }
@@ -107,6 +118,7 @@ int CVELK::SelectDeviceType(const std::string& deviceName)
     const int32_t result = SetDeviceType(name);
     if (result != 0) {
         ErrorText = Format("Unable to set device type %s (%d)", deviceName.c_str(), result);
+        SetFailure("Device type", result);
         return 0;
     }
     return 1;
@@ -119,6 +131,7 @@ int CVELK::InitializeTarget(const std::string& deviceName)
     const int32_t result = InitTarget(name);
     if (result != 0) {
         ErrorText = Format("Unable to initialize target %s (%d)", deviceName.c_str(), result);
+        SetFailure("Target", result);
         return 0;
     }
     return 1;
@@ -136,6 +149,7 @@ int CVELK::SetTargetVcc(uint32_t millivolts)
     if (result != 0) {
         ErrorText = Format("Unable to set target VCC to %lf volts (%d)",
                            static_cast<double>(millivolts) * 0.001, result);
+        SetFailure("Supply", result);
         return 0;
     }
     return 1;
@@ -152,6 +166,7 @@ void CVELK::CriticalError(const std::string& what, const std::string& operation)
                                     what.c_str(), operation.c_str());
     ShowCriticalError("CVELK Critical Error", text);
     ErrorText = text;
+    SetFailure("Fault");
 }
 
 void CVELK::SetStatusText(const std::string& text)
@@ -272,8 +287,9 @@ int CVELK::EraseInfoFlash()
 {
     SetProgress(50);
     SetStatusText("Preparing flash erase");
-    if (GetDeviceCfgInfo(2, DeviceNumberField, nullptr) != 0) {
+    if (const int32_t found = GetDeviceCfgInfo(2, DeviceNumberField, nullptr); found != 0) {
         ErrorText = "Could not read config file";
+        SetFailure("Erase", found);
         return 0;
     }
     const int32_t regions = GetDeviceCfgInfo(6, 0, nullptr);
@@ -284,8 +300,9 @@ int CVELK::EraseInfoFlash()
     int64_t total = 0;
     for (int32_t i = 0; i < regions; ++i) {
         int32_t region[4] = {0, 0, 0, 0};
-        if (GetDeviceCfgInfo(7, i, region) != 0) {
+        if (const int32_t found = GetDeviceCfgInfo(7, i, region); found != 0) {
             ErrorText = "Could not read config file";
+            SetFailure("Erase", found);
             return 0;
         }
         SetProgress(ClampToInt32(60 + 10 * static_cast<int64_t>(i)));
@@ -300,8 +317,9 @@ int CVELK::EraseInfoFlash()
 
     for (int32_t j = 0; j < regions; ++j) {
         int32_t region[4] = {0, 0, 0, 0};
-        if (GetDeviceCfgInfo(7, j, region) != 0) {
+        if (const int32_t found = GetDeviceCfgInfo(7, j, region); found != 0) {
             ErrorText = "Could not read config file";
+            SetFailure("Erase", found);
             return 0;
         }
         if (region[0] != InfoFlashRegion) continue;
@@ -313,14 +331,16 @@ int CVELK::EraseInfoFlash()
             if (address < INT32_MIN || address > INT32_MAX) {
                 ErrorText = Format("Segment address out of range (%lld)",
                                    static_cast<long long>(address));
+                SetFailure("Erase");
                 return 0;
             }
-            bool erased = false;
-            for (int attempt = 0; attempt < 3 && !erased; ++attempt)
-                erased = Erase(static_cast<int32_t>(address), region[2], 1) == 0;
-            if (!erased) {
+            int32_t erased = -1;
+            for (int attempt = 0; attempt < 3 && erased != 0; ++attempt)
+                erased = Erase(static_cast<int32_t>(address), region[2], 1);
+            if (erased != 0) {
                 ErrorText = Format("Could not erase segment %04lX",
                                    Hex(static_cast<int32_t>(address)));
+                SetFailure("Erase", erased);
                 return 0;
             }
             position += step;
@@ -341,6 +361,7 @@ int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
         const int32_t programmed = ProgramFile(file, 0, 1, 0);
         if (programmed != LibraryDone) {
             ErrorText = Format("Unable to program (%d)", programmed);
+            SetFailure("Program", programmed);
             return 0;
         }
         ProgressStep();
@@ -348,6 +369,7 @@ int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
         const int32_t verified = VerifyFile(file, 0);
         if (verified != LibraryDone) {
             ErrorText = Format("Unable to verify (%04lX)", Hex(verified));
+            SetFailure("Verify", verified);
             return 0;
         }
     }
@@ -370,6 +392,7 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
     const int32_t written = ProgramData(address, count, bytes);
     if (written != LibraryDone) {
         ErrorText = Format("Unable to program serial number (%04lX)", Hex(written));
+        SetFailure("Serial number", written);
         return 0;
     }
     ProgressStep();
@@ -377,6 +400,7 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
     const int32_t verified = VerifyData(address, count, bytes);
     if (verified != LibraryDone) {
         ErrorText = Format("Unable to verify serial number (%04lX)", Hex(verified));
+        SetFailure("Serial verify", verified);
         return 0;
     }
     return 1;
@@ -389,8 +413,10 @@ int CVELK::BlowAndCheckFuse()
     BlowFuse();
     ProgressStep();
     SetStatusText("Checking fuse");
-    if (Reset(1) == VELK_FUSE_BLOWN) return 1;
+    const int32_t checked = Reset(1);
+    if (checked == VELK_FUSE_BLOWN) return 1;
     ErrorText = "Fuse blow failed";
+    SetFailure("Fuse", checked);
     return 0;
 }
 

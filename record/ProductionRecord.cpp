@@ -54,6 +54,8 @@ QVariant Optional(const std::optional<T>& value)
 }
 
 QVariant TextOrNull(const QString& text) { return text.isEmpty() ? QVariant() : QVariant(text); }
+// A null QString binds as SQL NULL: a NOT NULL text column gets '' instead.
+QVariant Text(const QString& text) { return QVariant(text.isNull() ? QString("") : text); }
 
 std::optional<qint64> OptionalInt(const QVariant& v)
 {
@@ -144,8 +146,10 @@ void CProductionRecord::FillStation(CAttempt& attempt)
     for (const char* name : {"USER", "LOGNAME", "USERNAME"}) {
         attempt.Operator = qEnvironmentVariable(name);
         if (!attempt.Operator.isEmpty())
-            break;
+            return;
     }
+    // No login name in the environment (a service, a test): the home folder's name.
+    attempt.Operator = QDir::home().dirName();
 }
 
 void CProductionRecord::FillFirmware(CAttempt& attempt, const QString& path)
@@ -176,8 +180,10 @@ bool CProductionRecord::Fail(const QString& what, const QSqlError& error)
 bool CProductionRecord::Exec(const QString& sql)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (q.exec(sql))
+    if (q.exec(sql)) {
+        q.finish();
         return true;
+    }
     return Fail("The production record cannot be written:", q.lastError());
 }
 
@@ -212,22 +218,7 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
         return false;
     }
     m_open = true;
-    QSqlQuery q(db);
-    // The first statement reads the header: a file that is no database ends here.
-    if (!q.exec("SELECT count(*) FROM sqlite_master")) {
-        Fail("The production record cannot be read:", q.lastError());
-        Close();
-        return false;
-    }
-    if (db.tables().contains("record_schema")) {
-        if (!q.exec("SELECT version FROM record_schema") || !q.next()) {
-            Fail("The production record cannot be read:", q.lastError());
-            Close();
-            return false;
-        }
-        m_foundVersion = q.value(0).toInt();
-    } else if (db.tables().contains("attempts")) {
-        m_error = "The production record is not one this station wrote:\n" + path;
+    if (!ReadVersion()) {
         Close();
         return false;
     }
@@ -253,6 +244,27 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
     if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL") || !Migrate() ||
         !Exec("BEGIN IMMEDIATE") || !Exec("COMMIT")) {
         Close();
+        return false;
+    }
+    return true;
+}
+
+bool CProductionRecord::ReadVersion()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    // The first statement reads the header: a file that is no database ends here.
+    if (!q.exec("SELECT count(*) FROM sqlite_master"))
+        return Fail("The production record cannot be read:", q.lastError());
+    q.finish();
+    const QStringList tables = db.tables();
+    if (tables.contains("record_schema")) {
+        if (!q.exec("SELECT version FROM record_schema") || !q.next())
+            return Fail("The production record cannot be read:", q.lastError());
+        m_foundVersion = q.value(0).toInt();
+        q.finish();
+    } else if (tables.contains("attempts")) {
+        m_error = "The production record is not one this station wrote:\n" + m_path;
         return false;
     }
     return true;
@@ -329,11 +341,12 @@ bool CProductionRecord::Insert(const CAttempt& a)
                   .arg(Columns));
     const bool numbered = a.SerialValue.has_value();
     for (const QVariant& v : QVariantList{
-             a.Id, a.Kind, a.StartedAt, TextOrNull(a.EndedAt), a.Station, a.Settings, a.Operator, a.Port,
-             a.Baud, a.Device, a.DeviceNumber, a.Vcc, a.Firmware, Optional(a.FirmwareSize),
+             Text(a.Id), Text(a.Kind), Text(a.StartedAt), TextOrNull(a.EndedAt), Text(a.Station),
+             Text(a.Settings), Text(a.Operator), Text(a.Port), a.Baud, Text(a.Device), a.DeviceNumber, a.Vcc,
+             Text(a.Firmware), Optional(a.FirmwareSize),
              TextOrNull(a.FirmwareSha256), a.EraseInfo ? 1 : 0, a.BlowFuse ? 1 : 0,
              Optional(a.SerialValue), numbered ? QVariant(a.SerialWidth) : QVariant(),
-             numbered ? QVariant(a.SerialAddress) : QVariant(), Optional(a.SerialWritten), a.Result,
+             numbered ? QVariant(a.SerialAddress) : QVariant(), Optional(a.SerialWritten), Text(a.Result),
              TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown)})
         q.addBindValue(v);
     if (!q.exec())

@@ -118,6 +118,7 @@ public:
 
 private:
     bool Fail(const QString& what, const class QSqlError& error);
+    bool ReadVersion();
     bool Migrate();
     bool Exec(const QString& sql);
 

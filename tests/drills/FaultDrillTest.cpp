@@ -12,6 +12,8 @@
 #include "resources/resource.h"
 #include "toolkit/ControlHelpers.h"
 
+#include "record/ProductionRecord.h"
+
 #include "Codes.h"
 #include "velk430.h"
 
@@ -25,6 +27,7 @@ struct CFaultCase {
     EPicture Picture;      // what the station shows
     const char* Box;       // its message; null: none
     const char* Status;    // the Operation field afterwards
+    const char* Step;      // the record's step of a failed batch; null: the batch passed
     bool Locked = false;   // the fuse blew before the failure: the unit is a reject
 };
 
@@ -60,6 +63,16 @@ TEST_P(FaultDrill, FailsCleanlyAndTheNextBatchPasses)
                                                       : Console->PendingBitmap));
     EXPECT_EQ(Boxes.Texts(), c.Box ? std::vector<std::string>{c.Box} : std::vector<std::string>{});
     EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), c.Status);
+    // One row, completed before the picture changed, with the step that failed.
+    const auto rows = Console->Record->Select({});
+    ASSERT_TRUE(rows && rows->size() == 1u);
+    const CAttempt& row = rows->front();
+    EXPECT_EQ(row.Result.toStdString(), c.Step ? "failed" : "passed");
+    EXPECT_EQ(row.Step.toStdString(), c.Step ? c.Step : "");
+    EXPECT_EQ(row.ErrorText.toStdString(), c.Box ? c.Box : "");
+    EXPECT_EQ(row.ErrorCode.has_value(), c.Step != nullptr);
+    EXPECT_EQ(row.SerialValue, Serial);
+    EXPECT_FALSE(row.EndedAt.isEmpty());
     EXPECT_EQ(Sim->LoadSettings().Faults.size(), 0u) << "the injected failure was never reached";
     // The port is let go, and with it the supply (the simulator drops it on release).
     EXPECT_EQ(ReleaseTarget(), velk::kNotOpen);
@@ -96,35 +109,35 @@ INSTANTIATE_TEST_SUITE_P(
     EveryCall, FaultDrill,
     ::testing::Values(
         CFaultCase{"InitCom", 1, EPicture::Pending,
-                   "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)", "Comm failed"},
+                   "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)", "Comm failed", "Open"},
         CFaultCase{"SetNotificationWnd", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"},
+                   nullptr, "Batch executed successfully", nullptr},
         CFaultCase{"SetDeviceType", 1, EPicture::Cross,
-                   "Unable to set device type MSP430F112 (-25)", "Could not set device type"},
+                   "Unable to set device type MSP430F112 (-25)", "Could not set device type", "Device type"},
         CFaultCase{"SetVcc", 1, EPicture::Cross,
-                   "Unable to set target VCC to 3.300000 volts (-25)", "Could not set VCC"},
+                   "Unable to set target VCC to 3.300000 volts (-25)", "Could not set VCC", "Supply"},
         CFaultCase{"InitTarget", 1, EPicture::Cross,
-                   "Unable to initialize target MSP430F112 (-25)", "Could not initialize target"},
+                   "Unable to initialize target MSP430F112 (-25)", "Could not initialize target", "Target"},
         CFaultCase{"GetDeviceCfgInfo", 1, EPicture::Cross,
-                   "Could not read config file", "Flash erase failed"},
+                   "Could not read config file", "Flash erase failed", "Erase"},
         CFaultCase{"Erase", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"},
+                   nullptr, "Batch executed successfully", nullptr},
         CFaultCase{"Erase", 3, EPicture::Cross,
-                   "Could not erase segment 1000", "Flash erase failed"},
+                   "Could not erase segment 1000", "Flash erase failed", "Erase"},
         CFaultCase{"ProgramFile", 1, EPicture::Cross,
-                   "Unable to program (-25)", "Batch program failed"},
+                   "Unable to program (-25)", "Batch program failed", "Program"},
         CFaultCase{"VerifyFile", 1, EPicture::Cross,
-                   "Unable to verify (FFFFFFE7)", "Batch program failed"},
+                   "Unable to verify (FFFFFFE7)", "Batch program failed", "Verify"},
         CFaultCase{"ProgramData", 1, EPicture::Cross,
-                   "Unable to program serial number (FFFFFFE7)", "Serial number failed"},
+                   "Unable to program serial number (FFFFFFE7)", "Serial number failed", "Serial number"},
         CFaultCase{"VerifyData", 1, EPicture::Cross,
-                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed"},
+                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed", "Serial verify"},
         CFaultCase{"BlowFuse", 1, EPicture::Cross,
-                   "Fuse blow failed", "Fuse blow failed"},
+                   "Fuse blow failed", "Fuse blow failed", "Fuse"},
         CFaultCase{"Reset", 1, EPicture::Cross,
-                   "Fuse blow failed", "Fuse blow failed", true},
+                   "Fuse blow failed", "Fuse blow failed", "Fuse", true},
         CFaultCase{"ReleaseTarget", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"},
+                   nullptr, "Batch executed successfully", nullptr},
         CFaultCase{"ReleaseCom", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"}),
+                   nullptr, "Batch executed successfully", nullptr}),
     PrintCase);

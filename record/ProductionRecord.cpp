@@ -354,6 +354,26 @@ bool CProductionRecord::Insert(const CAttempt& a)
     return true;
 }
 
+bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
+        return Fail("The production record cannot be written:", db.lastError());
+    for (const CAttempt& row : rows) {
+        if (!Insert(row)) {
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit())
+        return Fail("The production record cannot be written:", db.lastError());
+    return true;
+}
+
 bool CProductionRecord::Complete(const QString& id, const CAttemptEnd& end)
 {
     if (!m_open) {

@@ -101,6 +101,8 @@ public:
     bool Complete(const QString& id, const CAttemptEnd& end);
     // A whole row as given (Id and StartedAt must be set).
     bool Insert(const CAttempt& row);
+    // Many whole rows in one transaction: all or none.
+    bool InsertAll(const QList<CAttempt>& rows);
 
     // Rows, newest first; limit < 0: all. nullopt on failure.
     std::optional<QList<CAttempt>> Select(const CAttemptFilter& filter, int limit = -1);

@@ -59,6 +59,7 @@ CProductionLogDlg::CProductionLogDlg(CProductionRecord& record, QWidget* parent)
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->verticalHeader()->setVisible(false);
+    Table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     Table->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(Table, 1);
     Note = new QLabel(this);

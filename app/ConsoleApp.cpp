@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QDateTime>
+#include <QFile>
 #include <QLockFile>
 
 #include <memory>
@@ -29,7 +31,16 @@ bool CConsoleApp::StartUp()
     // killed leaves a lock that names a dead process, which counts as free.
     const QString settings = QString::fromStdString(CMainConsoleDlg::OpenSettingsStore().Location());
     QDir().mkpath(QFileInfo(settings).absolutePath());
-    QLockFile lock(settings + QStringLiteral(".running"));
+    const QString lockPath = settings + QStringLiteral(".running");
+    // A station killed between creating the lock and writing its process id
+    // into it leaves an empty lock, which would keep every later start out.
+    // A live station fills its lock at once: an empty one older than 0.1 s
+    // is such a leftover.
+    const QFileInfo lockFile(lockPath);
+    if (lockFile.exists() && lockFile.size() == 0 &&
+        lockFile.lastModified().msecsTo(QDateTime::currentDateTime()) > 100)
+        QFile::remove(lockPath);
+    QLockFile lock(lockPath);
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
         MessageBox(nullptr, "Another station is already running with these settings.\n"

@@ -116,3 +116,19 @@ TEST_F(ConsoleAppTest, ASecondStationOnTheSameSettingsDoesNotStart)
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].text.rfind("Unable to initialize device names", 0), 0u);
 }
+
+// A station killed between creating its lock and writing into it leaves an
+// empty lock: the next start takes it over once it is older than 0.1 s.
+TEST_F(ConsoleAppTest, AnEmptyLockLeftByAKilledStationDoesNotKeepTheNextOut)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(StoreFile()).absolutePath()));
+    QFile empty(StoreFile() + QStringLiteral(".running"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(empty.setFileTime(QDateTime::currentDateTime().addSecs(-1), QFileDevice::FileModificationTime));
+    empty.close();
+    fake.ScriptConfig(1, {0});  // the console starts (and ends at once here)
+    CConsoleApp app;
+    EXPECT_FALSE(app.StartUp());
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].text.rfind("Unable to initialize device names", 0), 0u) << boxes.Boxes[0].text;
+}

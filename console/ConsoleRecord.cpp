@@ -12,7 +12,6 @@
 #include "SerialNumber.h"
 #include "VELK.h"
 
-#include <cstring>
 
 std::string RecordMessage(const CProductionRecord& record)
 {

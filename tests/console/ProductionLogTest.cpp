@@ -106,6 +106,7 @@ TEST_F(ConsoleTest, CheckFuseIsRecordedAndTheLogOpensFromTheSystemMenu)
     EXPECT_EQ(rows->front().FuseBlown, false);
     EXPECT_EQ(rows->front().Device, "MSP430F112");
     EXPECT_EQ(rows->front().SerialValue, std::nullopt);
+    EXPECT_EQ(rows->front().SerialWritten, std::nullopt) << "no serial number, nothing written";
 }
 
 TEST_F(ConsoleTest, RecordTurnedOffRunsAsBeforeAndWritesNoFile)

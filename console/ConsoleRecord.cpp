@@ -68,16 +68,6 @@ bool CMainConsoleDlg::BeginRecord(const char* kind, const CSerialNumber* serial,
     return false;
 }
 
-namespace {
-
-// Whether a failure at this step may have left the serial number on the unit.
-bool SerialMayBeWritten(const std::string& step)
-{
-    return step == "Serial number" || step == "Serial verify" || step == "Fuse";
-}
-
-}  // namespace
-
 void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
 {
     if (RecordId.isEmpty())
@@ -93,7 +83,8 @@ void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
         if (failure.HasCode)
             end.ErrorCode = failure.Code;
     }
-    end.SerialWritten = SerialMayBeWritten(end.Step.toStdString());
+    // Once the number was sent, the rejected unit may carry it.
+    end.SerialWritten = Session && Session->SerialNumberSent();
     const QString id = RecordId;
     RecordId.clear();
     if (!Record->Complete(id, end)) {

@@ -185,9 +185,10 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
 
     std::mt19937 random(seed);
     // About 25 library calls per batch: hook kills land within the next three
-    // batches; delays span start-up (about 0.2 s) and the first batches.
+    // batches; delays span start-up (about 0.3 s with the production record
+    // opened) and the first batches.
     std::uniform_int_distribution<long> callPick(1, 25 * 3);
-    std::uniform_int_distribution<int> delayPick(0, 400);
+    std::uniform_int_distribution<int> delayPick(0, 700);
     int hookKills = 0, timedKills = 0, rounds = 0, insideBatch = 0;
     uint32_t skipped = 0;
     std::map<long, int> unitsBeforeTimedKill;

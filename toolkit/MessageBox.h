@@ -21,8 +21,7 @@ int MessageBox(QWidget* owner, const std::string& text);
 void CriticalBox(const std::string& caption, const std::string& text);
 
 using MessageBoxHandler = std::function<int(QWidget* owner, const std::string& text)>;
-using CriticalBoxHandler =
-    std::function<void(const std::string& caption, const std::string& text)>;
+using CriticalBoxHandler = std::function<void(const std::string& caption, const std::string& text)>;
 
 // Replace the implementation; an empty function restores the real box.
 // Each returns the previous handler.
@@ -35,8 +34,8 @@ class CMessageBoxRecorder {
 public:
     struct Box {
         bool critical = false;
-        QWidget* owner = nullptr;      // always null for a critical box
-        std::string caption;           // application name for a message box
+        QWidget* owner = nullptr;  // always null for a critical box
+        std::string caption;       // application name for a message box
         std::string text;
         QWidget* focusAtShow = nullptr;  // the application's focus widget when shown
     };

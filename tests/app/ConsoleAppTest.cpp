@@ -36,6 +36,10 @@ class ConsoleAppTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The shared test main names the application as StartUp and the
+        // program file would; here the names must come from those two.
+        QCoreApplication::setApplicationName(QString());
+        QCoreApplication::setOrganizationName(QString());
         fake.Reset();
         fake.Devices({CFakeDevice("MSP430F112", 3300)});
         QSettings(QStringLiteral("Quillfern"), ProgramBaseName()).clear();

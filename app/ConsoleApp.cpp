@@ -1,6 +1,7 @@
 #include "ConsoleApp.h"
 
 #include "console/MainConsoleDlg.h"
+#include "console/StationGuards.h"
 #include "resources/Resources.h"
 #include "toolkit/Application.h"
 #include "toolkit/MessageBox.h"
@@ -10,8 +11,55 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QSysInfo>
 
 #include <memory>
+
+namespace {
+
+// Takes the one-station lock, or says why the station cannot start: another
+// station holds it (on this host and alive, or on another host, which this
+// one cannot check), or the lock cannot be made at all (a full disk, a
+// read-only folder): a station that ran unlocked could issue the numbers a
+// later, locked one issues too.
+bool TakeStationLock(QLockFile& lock, const QString& path)
+{
+    lock.setStaleLockTime(0);  // a lock naming a dead process here is stale at once
+    const std::string file = path.toStdString();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (lock.tryLock(0))
+            return true;
+        if (lock.error() != QLockFile::LockFailedError) {
+            const std::string reason = lock.error() == QLockFile::PermissionError
+                                           ? "permission denied"
+                                           : "it could not be created or written; is the disk full?";
+            MessageBox(nullptr, "Unable to take the station lock\n" + file + "\n(" + reason +
+                                    ")\nThe station does not start: unlocked, a second station could "
+                                    "issue the same serial numbers.");
+            return false;
+        }
+        qint64 pid = 0;
+        QString host, application;
+        if (!lock.getLockInfo(&pid, &host, &application)) {
+            // Empty or garbage: nobody can hold it. A live station keeps its
+            // lock file locked, so removing it fails while one runs.
+            if (attempt == 0 && lock.removeStaleLockFile())
+                continue;
+        } else if (!host.isEmpty() && host != QSysInfo::machineHostName()) {
+            MessageBox(nullptr, "Another station is already running with these settings: process " +
+                                    std::to_string(pid) + " on host " + host.toStdString() +
+                                    ".\nIf no station runs there any more, delete\n" + file +
+                                    "\nand start again.");
+            return false;
+        }
+        break;
+    }
+    MessageBox(nullptr, "Another station is already running with these settings.\n"
+                        "Only one may run at a time, so that no serial number is issued twice.");
+    return false;
+}
+
+}  // namespace
 
 CConsoleApp::CConsoleApp() = default;
 
@@ -27,15 +75,14 @@ bool CConsoleApp::StartUp()
     // Two stations on one settings store would both start from the same next
     // serial number and issue it twice: only one may run. A station that was
     // killed leaves a lock that names a dead process, which counts as free.
-    const QString settings = QString::fromStdString(CMainConsoleDlg::OpenSettingsStore().Location());
-    QDir().mkpath(QFileInfo(settings).absolutePath());
-    QLockFile lock(settings + QStringLiteral(".running"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0) && lock.error() == QLockFile::LockFailedError) {
-        MessageBox(nullptr, "Another station is already running with these settings.\n"
-                            "Only one may run at a time, so that no serial number is issued twice.");
+    // The lock belongs to the file actually written, so two settings files
+    // that are links to one file share one lock.
+    const std::string settings = CMainConsoleDlg::OpenSettingsStore().Location();
+    QDir().mkpath(QFileInfo(QString::fromStdString(settings)).absolutePath());
+    const QString lockPath = QString::fromStdString(ResolvedFilePath(settings)) + QStringLiteral(".running");
+    QLockFile lock(lockPath);
+    if (!TakeStationLock(lock, lockPath))
         return false;
-    }
     {
         auto console = std::make_unique<CMainConsoleDlg>(nullptr);
         console->DoModal();

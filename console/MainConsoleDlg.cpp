@@ -2,12 +2,14 @@
 
 #include "DeviceList.h"
 #include "PortSelectDlg.h"
+#include "StationGuards.h"
 #include "VccText.h"
 
 #include "app/AboutDlg.h"
 #include "resources/Resources.h"
 #include "toolkit/ControlHelpers.h"
 #include "toolkit/DataExchange.h"
+#include "toolkit/DecimalText.h"
 #include "toolkit/FileDialog.h"
 #include "toolkit/MessageBox.h"
 #include "toolkit/SettingsStore.h"
@@ -46,6 +48,40 @@ std::string Name(uint32_t id) { return LoadString(id); }
 int32_t AddWrapped(int32_t value, int32_t delta)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
+}
+
+// Shows why the settings cannot be used and returns true, or returns false.
+// A settings file that is there but unreadable, or a next serial number
+// that is there but no number, must not start the station on defaults: it
+// would issue serial numbers from 0 again.
+bool RefuseSettings(QWidget* owner, const CSettingsStore& store, const std::string& section)
+{
+    const std::string path = store.Location();
+    const std::string problem = SettingsFileProblem(path);
+    if (!problem.empty()) {
+        MessageBox(owner, "Unable to read the settings\n" + path + "\n(" + problem +
+                              ")\nThe station does not start, so that no serial number is issued twice.");
+        return true;
+    }
+    const std::string name = Name(IDS_SERIAL_NUMBER);
+    const std::string text = store.GetProfileString(section, name, "0");
+    uint32_t value = 0;
+    if (ParseStoredInt(text, value))
+        return false;
+    const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
+    MessageBox(owner, "The next serial number in the settings\n" + path + "\nis \"" + shown +
+                          "\", which is no number from 0 to 4294967295.\nCorrect " + name +
+                          " before starting, so that no serial number is issued twice.");
+    return true;
+}
+
+// A failed settings write is told, naming the file; false then.
+bool Written(QWidget* owner, CSettingsStore& store, const std::string& what)
+{
+    if (store.Flush())
+        return true;
+    MessageBox(owner, what + "\nThe settings cannot be written to\n" + store.Location());
+    return false;
 }
 
 }  // namespace
@@ -103,7 +139,14 @@ void CMainConsoleDlg::DoDataExchange(CDataExchange& dx)
     if (dx.SaveAndValidate() && !dx.Failed() && !IsAcceptableVccText(VccText))
         dx.Fail("Please enter a supply voltage in volts.");
     DDX_Check(dx, IDC_BLOW_FUSE, BlowFuse);
+    const uint32_t serialBefore = SerialNumber;
     DDX_Text(dx, IDC_SERIAL_NUMBER, SerialNumber);
+    // Beyond 32 bits the field's rule would take 4294967295: refused instead,
+    // the number kept as it was.
+    if (dx.SaveAndValidate() && !dx.Failed() && UnsignedDecimalOverflows(GetDlgItemText(IDC_SERIAL_NUMBER))) {
+        SerialNumber = serialBefore;
+        dx.Fail(QString::fromLatin1(MsgIntegerRange).arg(0).arg(UINT32_MAX).toStdString());
+    }
     DDX_CBIndex(dx, IDC_SERIAL_TYPE, SerialType);
     DDX_Text(dx, IDC_SERIAL_ADDRESS, SerialAddress);
     DDX_Check(dx, IDC_ERASE_INFO, EraseFlash);
@@ -153,8 +196,11 @@ void CMainConsoleDlg::OnDestroyConsole()
     ClearStatusPicture();
     CDialog::OnDestroy();
     FreeStatusBitmaps();
-    ReadFields();
-    SaveSettings();
+    if (!SavedOnExit) {
+        ReadFields();
+        if (!SaveSettings())
+            MessageBox(this, "Unable to save the settings to\n" + OpenSettingsStore().Location());
+    }
     ClearDeviceList();
 }
 
@@ -166,8 +212,15 @@ void CMainConsoleDlg::OnClose() { OnExit(); }
 
 void CMainConsoleDlg::OnExit()
 {
-    if (!ExchangeData(true))
+    if (!ReadFields())
         return;
+    while (!SaveSettings()) {
+        const std::string text = "Unable to save the settings to\n" + OpenSettingsStore().Location() +
+                                 "\nRetry to try again, or Cancel to end without saving them.";
+        if (RetryCancelBox(this, text) != IDRETRY)
+            break;
+    }
+    SavedOnExit = 1;
     EndDialog(IDOK);
 }
 
@@ -217,6 +270,12 @@ void CMainConsoleDlg::OnRunBatch()
     const int selected = GetCurSel(DeviceList);
     const int32_t deviceNumber =
         selected == CB_ERR ? -1 : static_cast<int32_t>(GetItemData(DeviceList, selected));
+
+    if (const std::string problem = SerialNumberProblem(SerialNumber, SerialType); !problem.empty()) {
+        ShowFail();
+        MessageBox(this, problem);
+        return;
+    }
 
     CSerialNumber record;
     record.Value = SerialNumber;
@@ -378,6 +437,8 @@ int CMainConsoleDlg::LoadSettings()
 {
     const CSettingsStore store = OpenSettingsStore();
     const std::string section = Name(IDS_SECTION);
+    if (RefuseSettings(this, store, section))
+        return 0;
     CommPort = store.GetProfileString(section, Name(IDS_COMM_PORT), "COM1");
     Baud = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_BAUD), 57600));
     DeviceName = store.GetProfileString(section, Name(IDS_DEVICE_NAME), "MSP430F112");
@@ -389,6 +450,8 @@ int CMainConsoleDlg::LoadSettings()
     SerialNumber = store.GetProfileInt(section, Name(IDS_SERIAL_NUMBER), 0);
     SerialAddress = store.GetProfileString(section, Name(IDS_SERIAL_ADDRESS), "1000");
     SerialType = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_SERIAL_TYPE), 0));
+    if (!IsSerialType(SerialType))
+        SerialType = 0;  // no width the list offers: the default, like any bad stored value
     Count = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT), 0));
     CountUp = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT_UP), 1));
     SettingsLoaded = 1;
@@ -413,8 +476,7 @@ int CMainConsoleDlg::SaveSettings()
     store.WriteProfileInt(section, Name(IDS_SERIAL_TYPE), SerialType);
     store.WriteProfileInt(section, Name(IDS_COUNT), Count);
     store.WriteProfileInt(section, Name(IDS_COUNT_UP), CountUp);
-    store.Flush();
-    return 1;
+    return store.Flush() ? 1 : 0;
 }
 
 int CMainConsoleDlg::ShowFields()
@@ -450,7 +512,8 @@ void CMainConsoleDlg::ReleaseSerialNumber()
         return;
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber);
-    store.Flush();
+    Written(this, store,
+            "Serial number " + std::to_string(SerialNumber) + " could not be given back: it stays unused.");
 }
 
 void CMainConsoleDlg::CommitCount()
@@ -459,7 +522,7 @@ void CMainConsoleDlg::CommitCount()
         return;
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_COUNT), Count);
-    store.Flush();
+    Written(this, store, "The unit passed, but Count " + std::to_string(Count) + " could not be saved.");
 }
 
 // --- device list ---

@@ -77,6 +77,7 @@ public:
     int32_t CountUp = 0;             // exactly 1: the counter counts up
     int32_t Count = 0;               // unit counter, may be negative
     int32_t SettingsLoaded = 0;      // 1 once LoadSettings ran; guards SaveSettings
+    int32_t SavedOnExit = 0;         // 1 once Exit saved (or the operator gave up saving)
     QIcon Icon;                      // icon resource 128
     std::unique_ptr<CVELK> Session;  // non-null only while a command runs
     std::string CommPort;
@@ -120,8 +121,11 @@ public:
     int BrowseForFile(std::string& path, const std::string& filter, uint32_t flags);
 
     // Settings store.
-    int LoadSettings();   // always 1
-    int SaveSettings();   // writes nothing before LoadSettings; always 1
+    // 0 after its message when the settings file is there but unreadable or
+    // its next serial number is no number: the station must not start.
+    int LoadSettings();
+    // Writes nothing before LoadSettings (1); 0 when the write failed.
+    int SaveSettings();
     int ShowFields();     // VccText from Vcc ("%0.1lf"), then exchange out; 1
     int ReadFields();     // exchange in, then Vcc from VccText; 0 if the exchange failed
 

@@ -2,6 +2,7 @@
 
 #include "DeviceList.h"
 #include "PortSelectDlg.h"
+#include "QueuedInputFilter.h"
 #include "StationGuards.h"
 #include "VccText.h"
 
@@ -98,7 +99,8 @@ CMainConsoleDlg::CMainConsoleDlg(QWidget* parent)
     : CDialog(*GetDialogTemplate(IDD_CONSOLE), parent),
       Icon(LoadIcon(IDI_MAIN)),
       m_statusWindow(GetDlgItemAs<QLineEdit>(IDC_OPERATION)),
-      m_progressWindow(GetDlgItemAs<QProgressBar>(IDC_PROGRESS))
+      m_progressWindow(GetDlgItemAs<QProgressBar>(IDC_PROGRESS)),
+      m_queuedInput(new CQueuedInputFilter(this))
 {
     OnMessageMap(WM_PROGRAMMER_NOTIFY, &CMainConsoleDlg::OnProgrammerNotify);
     OnCommandMap(IDC_PORT, &CMainConsoleDlg::OnPort);
@@ -265,6 +267,7 @@ void CMainConsoleDlg::EnableControls(int enable)
 
 void CMainConsoleDlg::OnRunBatch()
 {
+    const CCommandInput command(m_queuedInput);
     if (!ReadFields())
         return;
     const int selected = GetCurSel(DeviceList);
@@ -329,6 +332,7 @@ void CMainConsoleDlg::OnRunBatch()
 
 void CMainConsoleDlg::OnCheckFuse()
 {
+    const CCommandInput command(m_queuedInput);
     if (!ReadFields())
         return;
     EnableControls(0);

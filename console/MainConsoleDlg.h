@@ -25,6 +25,7 @@
 
 class CSettingsStore;
 class CVELK;
+class CQueuedInputFilter;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -156,4 +157,6 @@ private:
 
     CEditTextWindow m_statusWindow;
     CProgressBarWindow m_progressWindow;
+    // Drops clicks and keys made while a command ran (owned by the dialog).
+    CQueuedInputFilter* m_queuedInput;
 };

@@ -1,5 +1,7 @@
 #include "ConsoleApp.h"
 
+#include "EndSignals.h"
+
 #include "console/MainConsoleDlg.h"
 #include "console/StationGuards.h"
 #include "resources/Resources.h"
@@ -13,6 +15,7 @@
 #include <QLockFile>
 #include <QSysInfo>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -59,6 +62,17 @@ bool TakeStationLock(QLockFile& lock, const QString& path)
     return false;
 }
 
+// The console while it runs, for a program end that bypasses its window.
+CMainConsoleDlg* g_running = nullptr;
+
+// A lost display ends the program through exit() from inside the event
+// loop: the settings are saved on the way out as by Exit.
+extern "C" void SaveOnProgramExit()
+{
+    if (g_running)
+        g_running->SaveWithoutOperator();
+}
+
 }  // namespace
 
 CConsoleApp::CConsoleApp() = default;
@@ -85,7 +99,12 @@ bool CConsoleApp::StartUp()
         return false;
     {
         auto console = std::make_unique<CMainConsoleDlg>(nullptr);
+        const CEndSignals endSignals([&console](int) { console->EndWithoutOperator(); });
+        static const bool atExit = std::atexit(SaveOnProgramExit) == 0;
+        (void)atExit;
+        g_running = console.get();
         console->DoModal();
+        g_running = nullptr;
     }
     return false;
 }

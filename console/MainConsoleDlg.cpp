@@ -18,7 +18,10 @@
 #include "SerialNumber.h"
 #include "VELK.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QTimer>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -26,6 +29,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <cstdio>
 
 namespace {
 
@@ -224,6 +229,44 @@ void CMainConsoleDlg::OnExit()
     }
     SavedOnExit = 1;
     EndDialog(IDOK);
+}
+
+void CMainConsoleDlg::EndWithoutOperator()
+{
+    // Boxes and dialogs above the console (a command's message, the port
+    // dialog) are closed; their command then returns.
+    for (int i = 0; i < 8; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->done(IDCANCEL);
+        else
+            modal->close();
+    }
+    if (Session) {
+        // A command is still on the stack (it showed a box): end after it.
+        QTimer::singleShot(0, this, [this] { EndWithoutOperator(); });
+        return;
+    }
+    SaveWithoutOperator();
+    if (!IsEnded())
+        EndDialog(IDOK);
+}
+
+void CMainConsoleDlg::SaveWithoutOperator()
+{
+    if (SavedOnExit || !SettingsLoaded)
+        return;
+    // Nobody answers a box now: a field that does not validate keeps the
+    // value it last had.
+    const MessageBoxHandler previous = SetMessageBoxHandler([](QWidget*, const std::string&) { return IDCANCEL; });
+    ReadFields();
+    const bool saved = SaveSettings() != 0;
+    SetMessageBoxHandler(previous);
+    if (!saved)
+        std::fprintf(stderr, "Unable to save the settings to %s\n", OpenSettingsStore().Location().c_str());
+    SavedOnExit = 1;
 }
 
 intptr_t CMainConsoleDlg::OnProgrammerNotify(uintptr_t wParam, intptr_t lParam)

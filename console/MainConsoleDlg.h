@@ -97,6 +97,14 @@ public:
     void OnCheckFuse();
     void OnBrowse();
     void OnExit();
+    // Ends the station as Exit does when nobody is there to answer (a
+    // signal to end, a lost display): the fields are read and saved without
+    // waiting on any box, modal boxes and dialogs above the console are
+    // closed, and a running command finishes first. Never asks; a failed
+    // save is written to stderr.
+    void EndWithoutOperator();
+    // Its save alone, touching no window (the program is ending under it).
+    void SaveWithoutOperator();
     void OnPort();
     void OnDeviceSelChange();
     // Message 1129: hands (type, value) to the open session. Returns 0.

@@ -18,7 +18,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QLineEdit>
 #include <QTimer>
+
+#include <csignal>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -191,4 +194,33 @@ TEST_F(ConsoleAppTest, SettingsLinkedToOneFileShareOneLock)
     EXPECT_EQ(fake.Count("GetDeviceCfgInfo"), 0u);
     other.unlock();
     QFile::remove(StoreFile());
+}
+
+// A log-out (SIGTERM) or a lost session (SIGHUP) ends the station as Exit
+// does: the voltage typed last is saved, and no box waits for an answer.
+TEST_F(ConsoleAppTest, EndSignalsCloseTheStationAsExitDoes)
+{
+    for (const int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QFile::remove(StoreFile());
+        auto* timer = new QTimer;
+        timer->setInterval(0);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, signal] {
+            auto* console = dynamic_cast<CMainConsoleDlg*>(QApplication::activeModalWidget());
+            if (!console)
+                return;
+            timer->stop();
+            timer->deleteLater();
+            console->GetDlgItemAs<QLineEdit>(IDC_VCC)->setText(QStringLiteral("3.1"));
+            console->GetDlgItemAs<QLineEdit>(IDC_COUNT)->setText(QStringLiteral("no number"));
+            std::raise(signal);
+        });
+        timer->start();
+        CConsoleApp app;
+        EXPECT_FALSE(app.StartUp());
+        EXPECT_TRUE(boxes.Boxes.empty());
+        QSettings file(StoreFile(), QSettings::IniFormat);
+        EXPECT_EQ(file.value(QStringLiteral("Options/VCC")).toString(), QStringLiteral("3.1"));
+        EXPECT_EQ(file.value(QStringLiteral("Options/Count")).toString(), QStringLiteral("0"));  // kept
+    }
 }

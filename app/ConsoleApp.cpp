@@ -15,6 +15,9 @@
 #include <QLockFile>
 #include <QSysInfo>
 
+#include <signal.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -43,12 +46,18 @@ bool TakeStationLock(QLockFile& lock, const QString& path)
         }
         qint64 pid = 0;
         QString host, application;
-        if (!lock.getLockInfo(&pid, &host, &application)) {
-            // Empty or garbage: nobody can hold it. A live station keeps its
-            // lock file locked, so removing it fails while one runs.
+        const bool readable = lock.getLockInfo(&pid, &host, &application);
+        const bool here = host.isEmpty() || host == QSysInfo::machineHostName();
+        // Empty or garbage, or naming a process of this host that is gone:
+        // nobody holds it. (Qt takes the latter for stale itself, but not
+        // while a station killed amid that clean-up left its empty
+        // ".rmlock" beside it.) A live station keeps its lock file locked,
+        // so removing it fails while one runs.
+        const bool dead = readable && here && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+        if (!readable || dead) {
             if (attempt == 0 && lock.removeStaleLockFile())
                 continue;
-        } else if (!host.isEmpty() && host != QSysInfo::machineHostName()) {
+        } else if (!here) {
             MessageBox(nullptr, "Another station is already running with these settings: process " +
                                     std::to_string(pid) + " on host " + host.toStdString() +
                                     ".\nIf no station runs there any more, delete\n" + file +

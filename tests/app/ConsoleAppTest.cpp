@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QSysInfo>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -135,6 +136,10 @@ TEST_F(ConsoleAppTest, LeftOverLocks)
     } rows[] = {
         {"empty", QByteArray(), started},
         {"garbage", QByteArray("\xff\xfe not a lock \x01\n\n\n", 17), started},
+        // A dead process of this host, and the empty ".rmlock" a station
+        // killed while it cleared such a lock leaves: Qt alone refuses it.
+        {"dead process beside an empty .rmlock",
+         "2147483000\ncorv_app_tests\n" + QSysInfo::machineHostName().toUtf8() + "\n", started},
         {"another host", QByteArray("4242\ncorvantis\nline-host-7\n"),
          "Another station is already running with these settings: process 4242 on host line-host-7.\n"
          "If no station runs there any more, delete\n" + lockFile.toStdString() + "\nand start again."},
@@ -145,6 +150,9 @@ TEST_F(ConsoleAppTest, LeftOverLocks)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(row.content);
         file.close();
+        QFile rmlock(lockFile + QStringLiteral(".rmlock"));
+        ASSERT_TRUE(rmlock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        rmlock.close();
         boxes.Boxes.clear();
         fake.ScriptConfig(1, {0});  // a console that starts ends at once here
         CConsoleApp app;
@@ -153,6 +161,7 @@ TEST_F(ConsoleAppTest, LeftOverLocks)
         EXPECT_EQ(boxes.Boxes[0].text.substr(0, row.box.size()), row.box) << row.name;
     }
     QFile::remove(lockFile);
+    QFile::remove(lockFile + QStringLiteral(".rmlock"));
 }
 
 // A settings folder on a full disk: the lock cannot be written, and the

@@ -105,14 +105,16 @@ TEST_P(RecordFault, NoUnitIsProgrammedAndTheRowsStay)
         ASSERT_TRUE(record.Open(File()));
         ASSERT_TRUE(record.Insert(SampleAttempt(1)));
     }
-    if (c.BeforeStart)
+    if (c.BeforeStart) {
         ASSERT_TRUE(c.Make(*this));
+    }
     const QByteArray before = FileBytes(File());
     Console = std::make_unique<CMainConsoleDlg>();
     Console->RecordBusyTimeoutMs = 0;  // a locked file answers at once
     ASSERT_TRUE(Console->Create() && !Console->IsEnded());
-    if (!c.BeforeStart)
+    if (!c.BeforeStart) {
         ASSERT_TRUE(c.Make(*this));
+    }
 
     Console->RunBatchButton->click();
     std::string expected = c.First + std::string(":\n") + RecordFile;

@@ -36,6 +36,15 @@ enum : int32_t {
     kNameMismatch = -24,      // InitTarget with a name other than the selected type
     kInjected = -25,          // default code of an injected failure
     kBusy = -26,              // called from inside a notification
+    // The mspdebug programmer.
+    kBadPort = -40,           // port text starts with "mspdebug" but is malformed
+    kNoEngine = -41,          // mspdebug not on PATH, or it does not start or answer
+    kUnknownDriver = -42,     // the driver is not one this mspdebug offers
+    kConnectFailed = -43,     // mspdebug could not reach the programmer or the target
+    kNoAnswer = -44,          // mspdebug did not answer within the library's timeout (ended by its PID)
+    kEngineGone = -45,        // mspdebug ended during a command
+    kCommandFailed = -46,     // mspdebug reported an error, or no result, for a command
+    kCannotBlowFuse = -47,    // this programmer cannot blow the security fuse
 };
 
 // Baud rates the programmer opens at.

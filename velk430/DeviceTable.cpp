@@ -82,6 +82,31 @@ const CRegion* CDevice::RegionAt(uint32_t address) const {
     return nullptr;
 }
 
+int32_t CDevice::CheckSegment(uint32_t address, uint32_t size) const {
+    const CRegion* r = RegionAt(address);
+    if (!r) return kNotFlash;
+    if (!r->Writable()) return kProtected;
+    if ((address - r->Start) % r->SegmentSize != 0 || size != r->SegmentSize) return kNotSegmentStart;
+    return kOk;
+}
+
+// Walks the range region by region; a gap or a region the rule refuses ends it.
+static int32_t CheckRange(const CDevice& d, uint32_t address, uint32_t count, bool write) {
+    uint64_t pos = address;
+    const uint64_t end = uint64_t{address} + count;
+    while (pos < end) {
+        const CRegion* r = pos < kAddressSpace ? d.RegionAt(static_cast<uint32_t>(pos)) : nullptr;
+        if (!r) return kNotFlash;
+        if (write && !r->Writable()) return kProtected;
+        pos = r->End();
+    }
+    return kOk;
+}
+
+int32_t CDevice::CheckWritable(uint32_t address, uint32_t count) const { return CheckRange(*this, address, count, true); }
+
+int32_t CDevice::CheckReadable(uint32_t address, uint32_t count) const { return CheckRange(*this, address, count, false); }
+
 uint32_t CDevice::MemoryEnd() const {
     uint32_t end = 0;
     for (const auto& r : Regions) end = std::max(end, r.End());

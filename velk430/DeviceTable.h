@@ -42,6 +42,14 @@ struct CDevice {
 
     // The region holding an address, or null.
     const CRegion* RegionAt(uint32_t address) const;
+    // 0 when the segment starting at address has that size and lies in
+    // writable flash, else kNotFlash, kProtected or kNotSegmentStart.
+    int32_t CheckSegment(uint32_t address, uint32_t size) const;
+    // 0 when [address, address + count) lies in writable flash, else
+    // kNotFlash or kProtected.
+    int32_t CheckWritable(uint32_t address, uint32_t count) const;
+    // 0 when the range lies in the device's regions of any type, else kNotFlash.
+    int32_t CheckReadable(uint32_t address, uint32_t count) const;
     // Highest region end: the size of a unit's memory image.
     uint32_t MemoryEnd() const;
     int32_t MainFlashBytes() const;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Codes.h"
+#include "Shared.h"
 
 namespace velk {
 
@@ -16,43 +17,6 @@ namespace {
 constexpr size_t kPortBuffer = 32;
 constexpr size_t kNameBuffer = 128;
 constexpr size_t kPathBuffer = 1024;
-
-// A name the caller handed in a fixed buffer: read only within it, and
-// refused when it has no terminator there.
-bool ReadName(const char* text, size_t buffer, std::string& out) {
-    if (!text) return false;
-    const size_t n = strnlen(text, buffer);
-    if (n == buffer) return false;
-    out.assign(text, n);
-    return true;
-}
-
-// Progress of one operation, delivered as values from 50 to 100.
-class CProgress {
-public:
-    CProgress(VelkNotifyWindow* w, uint32_t msg, uint32_t type, uint64_t total)
-        : Window(w), Message(msg), Type(type), Total(total ? total : 1) {
-        Send(50);
-    }
-    void Step(uint64_t n) {
-        Done = std::min(Total, Done + n);
-        Send(static_cast<int>(50 + 50 * Done / Total));
-    }
-    void Finish() { Send(100); }
-
-private:
-    void Send(int value) {
-        if (value == Last) return;
-        Last = value;
-        if (Window && Window->Deliver) Window->Deliver(Window, Message, Type, value);
-    }
-    VelkNotifyWindow* Window;
-    uint32_t Message;
-    uint32_t Type;
-    uint64_t Total;
-    uint64_t Done = 0;
-    int Last = -1;
-};
 
 }  // namespace
 
@@ -318,25 +282,6 @@ int32_t CProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
     return r;
 }
 
-int32_t CProgrammer::CheckImage(const CImage& image) const {
-    for (const auto& s : image.Sections) {
-        const int32_t r = Socket->CheckWritable(s.Start, static_cast<uint32_t>(s.Bytes.size()));
-        if (r == kNotFlash) return kFileRange;
-        if (r != kOk) return r;
-    }
-    return kOk;
-}
-
-static int32_t FileCode(const CTiTxtResult& file) {
-    switch (file.Status) {
-        case ETiTxtStatus::Ok: return kOk;
-        case ETiTxtStatus::Unreadable: return kFileOpen;
-        case ETiTxtStatus::Truncated: return kFileTruncated;
-        case ETiTxtStatus::Syntax: break;
-    }
-    return kFileSyntax;
-}
-
 int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
     if (eraseMain) {
         const uint32_t segments = Socket->EraseMain();
@@ -371,7 +316,7 @@ int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t
         // The whole file is read and checked before anything is written.
         const CTiTxtResult file = ReadTiTxtFile(p);
         r = FileCode(file);
-        if (r == kOk) r = CheckImage(file.Image);
+        if (r == kOk) r = CheckImage(Socket->Device(), file.Image);
         if (r == kOk) r = ProgramImage(file.Image, b == 1);
     }
     if (r == kDone) Programmed = true;
@@ -387,7 +332,7 @@ int32_t CProgrammer::VerifyFile(const char* path, int32_t a) {
     } else if ((r = TargetCheck("VerifyFile")) == kOk) {
         const CTiTxtResult file = ReadTiTxtFile(p);
         r = FileCode(file);
-        if (r == kOk) r = CheckImage(file.Image);
+        if (r == kOk) r = CheckImage(Socket->Device(), file.Image);
         if (r == kOk) {
             CProgress progress(Window, Message, kNotifyVerify, file.Image.ByteCount());
             r = kDone;

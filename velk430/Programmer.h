@@ -73,7 +73,6 @@ private:
     void Transfer(uint64_t bytes);
     void Wait(double seconds);
     int32_t ProgramImage(const CImage& image, bool eraseMain);
-    int32_t CheckImage(const CImage& image) const;
 
     // Device table (loaded on first use; retried while missing).
     CDeviceTable Table;

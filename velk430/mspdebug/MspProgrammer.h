@@ -1,0 +1,78 @@
+#pragma once
+// The programmer behind the library's C functions when the port text names
+// mspdebug: one mspdebug process per target session (InitTarget to
+// ReleaseTarget, since the supply is given when it connects). Files are read
+// by the library's own TI-TXT reader and checked against the device table
+// before the target is touched; data is written in raw blocks and checked by
+// reading the target's memory back.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "velk430.h"
+#include "DeviceTable.h"
+#include "PortText.h"
+#include "Session.h"
+#include "TiTxt.h"
+
+namespace velk::msp {
+
+class CMspProgrammer {
+public:
+    CMspProgrammer() = default;
+    CMspProgrammer(const CMspProgrammer&) = delete;
+    CMspProgrammer& operator=(const CMspProgrammer&) = delete;
+    ~CMspProgrammer();
+
+    int32_t InitCom(const char* port, int32_t baud);
+    int32_t SetNotificationWnd(VelkNotifyWindow* window, uint32_t message);
+    int32_t ReleaseCom();
+    int32_t SetDeviceType(const char* name);
+    int32_t InitTarget(const char* name);
+    int32_t ReleaseTarget();
+    int32_t SetVcc(uint32_t millivolts);
+    int32_t Erase(int32_t address, int32_t size, int32_t mode);
+    int32_t ProgramFile(const char* path, int32_t a, int32_t b, int32_t c);
+    int32_t VerifyFile(const char* path, int32_t a);
+    int32_t ProgramData(int32_t address, int32_t count, const unsigned char* bytes);
+    int32_t VerifyData(int32_t address, int32_t count, const unsigned char* bytes);
+    int32_t BlowFuse();
+    int32_t Reset(int32_t mode);
+
+    bool IsOpen() const { return Open; }
+    // The mspdebug process of the target session, or -1.
+    pid_t EnginePid() const { return Session.Running() ? Session.Pid() : -1; }
+
+private:
+    const CDevice& Device() const { return Table.Devices()[static_cast<size_t>(DeviceType)]; }
+    int32_t TargetCheck() const;
+    int32_t Connect();
+    int32_t Identify(const CReply& reply);
+    void EndSession();
+    int32_t Failed(const CReply& reply, const std::string& what);
+    int32_t Command(const std::string& command, const std::string& what, const char* result = nullptr);
+    int32_t Write(uint32_t address, const uint8_t* bytes, size_t count);
+    int32_t Read(uint32_t address, uint32_t count, std::vector<uint8_t>& out);
+    int32_t Compare(uint32_t address, const uint8_t* expected, size_t count);
+    int32_t EraseSegment(uint32_t address, uint32_t size);
+    int32_t EraseMain();
+    int32_t WriteImage(const CImage& image);
+    int32_t VerifyImage(const CImage& image);
+    int32_t ReadFile(const char* path, CTiTxtResult& file) const;
+
+    CPortText Port;
+    CEngine Engine;
+    CTimeouts Limits;
+    CDeviceTable Table;
+    CSession Session;
+    std::string Scratch;  // a private folder for the raw blocks mspdebug reads and writes
+    VelkNotifyWindow* Window = nullptr;
+    uint32_t Message = 0;
+    bool Open = false;
+    int32_t DeviceType = -1;
+    uint32_t Vcc = 0;
+    bool Ready = false;
+};
+
+}  // namespace velk::msp

@@ -177,8 +177,28 @@ int32_t CMspProgrammer::ReleaseTarget() {
 }
 
 void CMspProgrammer::EndSession() {
+    if (Ready && Session.Running()) Snapshot();
     Session.Close();
     Ready = false;
+}
+
+// With VELK430_MSPDEBUG_SNAPSHOT=DIR, what the target's flash holds at the
+// end of each session is kept there, one raw file per region (ADDR.bin, five
+// hex digits): a record of what left the socket.
+void CMspProgrammer::Snapshot() {
+    const char* dir = std::getenv("VELK430_MSPDEBUG_SNAPSHOT");
+    if (!dir || !*dir) return;
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    for (const auto& region : Device().Regions) {
+        if (!region.Writable()) continue;
+        std::vector<uint8_t> bytes;
+        if (Read(region.Start, region.End() - region.Start, bytes) != kOk) return;
+        char name[16];
+        std::snprintf(name, sizeof name, "/%05" PRIX32 ".bin", region.Start);
+        std::ofstream(std::string(dir) + name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
 }
 
 int32_t CMspProgrammer::TargetCheck() const {

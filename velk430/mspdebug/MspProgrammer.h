@@ -50,6 +50,7 @@ private:
     int32_t Connect();
     int32_t Identify(const CReply& reply);
     void EndSession();
+    void Snapshot();
     int32_t Failed(const CReply& reply, const std::string& what);
     int32_t Command(const std::string& command, const std::string& what, const char* result = nullptr);
     int32_t Write(uint32_t address, const uint8_t* bytes, size_t count);

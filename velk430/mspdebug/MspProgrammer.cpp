@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 
@@ -254,7 +255,13 @@ int32_t CMspProgrammer::Read(uint32_t address, uint32_t count, std::vector<uint8
 int32_t CMspProgrammer::Compare(uint32_t address, const uint8_t* expected, size_t count) {
     std::vector<uint8_t> actual;
     const int32_t r = Read(address, static_cast<uint32_t>(count), actual);
-    if (r != kOk) return r;
+    return r == kOk ? Differ(address, actual, expected, count) : r;
+}
+
+// kVerifyMismatch naming the first differing byte, kCommandFailed for a short read.
+int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected,
+                               size_t count) {
+    if (actual.size() != count) return SetLastError("reading at " + Hex(address) + ": short read"), kCommandFailed;
     for (size_t i = 0; i < count; ++i)
         if (actual[i] != expected[i]) {
             char text[96];
@@ -305,28 +312,73 @@ int32_t CMspProgrammer::EraseMain() {
     return r;
 }
 
-int32_t CMspProgrammer::WriteImage(const CImage& image) {
-    CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
+// The image cut into blocks of at most kBlock bytes, in address order.
+std::vector<CMspProgrammer::CBlock> CMspProgrammer::Blocks(const CImage& image) const {
+    std::vector<CBlock> blocks;
     for (const auto& s : image.Sections)
         for (size_t off = 0; off < s.Bytes.size(); off += kBlock) {
             const size_t n = std::min<size_t>(kBlock, s.Bytes.size() - off);
-            const int32_t r = Write(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n);
-            if (r != kOk) return r;
-            progress.Step(n);
+            blocks.push_back({s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n,
+                              Scratch + "/block-" + std::to_string(blocks.size()) + ".bin"});
         }
+    return blocks;
+}
+
+// The commands run as one mspdebug "read" script, one round trip for the
+// whole image; each block's "Done, N bytes" moves the bar by that block.
+int32_t CMspProgrammer::Script(const std::vector<std::string>& commands, const std::vector<CBlock>& blocks,
+                               CProgress& progress, const std::string& what) {
+    const std::string file = Scratch + "/script.txt";
+    {
+        std::ofstream out(file, std::ios::trunc);
+        for (const auto& c : commands) out << c << '\n';
+        if (!out) return SetLastError("cannot write " + file), kCommandFailed;
+    }
+    size_t done = 0;
+    const std::function<void(const std::string&)> watch = [&](const std::string& line) {
+        if (done < blocks.size() && line.rfind("Done, " + std::to_string(blocks[done].Count) + " bytes", 0) == 0)
+            progress.Step(blocks[done++].Count);
+    };
+    const CReply reply = Session.Run("read \"" + file + "\"", watch);
+    if (!reply.Ok()) return Failed(reply, what);
+    if (done == blocks.size()) return kOk;
+    SetLastError(what + ": mspdebug reported " + std::to_string(done) + " of " + std::to_string(blocks.size()) +
+                 " blocks done");
+    return kCommandFailed;
+}
+
+int32_t CMspProgrammer::WriteImage(const CImage& image) {
+    CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
+    const std::vector<CBlock> blocks = Blocks(image);
+    std::vector<std::string> commands;
+    for (const auto& b : blocks) {
+        std::ofstream out(b.File, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(b.Bytes), static_cast<std::streamsize>(b.Count));
+        if (!out) return SetLastError("cannot write " + b.File), kCommandFailed;
+        commands.push_back("load_raw \"" + b.File + "\" " + Hex(b.Address));
+    }
+    const int32_t r = Script(commands, blocks, progress, "programming");
+    if (r != kOk) return r;
     progress.Finish();
     return kDone;
 }
 
 int32_t CMspProgrammer::VerifyImage(const CImage& image) {
     CProgress progress(Window, Message, kNotifyVerify, image.ByteCount());
-    for (const auto& s : image.Sections)
-        for (size_t off = 0; off < s.Bytes.size(); off += kBlock) {
-            const size_t n = std::min<size_t>(kBlock, s.Bytes.size() - off);
-            const int32_t r = Compare(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n);
-            if (r != kOk) return r;
-            progress.Step(n);
-        }
+    const std::vector<CBlock> blocks = Blocks(image);
+    std::vector<std::string> commands;
+    for (const auto& b : blocks) {
+        std::error_code ignored;
+        std::filesystem::remove(b.File, ignored);
+        commands.push_back("save_raw " + Hex(b.Address) + " " + std::to_string(b.Count) + " \"" + b.File + "\"");
+    }
+    int32_t r = Script(commands, blocks, progress, "verifying");
+    for (size_t i = 0; i < blocks.size() && r == kOk; ++i) {
+        std::ifstream in(blocks[i].File, std::ios::binary);
+        const std::vector<uint8_t> actual{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        r = Differ(blocks[i].Address, actual, blocks[i].Bytes, blocks[i].Count);
+    }
+    if (r != kOk) return r;
     progress.Finish();
     return kDone;
 }

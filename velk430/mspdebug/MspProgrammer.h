@@ -14,6 +14,7 @@
 #include "DeviceTable.h"
 #include "PortText.h"
 #include "Session.h"
+#include "Shared.h"
 #include "TiTxt.h"
 
 namespace velk::msp {
@@ -56,6 +57,17 @@ private:
     int32_t Write(uint32_t address, const uint8_t* bytes, size_t count);
     int32_t Read(uint32_t address, uint32_t count, std::vector<uint8_t>& out);
     int32_t Compare(uint32_t address, const uint8_t* expected, size_t count);
+    static int32_t Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected,
+                          size_t count);
+    struct CBlock {
+        uint32_t Address;
+        const uint8_t* Bytes;
+        size_t Count;
+        std::string File;  // its raw file in the scratch folder
+    };
+    std::vector<CBlock> Blocks(const CImage& image) const;
+    int32_t Script(const std::vector<std::string>& commands, const std::vector<CBlock>& blocks,
+                   CProgress& progress, const std::string& what);
     int32_t EraseSegment(uint32_t address, uint32_t size);
     int32_t EraseMain();
     int32_t WriteImage(const CImage& image);

@@ -133,7 +133,10 @@ void CSession::Collect(const std::string& raw, CReply& reply) {
     if (line.empty()) return;
     const std::string text = line.substr(1);
     switch (line[0]) {
-        case ':': reply.Lines.push_back(text); break;
+        case ':':
+            reply.Lines.push_back(text);
+            if (Watcher && *Watcher) (*Watcher)(text);
+            break;
         case '-': reply.Debug.push_back(text); break;
         case '!':
             // mspdebug prints its warnings on the error channel too.
@@ -175,36 +178,61 @@ CReply CSession::Open(const CEngine& engine, const std::vector<std::string>& opt
     return reply;
 }
 
-CReply CSession::Run(const std::string& command) {
+// Waits for this command's "\\busy"; a command not taken within the resend
+// interval was dropped by the 0.22 reader and goes again. Every command the
+// library sends may run twice.
+CChild::ERead CSession::Next(const std::string& command, std::string& line, bool taken,
+                             CClock::time_point deadline, bool& resent) {
+    for (;;) {
+        const auto until = taken || !Resend ? deadline : std::min(deadline, CClock::now() + Limits.Resend);
+        const CChild::ERead r = Child.ReadLine(line, until);
+        if (r != CChild::ERead::Timeout || CClock::now() >= deadline) return r;
+        if (!taken) {
+            resent = true;
+            if (!Child.WriteLine(command, deadline)) return CChild::ERead::Closed;
+        }
+    }
+}
+
+CReply CSession::Run(const std::string& command, const std::function<void(const std::string&)>& watcher) {
     CReply reply;
+    Watcher = &watcher;
     const auto deadline = CClock::now() + Limits.Command;
-    auto resendAt = CClock::now() + Limits.Resend;
-    bool busy = false;
+    bool busy = false, resent = false;
     if (!Child.WriteLine(command, deadline)) reply.End = CReply::EEnd::Closed;
     std::string line;
     while (reply.End == CReply::EEnd::Ready) {
-        const auto until = busy || !Resend ? deadline : std::min(deadline, resendAt);
-        const CChild::ERead r = Child.ReadLine(line, until);
-        if (r == CChild::ERead::Closed) {
-            reply.End = CReply::EEnd::Closed;
-        } else if (r == CChild::ERead::Timeout) {
-            if (CClock::now() >= deadline) {
-                reply.End = CReply::EEnd::Timeout;
-            } else {
-                // Not taken: 0.22 dropped it. Every command sent here may run twice.
-                resendAt = CClock::now() + Limits.Resend;
-                if (!Child.WriteLine(command, deadline)) reply.End = CReply::EEnd::Closed;
-            }
-        } else if (line == "\\busy") {
-            busy = true;
-        } else if (line == "\\ready") {
-            if (busy) break;
-        } else {
-            Collect(line, reply);
-        }
+        const CChild::ERead r = Next(command, line, busy, deadline, resent);
+        if (r != CChild::ERead::Line) reply.End = r == CChild::ERead::Timeout ? CReply::EEnd::Timeout : CReply::EEnd::Closed;
+        else if (line == "\\busy") busy = true;
+        else if (line == "\\ready" && busy) break;
+        else Collect(line, reply);
     }
+    Watcher = nullptr;
+    if (reply.End == CReply::EEnd::Ready && resent && !Sync(deadline)) reply.End = CReply::EEnd::Timeout;
     if (reply.End != CReply::EEnd::Ready) Child.Kill();
     return reply;
+}
+
+// After a command went twice, its second run may still print: everything up
+// to the answer to a fresh "= NONCE" is dropped, so the next command reads
+// only its own output.
+bool CSession::Sync(CClock::time_point deadline) {
+    for (;;) {
+        Nonce = (Nonce + 1) & 0xFFFF;
+        char command[16], answer[32];
+        std::snprintf(command, sizeof command, "= 0x%04x", Nonce);
+        std::snprintf(answer, sizeof answer, ":0x%05x = 0x%04x", Nonce, Nonce);
+        bool seen = false, resent = false;
+        if (!Child.WriteLine(command, deadline)) return false;
+        std::string line;
+        for (;;) {
+            if (Next(command, line, seen, deadline, resent) != CChild::ERead::Line) return false;
+            if (line == answer) seen = true;
+            else if (line == "\\ready" && seen) break;
+        }
+        if (!resent) return true;
+    }
 }
 
 void CSession::Close() {

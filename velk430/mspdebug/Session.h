@@ -5,6 +5,7 @@
 // prints nothing, not even "\busy") is sent again.
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,12 @@ using CMillis = std::chrono::milliseconds;
 
 // The library's own bounds on mspdebug. Defaults: connect 10 s (mspdebug's
 // own serial timeout is 60 s), a command 30 s, a dropped command sent again
-// after 200 ms, 2 s to exit. VELK430_MSPDEBUG_CONNECT_MS,
+// after 20 ms, 2 s to exit. VELK430_MSPDEBUG_CONNECT_MS,
 // VELK430_MSPDEBUG_COMMAND_MS and VELK430_MSPDEBUG_RESEND_MS override them.
 struct CTimeouts {
     CMillis Connect{10000};
     CMillis Command{30000};
-    CMillis Resend{200};
+    CMillis Resend{20};
     CMillis Exit{2000};
     static CTimeouts FromEnvironment();
 };
@@ -60,8 +61,9 @@ public:
     // while connecting; Closed or Timeout when it did not get there (the
     // process is gone then).
     CReply Open(const CEngine& engine, const std::vector<std::string>& options, const CTimeouts& timeouts);
-    // Runs one command; on Timeout or Closed the process has been ended.
-    CReply Run(const std::string& command);
+    // Runs one command, handing each ":" line to the watcher as it comes;
+    // on Timeout or Closed the process has been ended.
+    CReply Run(const std::string& command, const std::function<void(const std::string&)>& watcher = {});
     // "exit", then ended by its PID if it does not go within the exit timeout.
     void Close();
     bool Running() const { return Child.Running(); }
@@ -69,6 +71,11 @@ public:
 
 private:
     void Collect(const std::string& line, CReply& reply);
+    CChild::ERead Next(const std::string& command, std::string& line, bool taken, CClock::time_point deadline,
+                       bool& resent);
+    bool Sync(CClock::time_point deadline);
+    unsigned Nonce = 0;
+    const std::function<void(const std::string&)>* Watcher = nullptr;
     CChild Child;
     CTimeouts Limits;
     bool Resend = false;

@@ -4,6 +4,8 @@
 // it, write and check a 2-byte serial number. Compare the medians.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -12,17 +14,31 @@
 #include "Codes.h"
 #include "mspdebug/MspProgrammer.h"
 
+extern char** environ;
+
 namespace {
 
 using namespace velk;
 
 const std::string kFile = CORV_SOURCE_DIR "/examples/fill-f149.txt";
 
+// mspdebug started directly (no shell), its output thrown away.
 void BM_MspdebugAlone(benchmark::State& state) {
-    const std::string command = "mspdebug -n -q sim \"erase segment 0x1000\" \"erase segment 0x1080\" \"prog " + kFile +
-                                "\" \"verify " + kFile + "\" \"mw 0x1080 34 12\" \"md 0x1080 2\" >/dev/null 2>&1";
-    for (auto _ : state)
-        if (std::system(command.c_str()) != 0) state.SkipWithError("mspdebug failed");
+    const std::string prog = "prog " + kFile, verify = "verify " + kFile;
+    const char* argv[] = {"mspdebug", "-n", "-q", "sim", "erase segment 0x1000", "erase segment 0x1080",
+                          prog.c_str(), verify.c_str(), "mw 0x1080 34 12", "md 0x1080 2", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    for (auto _ : state) {
+        pid_t pid = -1;
+        int status = -1;
+        if (posix_spawnp(&pid, "mspdebug", &actions, nullptr, const_cast<char**>(argv), environ) != 0 ||
+            waitpid(pid, &status, 0) != pid || status != 0)
+            state.SkipWithError("mspdebug failed");
+    }
+    posix_spawn_file_actions_destroy(&actions);
 }
 
 void BM_LibraryOnMspdebugSim(benchmark::State& state) {

@@ -309,5 +309,5 @@ TEST_F(Mspdebug, DroppedFirstCommandIsSentAgain) {
     std::ifstream dropped(log);
     std::string first;
     std::getline(dropped, first);
-    EXPECT_EQ(first.rfind("load_raw ", 0), 0u) << first;
+    EXPECT_EQ(first.rfind("read \"", 0), 0u) << first;  // the write-and-read-back script
 }

@@ -155,21 +155,17 @@ std::string CChild::ErrorOutput() {
 
 void CChild::Stop(CClock::time_point deadline) {
     CloseFd(In);
+    // Its output ends when it exits; draining it also keeps it from blocking
+    // on a full socket meanwhile.
+    std::string discard;
+    while (Out >= 0 && ReadLine(discard, deadline) == ERead::Line) {
+    }
     while (Pid > 0) {
         int status = 0;
         const pid_t r = waitpid(Pid, &status, WNOHANG);
-        if (r == Pid || (r < 0 && errno == ECHILD)) {
-            Pid = -1;
-            break;
-        }
-        if (CClock::now() >= deadline) {
-            Kill();
-            break;
-        }
-        // Keep its output flowing so that it is never stuck on a full pipe.
-        std::string discard;
-        if (Out >= 0) ReadLine(discard, std::min(deadline, CClock::now() + std::chrono::milliseconds(2)));
-        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (r == Pid || (r < 0 && errno == ECHILD)) Pid = -1;
+        else if (CClock::now() >= deadline) Kill();
+        else std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     CloseAll();
 }

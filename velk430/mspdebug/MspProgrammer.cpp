@@ -35,14 +35,17 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
-// A folder for the raw blocks, under $TMPDIR when its name needs no quoting
-// in an mspdebug command, else under /tmp.
+// A folder for the raw blocks: in memory (/dev/shm) where there is one, as
+// the blocks are rewritten for every unit; else under $TMPDIR or /tmp. Its
+// name must need no quoting in an mspdebug command.
 std::string MakeScratch() {
-    const char* base = std::getenv("TMPDIR");
-    std::string dir = base && *base ? base : "/tmp";
-    if (dir.find_first_of("\" \t\\") != std::string::npos) dir = "/tmp";
-    std::string name = dir + "/velk430-mspdebug-XXXXXX";
-    return mkdtemp(name.data()) ? name : std::string();
+    const char* tmp = std::getenv("TMPDIR");
+    for (std::string dir : {std::string("/dev/shm"), std::string(tmp && *tmp ? tmp : "/tmp"), std::string("/tmp")}) {
+        if (dir.find_first_of("\" \t\\") != std::string::npos || access(dir.c_str(), W_OK) != 0) continue;
+        std::string name = dir + "/velk430-mspdebug-XXXXXX";
+        if (mkdtemp(name.data())) return name;
+    }
+    return {};
 }
 
 bool Blank(const std::vector<uint8_t>& bytes) {
@@ -60,6 +63,8 @@ bool FuseMessage(const CReply& reply) {
 
 CMspProgrammer::~CMspProgrammer() {
     if (Open) ReleaseCom();
+    std::error_code ignored;
+    if (!Scratch.empty()) std::filesystem::remove_all(Scratch, ignored);
 }
 
 int32_t CMspProgrammer::InitCom(const char* port, int32_t baud) {
@@ -78,7 +83,7 @@ int32_t CMspProgrammer::InitCom(const char* port, int32_t baud) {
         return kUnknownDriver;
     }
     if (!LoadDefaultDeviceTable(Table, &error)) return SetLastError(error), kConfigError;
-    Scratch = MakeScratch();
+    if (Scratch.empty()) Scratch = MakeScratch();
     if (Scratch.empty()) return SetLastError("cannot create a temporary folder"), kCommandFailed;
     Port = parsed;
     Engine = engine;
@@ -99,8 +104,6 @@ int32_t CMspProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t me
 int32_t CMspProgrammer::ReleaseCom() {
     if (!Open) return kNotOpen;
     EndSession();
-    std::error_code ignored;
-    std::filesystem::remove_all(Scratch, ignored);
     Open = false;
     return kOk;
 }
@@ -216,53 +219,68 @@ int32_t CMspProgrammer::Failed(const CReply& reply, const std::string& what) {
     return reply.End == CReply::EEnd::Timeout ? kNoAnswer : kEngineGone;
 }
 
-// Runs one command; it succeeded when mspdebug printed no error and, where
-// given, a line that starts with the result text.
-int32_t CMspProgrammer::Command(const std::string& command, const std::string& what, const char* result) {
-    const CReply reply = Session.Run(command);
-    if (!reply.Ok()) return Failed(reply, what);
-    if (result && !reply.Find(result)) {
-        SetLastError(what + ": mspdebug printed no \"" + result + "\"");
-        return kCommandFailed;
+// Runs the commands in one round trip (several as one mspdebug "read"
+// script). They succeeded when mspdebug printed no error and, in order, a
+// "Done, N bytes" line for each count in sizes (one per raw load or save);
+// each such line goes to step as it comes, to move a bar.
+int32_t CMspProgrammer::Script(const std::vector<std::string>& commands, const std::vector<size_t>& sizes,
+                               const std::string& what, const std::function<void(size_t)>& step) {
+    std::string command = commands.front();
+    if (commands.size() > 1) {
+        const std::string file = Scratch + "/script.txt";
+        std::ofstream out(file, std::ios::trunc);
+        for (const auto& c : commands) out << c << '\n';
+        out.close();
+        if (!out) return SetLastError("cannot write " + file), kCommandFailed;
+        command = "read \"" + file + "\"";
     }
-    return kOk;
+    size_t done = 0;
+    const CReply reply = Session.Run(command, [&](const std::string& line) {
+        if (done < sizes.size() && line.rfind("Done, " + std::to_string(sizes[done]) + " bytes", 0) == 0) {
+            if (step) step(sizes[done]);
+            ++done;
+        }
+    });
+    if (!reply.Ok()) return Failed(reply, what);
+    if (done == sizes.size()) return kOk;
+    SetLastError(what + ": mspdebug reported " + std::to_string(done) + " of " + std::to_string(sizes.size()) +
+                 " transfers done");
+    return kCommandFailed;
 }
 
-int32_t CMspProgrammer::Write(uint32_t address, const uint8_t* bytes, size_t count) {
-    const std::string file = Scratch + "/write.bin";
+std::string CMspProgrammer::SaveRaw(uint32_t address, size_t count, const std::string& file) {
+    return "save_raw " + Hex(address) + " " + std::to_string(count) + " \"" + file + "\"";
+}
+
+// The command that loads a raw file, written here with the bytes; empty
+// when the file cannot be written.
+std::string CMspProgrammer::LoadRaw(uint32_t address, const uint8_t* bytes, size_t count, const std::string& file) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
     out.close();
-    if (!out) return SetLastError("cannot write " + file), kCommandFailed;
-    return Command("load_raw \"" + file + "\" " + Hex(address), "writing at " + Hex(address),
-                   ("Done, " + std::to_string(count) + " bytes").c_str());
+    if (!out) return SetLastError("cannot write " + file), std::string();
+    return "load_raw \"" + file + "\" " + Hex(address);
+}
+
+// What a save_raw left in its file: exactly count bytes, or kCommandFailed.
+int32_t CMspProgrammer::Saved(const std::string& file, uint32_t address, size_t count, std::vector<uint8_t>& out) {
+    std::ifstream in(file, std::ios::binary);
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (out.size() == count) return kOk;
+    SetLastError("reading at " + Hex(address) + ": mspdebug saved " + std::to_string(out.size()) + " of " +
+                 std::to_string(count) + " bytes");
+    return kCommandFailed;
 }
 
 int32_t CMspProgrammer::Read(uint32_t address, uint32_t count, std::vector<uint8_t>& out) {
     const std::string file = Scratch + "/read.bin";
-    std::error_code ignored;
-    std::filesystem::remove(file, ignored);
-    const std::string what = "reading at " + Hex(address);
-    const int32_t r = Command("save_raw " + Hex(address) + " " + std::to_string(count) + " \"" + file + "\"", what,
-                              ("Done, " + std::to_string(count) + " bytes").c_str());
-    if (r != kOk) return r;
-    std::ifstream in(file, std::ios::binary);
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (out.size() != count) return SetLastError(what + ": short read"), kCommandFailed;
-    return kOk;
+    const int32_t r = Script({SaveRaw(address, count, file)}, {count}, "reading at " + Hex(address));
+    return r == kOk ? Saved(file, address, count, out) : r;
 }
 
-int32_t CMspProgrammer::Compare(uint32_t address, const uint8_t* expected, size_t count) {
-    std::vector<uint8_t> actual;
-    const int32_t r = Read(address, static_cast<uint32_t>(count), actual);
-    return r == kOk ? Differ(address, actual, expected, count) : r;
-}
-
-// kVerifyMismatch naming the first differing byte, kCommandFailed for a short read.
-int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected,
-                               size_t count) {
-    if (actual.size() != count) return SetLastError("reading at " + Hex(address) + ": short read"), kCommandFailed;
-    for (size_t i = 0; i < count; ++i)
+// kVerifyMismatch naming the first differing byte.
+int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected) {
+    for (size_t i = 0; i < actual.size(); ++i)
         if (actual[i] != expected[i]) {
             char text[96];
             std::snprintf(text, sizeof text, "%s reads %02X, expected %02X",
@@ -273,34 +291,43 @@ int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& act
     return kOk;
 }
 
-// One flash segment, proven blank by reading it back; where the driver
-// erased less than the segment, the rest goes in the smallest steps.
+// One flash segment, erased and read back in one round trip; where the
+// driver erased less than the segment (the sim erases 64 bytes), the rest
+// goes in the smallest steps.
 int32_t CMspProgrammer::EraseSegment(uint32_t address, uint32_t size) {
-    const std::string what = "erasing the segment at " + Hex(address);
-    std::vector<uint8_t> bytes;
-    int32_t r = Command("erase segment " + Hex(address), what);
-    if (r == kOk) r = Read(address, size, bytes);
-    if (r != kOk || Blank(bytes)) return r;
-    r = Command("erase segrange " + Hex(address) + " " + std::to_string(size) + " " + std::to_string(kSmallestSegment),
-                what);
-    if (r == kOk) r = Read(address, size, bytes);
-    if (r != kOk || Blank(bytes)) return r;
+    const std::string what = "erasing the segment at " + Hex(address), file = Scratch + "/erase.bin";
+    const std::string again = "erase segrange " + Hex(address) + " " + std::to_string(size) + " " +
+                              std::to_string(kSmallestSegment);
+    for (const std::string& erase : {"erase segment " + Hex(address), again}) {
+        std::vector<uint8_t> bytes;
+        int32_t r = Script({erase, SaveRaw(address, size, file)}, {size}, what);
+        if (r == kOk) r = Saved(file, address, size, bytes);
+        if (r != kOk || Blank(bytes)) return r;
+    }
     SetLastError(what + ": not blank after erasing");
     return kCommandFailed;
 }
 
-// Main flash: one mass erase, then each main region read back and any
-// segment with something left in it erased again on its own.
+// Main flash: one mass erase with every main region read back in the same
+// round trip; a segment with anything left in it is erased again on its own.
 int32_t CMspProgrammer::EraseMain() {
+    std::vector<const CRegion*> regions;
+    std::vector<std::string> commands{"erase"};
+    std::vector<size_t> sizes;
     uint32_t segments = 0;
     for (const auto& region : Device().Regions)
-        if (region.Type == kRegionMain) segments += region.SegmentCount;
+        if (region.Type == kRegionMain) {
+            sizes.push_back(region.End() - region.Start);
+            commands.push_back(SaveRaw(region.Start, sizes.back(), Scratch + "/main-" + std::to_string(regions.size()) + ".bin"));
+            regions.push_back(&region);
+            segments += region.SegmentCount;
+        }
     CProgress progress(Window, Message, kNotifyErase, segments);
-    int32_t r = Command("erase", "erasing main flash");
-    for (const auto& region : Device().Regions) {
-        if (region.Type != kRegionMain || r != kOk) continue;
+    int32_t r = Script(commands, sizes, "erasing main flash");
+    for (size_t i = 0; i < regions.size() && r == kOk; ++i) {
+        const CRegion& region = *regions[i];
         std::vector<uint8_t> bytes;
-        r = Read(region.Start, region.End() - region.Start, bytes);
+        r = Saved(Scratch + "/main-" + std::to_string(i) + ".bin", region.Start, sizes[i], bytes);
         for (uint32_t s = 0; s < region.SegmentCount && r == kOk; ++s) {
             const auto first = bytes.begin() + s * region.SegmentSize;
             if (!std::all_of(first, first + region.SegmentSize, [](uint8_t b) { return b == 0xFF; }))
@@ -324,40 +351,18 @@ std::vector<CMspProgrammer::CBlock> CMspProgrammer::Blocks(const CImage& image) 
     return blocks;
 }
 
-// The commands run as one mspdebug "read" script, one round trip for the
-// whole image; each block's "Done, N bytes" moves the bar by that block.
-int32_t CMspProgrammer::Script(const std::vector<std::string>& commands, const std::vector<CBlock>& blocks,
-                               CProgress& progress, const std::string& what) {
-    const std::string file = Scratch + "/script.txt";
-    {
-        std::ofstream out(file, std::ios::trunc);
-        for (const auto& c : commands) out << c << '\n';
-        if (!out) return SetLastError("cannot write " + file), kCommandFailed;
-    }
-    size_t done = 0;
-    const std::function<void(const std::string&)> watch = [&](const std::string& line) {
-        if (done < blocks.size() && line.rfind("Done, " + std::to_string(blocks[done].Count) + " bytes", 0) == 0)
-            progress.Step(blocks[done++].Count);
-    };
-    const CReply reply = Session.Run("read \"" + file + "\"", watch);
-    if (!reply.Ok()) return Failed(reply, what);
-    if (done == blocks.size()) return kOk;
-    SetLastError(what + ": mspdebug reported " + std::to_string(done) + " of " + std::to_string(blocks.size()) +
-                 " blocks done");
-    return kCommandFailed;
-}
-
+// The blocks go in one script; each block's "Done" moves the bar by its size.
 int32_t CMspProgrammer::WriteImage(const CImage& image) {
     CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
     const std::vector<CBlock> blocks = Blocks(image);
     std::vector<std::string> commands;
+    std::vector<size_t> sizes;
     for (const auto& b : blocks) {
-        std::ofstream out(b.File, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(b.Bytes), static_cast<std::streamsize>(b.Count));
-        if (!out) return SetLastError("cannot write " + b.File), kCommandFailed;
-        commands.push_back("load_raw \"" + b.File + "\" " + Hex(b.Address));
+        commands.push_back(LoadRaw(b.Address, b.Bytes, b.Count, b.File));
+        sizes.push_back(b.Count);
+        if (commands.back().empty()) return kCommandFailed;
     }
-    const int32_t r = Script(commands, blocks, progress, "programming");
+    const int32_t r = blocks.empty() ? kOk : Script(commands, sizes, "programming", [&](size_t n) { progress.Step(n); });
     if (r != kOk) return r;
     progress.Finish();
     return kDone;
@@ -367,16 +372,16 @@ int32_t CMspProgrammer::VerifyImage(const CImage& image) {
     CProgress progress(Window, Message, kNotifyVerify, image.ByteCount());
     const std::vector<CBlock> blocks = Blocks(image);
     std::vector<std::string> commands;
+    std::vector<size_t> sizes;
     for (const auto& b : blocks) {
-        std::error_code ignored;
-        std::filesystem::remove(b.File, ignored);
-        commands.push_back("save_raw " + Hex(b.Address) + " " + std::to_string(b.Count) + " \"" + b.File + "\"");
+        commands.push_back(SaveRaw(b.Address, b.Count, b.File));
+        sizes.push_back(b.Count);
     }
-    int32_t r = Script(commands, blocks, progress, "verifying");
+    int32_t r = blocks.empty() ? kOk : Script(commands, sizes, "verifying", [&](size_t n) { progress.Step(n); });
     for (size_t i = 0; i < blocks.size() && r == kOk; ++i) {
-        std::ifstream in(blocks[i].File, std::ios::binary);
-        const std::vector<uint8_t> actual{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        r = Differ(blocks[i].Address, actual, blocks[i].Bytes, blocks[i].Count);
+        std::vector<uint8_t> actual;
+        r = Saved(blocks[i].File, blocks[i].Address, blocks[i].Count, actual);
+        if (r == kOk) r = Differ(blocks[i].Address, actual, blocks[i].Bytes);
     }
     if (r != kOk) return r;
     progress.Finish();
@@ -425,15 +430,21 @@ int32_t CMspProgrammer::VerifyFile(const char* path, int32_t a) {
     return r == kOk ? VerifyImage(file.Image) : r;
 }
 
+// Written and read back in one round trip: written is what reads back.
 int32_t CMspProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes) {
     if (!bytes || count < 1 || count > 16 || address < 0) return kBadArgument;
     int32_t r = TargetCheck();
     if (r == kOk) r = Device().CheckWritable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
     if (r != kOk) return r;
     CProgress progress(Window, Message, kNotifyData, 1);
-    r = Write(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count));
-    // Written is what reads back.
-    if (r == kOk) r = Compare(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count));
+    const uint32_t at = static_cast<uint32_t>(address);
+    const size_t n = static_cast<size_t>(count);
+    const std::string load = LoadRaw(at, bytes, n, Scratch + "/data.bin"), file = Scratch + "/read.bin";
+    if (load.empty()) return kCommandFailed;
+    std::vector<uint8_t> actual;
+    r = Script({load, SaveRaw(at, n, file)}, {n, n}, "writing at " + Hex(at));
+    if (r == kOk) r = Saved(file, at, n, actual);
+    if (r == kOk) r = Differ(at, actual, bytes);
     if (r != kOk) return r;
     progress.Finish();
     return kDone;
@@ -445,7 +456,9 @@ int32_t CMspProgrammer::VerifyData(int32_t address, int32_t count, const unsigne
     if (r == kOk) r = Device().CheckReadable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
     if (r != kOk) return r;
     CProgress progress(Window, Message, kNotifyData, 1);
-    r = Compare(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count));
+    std::vector<uint8_t> actual;
+    r = Read(static_cast<uint32_t>(address), static_cast<uint32_t>(count), actual);
+    if (r == kOk) r = Differ(static_cast<uint32_t>(address), actual, bytes);
     if (r != kOk) return r;
     progress.Finish();
     return kDone;
@@ -462,7 +475,7 @@ int32_t CMspProgrammer::BlowFuse() {
 int32_t CMspProgrammer::Reset(int32_t mode) {
     if (mode != 1) return kBadArgument;
     const int32_t r = TargetCheck();
-    return r == kOk ? Command("reset", "reset") : r;
+    return r == kOk ? Script({"reset"}, {}, "reset") : r;
 }
 
 }  // namespace velk::msp

@@ -7,6 +7,7 @@
 // reading the target's memory back.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,15 @@ private:
     void EndSession();
     void Snapshot();
     int32_t Failed(const CReply& reply, const std::string& what);
-    int32_t Command(const std::string& command, const std::string& what, const char* result = nullptr);
-    int32_t Write(uint32_t address, const uint8_t* bytes, size_t count);
+    int32_t Script(const std::vector<std::string>& commands, const std::vector<size_t>& sizes,
+                   const std::string& what, const std::function<void(size_t)>& step = {});
+    static std::string SaveRaw(uint32_t address, size_t count, const std::string& file);
+    static std::string LoadRaw(uint32_t address, const uint8_t* bytes, size_t count, const std::string& file);
+    static int32_t Saved(const std::string& file, uint32_t address, size_t count, std::vector<uint8_t>& out);
+    static int32_t Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected);
     int32_t Read(uint32_t address, uint32_t count, std::vector<uint8_t>& out);
-    int32_t Compare(uint32_t address, const uint8_t* expected, size_t count);
-    static int32_t Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected,
-                          size_t count);
+    int32_t EraseSegment(uint32_t address, uint32_t size);
+    int32_t EraseMain();
     struct CBlock {
         uint32_t Address;
         const uint8_t* Bytes;
@@ -66,10 +70,6 @@ private:
         std::string File;  // its raw file in the scratch folder
     };
     std::vector<CBlock> Blocks(const CImage& image) const;
-    int32_t Script(const std::vector<std::string>& commands, const std::vector<CBlock>& blocks,
-                   CProgress& progress, const std::string& what);
-    int32_t EraseSegment(uint32_t address, uint32_t size);
-    int32_t EraseMain();
     int32_t WriteImage(const CImage& image);
     int32_t VerifyImage(const CImage& image);
     int32_t ReadFile(const char* path, CTiTxtResult& file) const;
@@ -79,7 +79,7 @@ private:
     CTimeouts Limits;
     CDeviceTable Table;
     CSession Session;
-    std::string Scratch;  // a private folder for the raw blocks mspdebug reads and writes
+    std::string Scratch;  // a private folder for the raw blocks mspdebug reads and writes, kept while the object lives
     VelkNotifyWindow* Window = nullptr;
     uint32_t Message = 0;
     bool Open = false;

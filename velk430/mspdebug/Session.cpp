@@ -179,16 +179,17 @@ CReply CSession::Open(const CEngine& engine, const std::vector<std::string>& opt
 }
 
 // Waits for this command's "\\busy"; a command not taken within the resend
-// interval was dropped by the 0.22 reader and goes again. Every command the
-// library sends may run twice.
+// interval was dropped by the 0.22 reader and goes again, each time after
+// twice the wait (a busy machine is slow to answer, not dropping). Every
+// command the library sends may run twice.
 CChild::ERead CSession::Next(const std::string& command, std::string& line, bool taken,
-                             CClock::time_point deadline, bool& resent) {
+                             CClock::time_point deadline, CMillis& wait) {
     for (;;) {
-        const auto until = taken || !Resend ? deadline : std::min(deadline, CClock::now() + Limits.Resend);
+        const auto until = taken || !Resend ? deadline : std::min(deadline, CClock::now() + wait);
         const CChild::ERead r = Child.ReadLine(line, until);
         if (r != CChild::ERead::Timeout || CClock::now() >= deadline) return r;
         if (!taken) {
-            resent = true;
+            wait *= 2;
             if (!Child.WriteLine(command, deadline)) return CChild::ERead::Closed;
         }
     }
@@ -198,17 +199,19 @@ CReply CSession::Run(const std::string& command, const std::function<void(const 
     CReply reply;
     Watcher = &watcher;
     const auto deadline = CClock::now() + Limits.Command;
-    bool busy = false, resent = false;
+    bool busy = false;
+    CMillis wait = Limits.Resend;
     if (!Child.WriteLine(command, deadline)) reply.End = CReply::EEnd::Closed;
     std::string line;
     while (reply.End == CReply::EEnd::Ready) {
-        const CChild::ERead r = Next(command, line, busy, deadline, resent);
+        const CChild::ERead r = Next(command, line, busy, deadline, wait);
         if (r != CChild::ERead::Line) reply.End = r == CChild::ERead::Timeout ? CReply::EEnd::Timeout : CReply::EEnd::Closed;
         else if (line == "\\busy") busy = true;
         else if (line == "\\ready" && busy) break;
         else Collect(line, reply);
     }
     Watcher = nullptr;
+    const bool resent = wait != Limits.Resend;
     if (reply.End == CReply::EEnd::Ready && resent && !Sync(deadline)) reply.End = CReply::EEnd::Timeout;
     if (reply.End != CReply::EEnd::Ready) Child.Kill();
     return reply;
@@ -223,15 +226,16 @@ bool CSession::Sync(CClock::time_point deadline) {
         char command[16], answer[32];
         std::snprintf(command, sizeof command, "= 0x%04x", Nonce);
         std::snprintf(answer, sizeof answer, ":0x%05x = 0x%04x", Nonce, Nonce);
-        bool seen = false, resent = false;
+        bool seen = false;
+        CMillis wait = Limits.Resend;
         if (!Child.WriteLine(command, deadline)) return false;
         std::string line;
         for (;;) {
-            if (Next(command, line, seen, deadline, resent) != CChild::ERead::Line) return false;
+            if (Next(command, line, seen, deadline, wait) != CChild::ERead::Line) return false;
             if (line == answer) seen = true;
             else if (line == "\\ready" && seen) break;
         }
-        if (!resent) return true;
+        if (wait == Limits.Resend) return true;
     }
 }
 

@@ -17,12 +17,12 @@ using CMillis = std::chrono::milliseconds;
 
 // The library's own bounds on mspdebug. Defaults: connect 10 s (mspdebug's
 // own serial timeout is 60 s), a command 30 s, a dropped command sent again
-// after 20 ms, 2 s to exit. VELK430_MSPDEBUG_CONNECT_MS,
+// after 5 ms (then 10, 20 ...), 2 s to exit. VELK430_MSPDEBUG_CONNECT_MS,
 // VELK430_MSPDEBUG_COMMAND_MS and VELK430_MSPDEBUG_RESEND_MS override them.
 struct CTimeouts {
     CMillis Connect{10000};
     CMillis Command{30000};
-    CMillis Resend{20};
+    CMillis Resend{5};
     CMillis Exit{2000};
     static CTimeouts FromEnvironment();
 };
@@ -72,7 +72,7 @@ public:
 private:
     void Collect(const std::string& line, CReply& reply);
     CChild::ERead Next(const std::string& command, std::string& line, bool taken, CClock::time_point deadline,
-                       bool& resent);
+                       CMillis& wait);
     bool Sync(CClock::time_point deadline);
     unsigned Nonce = 0;
     const std::function<void(const std::string&)>* Watcher = nullptr;

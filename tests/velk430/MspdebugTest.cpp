@@ -51,13 +51,13 @@ struct CRecorder : VelkNotifyWindow {
     static void Receive(VelkNotifyWindow* self, uint32_t, uintptr_t type, intptr_t value) {
         auto* r = static_cast<CRecorder*>(self);
         r->Seen.emplace_back(static_cast<uint32_t>(type), static_cast<int>(value));
-        if (r->OnFirst == type && r->Target) {
+        if (r->OnFirst == type && value > 50 && r->Target) {
             kill(r->Target->EnginePid(), SIGKILL);
             r->Target = nullptr;
         }
     }
     std::vector<std::pair<uint32_t, int>> Seen;
-    uint32_t OnFirst = 0;                // kills mspdebug at the first notification of this type
+    uint32_t OnFirst = 0;                // kills mspdebug once the first step of this type is done
     CMspProgrammer* Target = nullptr;
 };
 
@@ -264,7 +264,8 @@ TEST_F(Mspdebug, SilentSerialPortFailsWithinTheConnectTimeout) {
 
 TEST_F(Mspdebug, KilledInTheMiddleOfProgrammingFailsTheCall) {
     ASSERT_EQ(Connect("mspdebug:sim"), kOk);
-    Window.OnFirst = kNotifyProgram;
+    // Main flash erased and read back, the image not yet sent.
+    Window.OnFirst = kNotifyErase;
     Window.Target = &P;
     EXPECT_EQ(Program(kFill), kEngineGone);
     EXPECT_NE(LastError().find("mspdebug ended"), std::string::npos) << LastError();

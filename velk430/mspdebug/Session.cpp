@@ -212,7 +212,7 @@ CReply CSession::Run(const std::string& command, const std::function<void(const 
     }
     Watcher = nullptr;
     const bool resent = wait != Limits.Resend;
-    if (reply.End == CReply::EEnd::Ready && resent && !Sync(deadline)) reply.End = CReply::EEnd::Timeout;
+    if (reply.End == CReply::EEnd::Ready && resent) reply.End = Sync(deadline);
     if (reply.End != CReply::EEnd::Ready) Child.Kill();
     return reply;
 }
@@ -220,7 +220,7 @@ CReply CSession::Run(const std::string& command, const std::function<void(const 
 // After a command went twice, its second run may still print: everything up
 // to the answer to a fresh "= NONCE" is dropped, so the next command reads
 // only its own output.
-bool CSession::Sync(CClock::time_point deadline) {
+CReply::EEnd CSession::Sync(CClock::time_point deadline) {
     for (;;) {
         Nonce = (Nonce + 1) & 0xFFFF;
         char command[16], answer[32];
@@ -228,14 +228,15 @@ bool CSession::Sync(CClock::time_point deadline) {
         std::snprintf(answer, sizeof answer, ":0x%05x = 0x%04x", Nonce, Nonce);
         bool seen = false;
         CMillis wait = Limits.Resend;
-        if (!Child.WriteLine(command, deadline)) return false;
+        if (!Child.WriteLine(command, deadline)) return CReply::EEnd::Closed;
         std::string line;
         for (;;) {
-            if (Next(command, line, seen, deadline, wait) != CChild::ERead::Line) return false;
+            const CChild::ERead r = Next(command, line, seen, deadline, wait);
+            if (r != CChild::ERead::Line) return r == CChild::ERead::Timeout ? CReply::EEnd::Timeout : CReply::EEnd::Closed;
             if (line == answer) seen = true;
             else if (line == "\\ready" && seen) break;
         }
-        if (wait == Limits.Resend) return true;
+        if (wait == Limits.Resend) return CReply::EEnd::Ready;
     }
 }
 

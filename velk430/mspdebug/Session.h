@@ -73,7 +73,7 @@ private:
     void Collect(const std::string& line, CReply& reply);
     CChild::ERead Next(const std::string& command, std::string& line, bool taken, CClock::time_point deadline,
                        CMillis& wait);
-    bool Sync(CClock::time_point deadline);
+    CReply::EEnd Sync(CClock::time_point deadline);
     unsigned Nonce = 0;
     const std::function<void(const std::string&)>* Watcher = nullptr;
     CChild Child;

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 
+#include "velk430.h"
+
 namespace velk {
 
 enum : int32_t {
-    kOk = 0,
-    kDone = -1,               // success of the four data functions
+    kOk = VELK_OK,
+    kDone = VELK_DONE,        // success of the four data functions
     kBadArgument = -2,        // null pointer, unterminated name, bad count, selector, index or constant
     kNotOpen = -3,            // no port open
     kNoProgrammer = -4,       // no programmer on that port
@@ -21,7 +23,7 @@ enum : int32_t {
     kNoDeviceType = -9,       // no device type selected yet
     kVccRange = -10,          // supply outside the device's range
     kNoSupply = -11,          // target supply off or below the programming range
-    kFuseBlown = -12,         // the unit's security fuse is blown
+    kFuseBlown = VELK_FUSE_BLOWN,  // the unit's security fuse is blown
     kWrongDevice = -13,       // the unit on the socket is another type
     kTargetNotReady = -14,    // target operation without InitTarget
     kNotSegmentStart = -15,   // Erase: not a segment start, or size is not the segment size

@@ -7,14 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "velk430.h"
+
 namespace velk {
 
 enum ERegionType : int32_t {
-    kRegionMain = 1,         // main flash, erased by ProgramFile
-    kRegionInfo = 3,         // information flash ("Erase Info" erases it)
-    kRegionCalibration = 4,  // factory calibration segment: read-only here
-    kRegionBsl = 5,          // bootstrap loader: read-only here
-    kRegionTlv = 6,          // device descriptor: read-only here
+    kRegionMain = VELK_REGION_MAIN,                // main flash, erased by ProgramFile
+    kRegionInfo = VELK_REGION_INFO,                // information flash ("Erase Info" erases it)
+    kRegionCalibration = VELK_REGION_CALIBRATION,  // factory calibration segment: read-only here
+    kRegionBsl = VELK_REGION_BSL,                  // bootstrap loader: read-only here
+    kRegionTlv = VELK_REGION_TLV,                  // device descriptor: read-only here
 };
 
 struct CRegion {

@@ -55,7 +55,7 @@ int32_t Call(const char* function, F call) {
 
 void ChooseProgrammer(const char* port) {
     if (Lib().IsOpen() || Msp().IsOpen() || !port) return;
-    UseMsp = velk::msp::IsMspdebugPort(std::string_view(port, strnlen(port, 32)));
+    UseMsp = velk::msp::IsMspdebugPort(std::string_view(port, strnlen(port, VELK_PORT_BUFFER)));
 }
 
 }  // namespace

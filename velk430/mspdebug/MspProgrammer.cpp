@@ -20,9 +20,6 @@ namespace velk::msp {
 
 namespace {
 
-constexpr size_t kPortBuffer = 32;
-constexpr size_t kNameBuffer = 128;
-constexpr size_t kPathBuffer = 1024;
 // Data moves in blocks of this many bytes: a notification after each.
 constexpr uint32_t kBlock = 4096;
 // mspdebug's sim erases 64 bytes per "erase segment" whatever the chip's
@@ -69,7 +66,7 @@ CMspProgrammer::~CMspProgrammer() {
 
 int32_t CMspProgrammer::InitCom(const char* port, int32_t baud) {
     std::string text, error;
-    if (!ReadName(port, kPortBuffer, text)) return kBadArgument;
+    if (!ReadName(port, VELK_PORT_BUFFER, text)) return kBadArgument;
     if (Open) return kAlreadyOpen;
     CPortText parsed;
     if (!ParsePortText(text, parsed, error)) return SetLastError(error), kBadPort;
@@ -110,7 +107,7 @@ int32_t CMspProgrammer::ReleaseCom() {
 
 int32_t CMspProgrammer::SetDeviceType(const char* name) {
     std::string n;
-    if (!ReadName(name, kNameBuffer, n)) return kBadArgument;
+    if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
     const int32_t i = Table.IndexOf(n);
     if (i < 0) return kUnknownDevice;
@@ -135,7 +132,7 @@ int32_t CMspProgrammer::SetVcc(uint32_t millivolts) {
 
 int32_t CMspProgrammer::InitTarget(const char* name) {
     std::string n;
-    if (!ReadName(name, kNameBuffer, n)) return kBadArgument;
+    if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
     if (DeviceType < 0) return kNoDeviceType;
     if (!SameName(n, Device().Name)) return kNameMismatch;
@@ -392,7 +389,7 @@ int32_t CMspProgrammer::VerifyImage(const CImage& image) {
 // device before anything goes to mspdebug.
 int32_t CMspProgrammer::ReadFile(const char* path, CTiTxtResult& file) const {
     std::string p;
-    if (!ReadName(path, kPathBuffer, p)) return kBadArgument;
+    if (!ReadName(path, VELK_PATH_BUFFER, p)) return kBadArgument;
     const int32_t r = TargetCheck();
     if (r != kOk) return r;
     file = ReadTiTxtFile(p);

@@ -136,6 +136,30 @@ TEST(MspdebugPort, GrammarTable) {
     }
 }
 
+// Names as mspdebug's FET chip table prints them (mspdebug --fet-list).
+TEST(MspdebugPort, IdentifiedPartTable) {
+    struct Row {
+        const char* Identified;
+        const char* Selected;
+        bool Same;
+    } rows[] = {
+        {"MSP430F149", "MSP430F149", true},
+        {"MSP430F149", "msp430f149", true},
+        {"MSP430F149", "MSP430F1491", false},
+        {"MSP430F2274", "MSP430F149", false},
+        {"MSP430G2553/G2403", "MSP430G2553", true},
+        {"MSP430G2553/G2403", "MSP430G2403", true},
+        {"MSP430G2553/G2403", "MSP430G2453", false},
+        {"MSP430F2012/G2231", "MSP430G2231", true},
+        {"MSP430F2x18", "MSP430F2418", true},
+        {"MSP430F2x18", "MSP430F2419", false},
+        {"MSP430F2X18", "MSP430F2418", false},  // only a lower-case x stands for a digit
+        {"", "MSP430F149", false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(SamePart(row.Identified, row.Selected), row.Same) << row.Identified << " / " << row.Selected;
+}
+
 TEST_F(Mspdebug, MalformedPortIsRefusedByInitComWithItsText) {
     EXPECT_EQ(Open("mspdebug:uif:ttyUSB0"), kBadPort);
     EXPECT_NE(LastError().find("\"mspdebug:uif:ttyUSB0\""), std::string::npos) << LastError();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -56,7 +57,34 @@ bool FuseMessage(const CReply& reply) {
     return false;
 }
 
+// One name of mspdebug's chip table against a device name: without regard to
+// case, a lower-case 'x' standing for any one character ("MSP430F2x18").
+bool SameWithWildcards(std::string_view pattern, std::string_view name) {
+    if (pattern.size() != name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (pattern[i] != 'x' && std::toupper(static_cast<unsigned char>(pattern[i])) !=
+                                     std::toupper(static_cast<unsigned char>(name[i])))
+            return false;
+    return true;
+}
+
 }  // namespace
+
+bool SamePart(std::string_view identified, std::string_view selected) {
+    std::string_view first;
+    size_t from = 0;
+    for (;;) {
+        const size_t slash = identified.find('/', from);
+        std::string_view alternative = identified.substr(from, slash == std::string_view::npos ? slash : slash - from);
+        if (first.empty()) first = alternative;
+        // "MSP430G2553/G2403": a short alternative takes the first one's prefix.
+        std::string full(first.substr(0, first.size() > alternative.size() ? first.size() - alternative.size() : 0));
+        full += alternative;
+        if (!alternative.empty() && SameWithWildcards(full, selected)) return true;
+        if (slash == std::string_view::npos) return false;
+        from = slash + 1;
+    }
+}
 
 CMspProgrammer::~CMspProgrammer() {
     if (Open) ReleaseCom();
@@ -159,14 +187,15 @@ int32_t CMspProgrammer::Connect() {
     return Identify(reply);
 }
 
-// FET-family drivers name the chip they found; sim and the bootstrap loaders
-// name none, and then the operator's choice stands.
+// FET-family drivers name the chip they found, as their chip table does
+// ("MSP430F149", "MSP430G2553/G2403", "MSP430F2x18"); sim and the bootstrap
+// loaders name none, and then the operator's choice stands.
 int32_t CMspProgrammer::Identify(const CReply& reply) {
     const std::string* line = reply.Find("Device: ");
     if (!line) return kOk;
     const std::string found = line->substr(8, line->find(' ', 8) == std::string::npos ? std::string::npos
                                                                                        : line->find(' ', 8) - 8);
-    if (SameName(found, Device().Name)) return kOk;
+    if (SamePart(found, Device().Name)) return kOk;
     SetLastError("the target is " + found + ", not " + Device().Name);
     return kWrongDevice;
 }

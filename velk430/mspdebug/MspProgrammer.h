@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "velk430.h"
@@ -19,6 +20,10 @@
 #include "TiTxt.h"
 
 namespace velk::msp {
+
+// Whether the part mspdebug identified ("MSP430G2553/G2403": alternatives,
+// "MSP430F2x18": x is any one character) is the selected device.
+bool SamePart(std::string_view identified, std::string_view selected);
 
 class CMspProgrammer {
 public:

@@ -1,0 +1,85 @@
+#pragma once
+// A line's pools of serial numbers, in its PostgreSQL database. One pool per
+// product; every station of the line draws its numbers from it.
+//
+// Each number of a pool is in exactly one state at every moment:
+//   free      never issued (from the pool's next number up), or given back
+//             by an attempt it never reached a unit in ("free again");
+//   reserved  held by a running attempt;
+//   passed    on a unit that passed;
+//   rejected  on a unit that failed after the number was written.
+// Reserved, passed and rejected numbers name the attempt that holds them.
+// Free-again numbers are issued before the next number, lowest first, to
+// whichever station asks first. The next number only ever goes up.
+//
+// Concurrency: a new number comes from an UPDATE of the pool's row, which
+// holds that row locked until the caller's transaction ends, so two stations
+// can never draw the same next number; a free-again number is claimed with
+// SELECT ... FOR UPDATE SKIP LOCKED, so a station passes over one that another
+// is claiming instead of waiting for it.
+
+#include "record/LineDatabase.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+struct SPoolStatus {
+    QString Name;
+    int64_t First = 0;
+    int64_t Last = -1;          // -1: no last number
+    int64_t Next = 0;           // the next number never issued
+    QList<int64_t> FreeAgain;   // given back, lowest first
+    int64_t Reserved = 0;
+    int64_t Passed = 0;
+    int64_t Rejected = 0;
+    int64_t Skipped = 0;        // below Next but never issued (raised past)
+    int64_t Unissued = -1;      // Last - Next + 1; -1 without a last number
+};
+
+class CSerialPool {
+public:
+    // Works on db's connection; db outlives this object.
+    explicit CSerialPool(CLineDatabase& db) : m_db(db) {}
+
+    static constexpr int64_t MaxNumber = 4294967295;  // a DWORD serial number
+
+    // Administration, each in a transaction of its own. last = -1: none.
+    bool Create(const QString& name, int64_t first, int64_t last = -1);
+    bool Raise(const QString& name, int64_t next);
+    bool Show(const QString& name, SPoolStatus& status);
+    bool List(QList<SPoolStatus>& pools);  // every pool, by name
+
+    // The next three run inside the caller's transaction (CLineDatabase::
+    // Begin ... Commit), so that the attempt's row and its number commit or
+    // vanish together. attempt: the attempt's id (at most 36 characters).
+
+    // Takes the lowest free-again number or else the next one for attempt.
+    // false when the pool does not exist or is used up ("... used up ..."),
+    // or the database fails.
+    bool Reserve(const QString& name, const QString& attempt, uint32_t& number);
+    // The number never reached a unit: it is free again.
+    bool GiveBack(const QString& name, uint32_t number, const QString& attempt);
+    // The number is on a unit for good: passed or rejected.
+    bool Consume(const QString& name, uint32_t number, const QString& attempt, bool passed);
+
+    // The number an attempt holds, if any (number = -1 when none): how a
+    // station learns the outcome of a reservation whose commit it never saw
+    // acknowledged.
+    bool HeldBy(const QString& attempt, QString& name, int64_t& number, QString& state);
+
+    // The state of one number and the attempt holding it ("" when free).
+    bool State(const QString& name, int64_t number, QString& state, QString& attempt);
+
+    const QString& ErrorText() const { return m_error; }
+
+private:
+    bool CheckName(const QString& name);
+    bool Failed();  // takes the database's message; returns false
+    bool Settle(const QString& name, uint32_t number, const QString& attempt,
+                const char* state, const QString& what);
+
+    CLineDatabase& m_db;
+    QString m_error;
+};

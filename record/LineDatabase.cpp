@@ -14,8 +14,12 @@ namespace {
 QAtomicInt g_connections;
 
 // Forward migrations of the pool's tables: entry i brings version i to i + 1.
-// Numbers below a pool's next number each have one row in serial_number
-// (unless a raise skipped them); numbers from next up are free and unissued.
+//
+// A pool's numbers get their rows in blocks (next_number is the first number
+// without one), so that a station takes a free row with SKIP LOCKED and
+// stations do not queue on the pool's row for every number; a number is
+// "issued" once a committed reservation took it. The pool's next number, as
+// shown, is one above its highest issued number (at least raised_to).
 const char* const kMigrations[][8] = {
     {
         "CREATE TABLE pool_schema (version INTEGER NOT NULL)",
@@ -25,19 +29,23 @@ const char* const kMigrations[][8] = {
         " first_number BIGINT NOT NULL CHECK (first_number BETWEEN 0 AND 4294967295),"
         " last_number BIGINT CHECK (last_number BETWEEN first_number AND 4294967295),"
         " next_number BIGINT NOT NULL,"
+        " raised_to BIGINT NOT NULL,"
         " created_at TIMESTAMPTZ NOT NULL DEFAULT now(),"
-        " CHECK (next_number >= first_number"
+        " CHECK (next_number >= first_number AND raised_to >= first_number"
         "        AND next_number <= COALESCE(last_number, 4294967295) + 1))",
-        // state: free (given back, issued again first), reserved (held by
-        // a running attempt), passed / rejected (on a unit for good).
+        // state: free (never issued, or given back by an attempt it never
+        // reached a unit in), reserved (held by a running attempt), passed /
+        // rejected (on a unit for good).
         "CREATE TABLE serial_number ("
         " pool VARCHAR(64) NOT NULL REFERENCES serial_pool (name),"
         " number BIGINT NOT NULL,"
         " state VARCHAR(8) NOT NULL CHECK (state IN ('free', 'reserved', 'passed', 'rejected')),"
         " attempt VARCHAR(36),"
+        " issued BOOLEAN NOT NULL DEFAULT false,"
         " changed_at TIMESTAMPTZ NOT NULL DEFAULT now(),"
         " PRIMARY KEY (pool, number),"
-        " CHECK ((state = 'free') = (attempt IS NULL)))",
+        " CHECK ((state = 'free') = (attempt IS NULL)),"
+        " CHECK (state = 'free' OR issued))",
         "CREATE INDEX serial_number_free ON serial_number (pool, number) WHERE state = 'free'",
         // An attempt holds at most one number.
         "CREATE UNIQUE INDEX serial_number_attempt ON serial_number (attempt)",

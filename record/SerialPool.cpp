@@ -3,6 +3,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 QVariant NullableNumber(int64_t value)
@@ -51,8 +53,8 @@ bool CSerialPool::Create(const QString& name, int64_t first, int64_t last)
     if (!m_db.Begin())
         return Failed();
     QSqlQuery* q = m_db.Prepared(QStringLiteral(
-        "INSERT INTO serial_pool (name, first_number, last_number, next_number)"
-        " VALUES (?, ?, ?, ?) ON CONFLICT (name) DO NOTHING RETURNING name"));
+        "INSERT INTO serial_pool (name, first_number, last_number, next_number, raised_to)"
+        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (name) DO NOTHING RETURNING name"));
     if (!q) {
         m_db.Rollback();
         return Failed();
@@ -60,6 +62,7 @@ bool CSerialPool::Create(const QString& name, int64_t first, int64_t last)
     q->addBindValue(name);
     q->addBindValue(qlonglong(first));
     q->addBindValue(NullableNumber(last));
+    q->addBindValue(qlonglong(first));
     q->addBindValue(qlonglong(first));
     if (!m_db.Exec(*q, QStringLiteral("Cannot create pool \"%1\"").arg(name))) {
         m_db.Rollback();
@@ -80,14 +83,18 @@ bool CSerialPool::Raise(const QString& name, int64_t next)
         return false;
     if (!m_db.Begin())
         return Failed();
+    const QString what = QStringLiteral("Cannot raise pool \"%1\"").arg(name);
     QSqlQuery* q = m_db.Prepared(QStringLiteral(
-        "SELECT next_number, last_number FROM serial_pool WHERE name = ? FOR UPDATE"));
+        "SELECT GREATEST(p.first_number, p.raised_to,"
+        "  (SELECT max(number) + 1 FROM serial_number WHERE pool = p.name AND issued)),"
+        " COALESCE(p.last_number, 4294967295)"
+        " FROM serial_pool p WHERE p.name = ? FOR NO KEY UPDATE OF p"));
     if (!q) {
         m_db.Rollback();
         return Failed();
     }
     q->addBindValue(name);
-    if (!m_db.Exec(*q, QStringLiteral("Cannot raise pool \"%1\"").arg(name))) {
+    if (!m_db.Exec(*q, what)) {
         m_db.Rollback();
         return Failed();
     }
@@ -97,7 +104,7 @@ bool CSerialPool::Raise(const QString& name, int64_t next)
         return false;
     }
     const int64_t current = q->value(0).toLongLong();
-    const int64_t last = q->value(1).isNull() ? MaxNumber : q->value(1).toLongLong();
+    const int64_t last = q->value(1).toLongLong();
     q->finish();
     if (next <= current) {
         m_db.Rollback();
@@ -111,14 +118,31 @@ bool CSerialPool::Raise(const QString& name, int64_t next)
                       .arg(name).arg(last).arg(last + 1);
         return false;
     }
-    q = m_db.Prepared(QStringLiteral("UPDATE serial_pool SET next_number = ? WHERE name = ?"));
+    // The never-issued rows below the new next number go: those numbers are
+    // skipped. (One that a station is taking at this moment stays its own.)
+    q = m_db.Prepared(QStringLiteral(
+        "DELETE FROM serial_number WHERE pool = ? AND state = 'free' AND number >= ? AND number < ?"));
+    if (!q) {
+        m_db.Rollback();
+        return Failed();
+    }
+    q->addBindValue(name);
+    q->addBindValue(qlonglong(current));
+    q->addBindValue(qlonglong(next));
+    if (!m_db.Exec(*q, what)) {
+        m_db.Rollback();
+        return Failed();
+    }
+    q = m_db.Prepared(QStringLiteral(
+        "UPDATE serial_pool SET raised_to = ?, next_number = GREATEST(next_number, ?) WHERE name = ?"));
     if (!q) {
         m_db.Rollback();
         return Failed();
     }
     q->addBindValue(qlonglong(next));
+    q->addBindValue(qlonglong(next));
     q->addBindValue(name);
-    if (!m_db.Exec(*q, QStringLiteral("Cannot raise pool \"%1\"").arg(name))) {
+    if (!m_db.Exec(*q, what)) {
         m_db.Rollback();
         return Failed();
     }
@@ -147,12 +171,15 @@ bool CSerialPool::List(QList<SPoolStatus>& pools)
     pools.clear();
     if (!m_db.Begin())
         return Failed();
-    // One snapshot for the three reads, so the counts agree with Next.
+    // One snapshot for the three reads, so that the counts agree with Next.
     QSqlQuery q(m_db.Database());
     const QString what = QStringLiteral("Cannot read the pools");
     if (!m_db.Exec(q, QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY"), what)
-        || !m_db.Exec(q, QStringLiteral("SELECT name, first_number, last_number, next_number"
-                                        " FROM serial_pool ORDER BY name"), what)) {
+        || !m_db.Exec(q, QStringLiteral(
+               "SELECT p.name, p.first_number, p.last_number,"
+               " GREATEST(p.first_number, p.raised_to,"
+               "  (SELECT max(number) + 1 FROM serial_number WHERE pool = p.name AND issued))"
+               " FROM serial_pool p ORDER BY p.name"), what)) {
         m_db.Rollback();
         return Failed();
     }
@@ -167,7 +194,7 @@ bool CSerialPool::List(QList<SPoolStatus>& pools)
         pools.append(p);
     }
     if (!m_db.Exec(q, QStringLiteral("SELECT pool, state, count(*) FROM serial_number"
-                                     " GROUP BY pool, state"), what)) {
+                                     " WHERE state <> 'free' GROUP BY pool, state"), what)) {
         m_db.Rollback();
         return Failed();
     }
@@ -189,13 +216,39 @@ bool CSerialPool::List(QList<SPoolStatus>& pools)
         return Failed();
     }
     while (q.next()) {
+        const int64_t number = q.value(1).toLongLong();
         for (SPoolStatus& p : pools) {
-            if (p.Name == q.value(0).toString())
-                p.FreeAgain.append(q.value(1).toLongLong());
+            if (p.Name == q.value(0).toString() && number < p.Next) {
+                p.FreeAgain.append(number);
+                --p.Skipped;
+            }
         }
     }
     q.finish();
     return m_db.Commit() || Failed();
+}
+
+bool CSerialPool::TakeFree(const QString& name, const QString& attempt, uint32_t& number, bool& taken)
+{
+    // The lowest free number; one that another station is taking right now
+    // is passed over rather than waited for.
+    QSqlQuery* q = m_db.Prepared(QStringLiteral(
+        "UPDATE serial_number SET state = 'reserved', attempt = ?, issued = true, changed_at = now()"
+        " WHERE pool = ? AND number = (SELECT number FROM serial_number"
+        "  WHERE pool = ? AND state = 'free' ORDER BY number LIMIT 1 FOR UPDATE SKIP LOCKED)"
+        " RETURNING number"));
+    if (!q)
+        return Failed();
+    q->addBindValue(attempt);
+    q->addBindValue(name);
+    q->addBindValue(name);
+    if (!m_db.Exec(*q, QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name)))
+        return Failed();
+    taken = q->next();
+    if (taken)
+        number = uint32_t(q->value(0).toLongLong());
+    q->finish();
+    return true;
 }
 
 bool CSerialPool::Reserve(const QString& name, const QString& attempt, uint32_t& number)
@@ -206,61 +259,63 @@ bool CSerialPool::Reserve(const QString& name, const QString& attempt, uint32_t&
         m_error = QStringLiteral("An attempt id has 1 to 36 characters: \"%1\"").arg(attempt);
         return false;
     }
+    bool taken = false;
+    if (!TakeFree(name, attempt, number, taken))
+        return false;
+    if (taken)
+        return true;
+    // No free row: make the next block. Lock the pool's row first; a station
+    // that made a block meanwhile has committed it once the lock is ours.
     const QString what = QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name);
-    // A number given back first, lowest first; one that another station is
-    // claiming right now is passed over rather than waited for.
     QSqlQuery* q = m_db.Prepared(QStringLiteral(
-        "UPDATE serial_number SET state = 'reserved', attempt = ?, changed_at = now()"
-        " WHERE pool = ? AND number = (SELECT number FROM serial_number"
-        "  WHERE pool = ? AND state = 'free' ORDER BY number LIMIT 1 FOR UPDATE SKIP LOCKED)"
-        " RETURNING number"));
-    if (!q)
-        return Failed();
-    q->addBindValue(attempt);
-    q->addBindValue(name);
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, what))
-        return Failed();
-    if (q->next()) {
-        number = uint32_t(q->value(0).toLongLong());
-        q->finish();
-        return true;
-    }
-    // Else the next number: the UPDATE locks the pool's row until the
-    // caller's transaction ends, so no other station draws it meanwhile.
-    q = m_db.Prepared(QStringLiteral(
-        "WITH n AS (UPDATE serial_pool SET next_number = next_number + 1"
-        "  WHERE name = ? AND next_number <= COALESCE(last_number, 4294967295)"
-        "  RETURNING next_number - 1 AS number)"
-        " INSERT INTO serial_number (pool, number, state, attempt)"
-        " SELECT ?, number, 'reserved', ? FROM n RETURNING number"));
-    if (!q)
-        return Failed();
-    q->addBindValue(name);
-    q->addBindValue(name);
-    q->addBindValue(attempt);
-    if (!m_db.Exec(*q, what))
-        return Failed();
-    if (q->next()) {
-        number = uint32_t(q->value(0).toLongLong());
-        q->finish();
-        return true;
-    }
-    q = m_db.Prepared(QStringLiteral("SELECT last_number FROM serial_pool WHERE name = ?"));
+        "SELECT next_number, COALESCE(last_number, 4294967295) FROM serial_pool"
+        " WHERE name = ? FOR NO KEY UPDATE"));
     if (!q)
         return Failed();
     q->addBindValue(name);
     if (!m_db.Exec(*q, what))
         return Failed();
-    if (!q->next())
+    if (!q->next()) {
         m_error = QStringLiteral("There is no pool named \"%1\" in the line database on %2")
                       .arg(name, m_db.ServerName());
-    else
-        m_error = QStringLiteral("Pool \"%1\" is used up: every number up to its last, %2, "
-                                 "has been issued")
-                      .arg(name).arg(q->value(0).isNull() ? MaxNumber : q->value(0).toLongLong());
+        return false;
+    }
+    const int64_t from = q->value(0).toLongLong(), last = q->value(1).toLongLong();
     q->finish();
-    return false;
+    if (!TakeFree(name, attempt, number, taken))
+        return false;
+    if (taken)
+        return true;
+    if (from > last) {
+        m_error = QStringLiteral("Pool \"%1\" is used up: every number up to its last, %2, "
+                                 "has been issued").arg(name).arg(last);
+        return false;
+    }
+    const int64_t to = std::min(from + BlockSize - 1, last);
+    q = m_db.Prepared(QStringLiteral(
+        "INSERT INTO serial_number (pool, number, state, attempt, issued)"
+        " SELECT ?, n, CASE WHEN n = ? THEN 'reserved' ELSE 'free' END,"
+        "  CASE WHEN n = ? THEN ? END, n = ? FROM generate_series(?::bigint, ?::bigint) AS n"));
+    if (!q)
+        return Failed();
+    q->addBindValue(name);
+    q->addBindValue(qlonglong(from));
+    q->addBindValue(qlonglong(from));
+    q->addBindValue(attempt);
+    q->addBindValue(qlonglong(from));
+    q->addBindValue(qlonglong(from));
+    q->addBindValue(qlonglong(to));
+    if (!m_db.Exec(*q, what))
+        return Failed();
+    q = m_db.Prepared(QStringLiteral("UPDATE serial_pool SET next_number = ? WHERE name = ?"));
+    if (!q)
+        return Failed();
+    q->addBindValue(qlonglong(to + 1));
+    q->addBindValue(name);
+    if (!m_db.Exec(*q, what))
+        return Failed();
+    number = uint32_t(from);
+    return true;
 }
 
 bool CSerialPool::GiveBack(const QString& name, uint32_t number, const QString& attempt)
@@ -315,7 +370,7 @@ bool CSerialPool::State(const QString& name, int64_t number, QString& state, QSt
 {
     const QString what = QStringLiteral("Cannot read serial number %1 of pool \"%2\"").arg(number).arg(name);
     QSqlQuery* q = m_db.Prepared(QStringLiteral(
-        "SELECT p.first_number, COALESCE(p.last_number, 4294967295), p.next_number, s.state, s.attempt"
+        "SELECT p.first_number, COALESCE(p.last_number, 4294967295), p.raised_to, s.state, s.attempt"
         " FROM serial_pool p LEFT JOIN serial_number s ON s.pool = p.name AND s.number = ?"
         " WHERE p.name = ?"));
     if (!q)
@@ -329,14 +384,16 @@ bool CSerialPool::State(const QString& name, int64_t number, QString& state, QSt
         return false;
     }
     const int64_t first = q->value(0).toLongLong(), last = q->value(1).toLongLong(),
-                  next = q->value(2).toLongLong();
+                  raised = q->value(2).toLongLong();
     if (!q->value(3).isNull()) {
         state = q->value(3).toString();
         attempt = q->value(4).toString();
     } else {
+        // No row: below where the pool was raised to, skipped; else not yet
+        // in a block, so never issued.
         attempt.clear();
         state = number < first || number > last ? QString() :
-                number >= next ? QStringLiteral("free") : QStringLiteral("skipped");
+                number < raised ? QStringLiteral("skipped") : QStringLiteral("free");
     }
     q->finish();
     if (state.isEmpty()) {

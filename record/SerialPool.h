@@ -12,11 +12,14 @@
 // Free-again numbers are issued before the next number, lowest first, to
 // whichever station asks first. The next number only ever goes up.
 //
-// Concurrency: a new number comes from an UPDATE of the pool's row, which
-// holds that row locked until the caller's transaction ends, so two stations
-// can never draw the same next number; a free-again number is claimed with
-// SELECT ... FOR UPDATE SKIP LOCKED, so a station passes over one that another
-// is claiming instead of waiting for it.
+// Concurrency: a station takes the lowest free number's row with SELECT ...
+// FOR UPDATE SKIP LOCKED, so it passes over a number that another station is
+// taking instead of waiting for it, and stations commit side by side. Since
+// every given-back number lies below every never-issued one, lowest first is
+// "given back first". Rows for new numbers are made in blocks of BlockSize by
+// the station that finds none free; it holds the pool's row locked until
+// its transaction ends, so two stations never make the same block, and the
+// others, waiting on that row, then find the new block's rows free.
 
 #include "record/LineDatabase.h"
 
@@ -29,13 +32,15 @@ struct SPoolStatus {
     QString Name;
     int64_t First = 0;
     int64_t Last = -1;          // -1: no last number
-    int64_t Next = 0;           // the next number never issued
-    QList<int64_t> FreeAgain;   // given back, lowest first
+    int64_t Next = 0;           // one above the highest number ever issued
+                                // (at least the first, and where raised to)
+    QList<int64_t> FreeAgain;   // below Next and free (given back), lowest first
     int64_t Reserved = 0;
     int64_t Passed = 0;
     int64_t Rejected = 0;
     int64_t Skipped = 0;        // below Next but never issued (raised past)
     int64_t Unissued = -1;      // Last - Next + 1; -1 without a last number
+    int64_t Free() const { return Unissued < 0 ? -1 : Unissued + FreeAgain.size(); }
 };
 
 class CSerialPool {
@@ -44,6 +49,7 @@ public:
     explicit CSerialPool(CLineDatabase& db) : m_db(db) {}
 
     static constexpr int64_t MaxNumber = 4294967295;  // a DWORD serial number
+    static constexpr int64_t BlockSize = 32;
 
     // Administration, each in a transaction of its own. last = -1: none.
     bool Create(const QString& name, int64_t first, int64_t last = -1);
@@ -77,6 +83,7 @@ public:
 private:
     bool CheckName(const QString& name);
     bool Failed();  // takes the database's message; returns false
+    bool TakeFree(const QString& name, const QString& attempt, uint32_t& number, bool& taken);
     bool Settle(const QString& name, uint32_t number, const QString& attempt,
                 const char* state, const QString& what);
 

@@ -159,22 +159,56 @@ TEST_F(LinePool, GivenBackNumbersComeFirstLowestFirstAndEveryNumberHasOneState)
     EXPECT_EQ(s.Unissued, 0);
 }
 
-TEST_F(LinePool, AReservationRolledBackWithItsRowLeavesNoTrace)
+TEST_F(LinePool, RollbackAndRaiseKeepTheNextNumberGoingUp)
 {
     CLineDatabase db(conninfo);
     CSerialPool pool(db);
-    ASSERT_TRUE(pool.Create(QStringLiteral("Q"), 70, -1));
+    const QString Q = QStringLiteral("Q");
+    ASSERT_TRUE(pool.Create(Q, 70, -1));
     ASSERT_TRUE(db.Begin());
     uint32_t n = 0;
-    ASSERT_TRUE(pool.Reserve(QStringLiteral("Q"), QStringLiteral("lost"), n));
+    ASSERT_TRUE(pool.Reserve(Q, QStringLiteral("lost"), n));
     EXPECT_EQ(n, 70u);
     // The attempt's row could not be written: the number goes with it.
     db.Rollback();
     QString state, attempt;
-    ASSERT_TRUE(pool.State(QStringLiteral("Q"), 70, state, attempt));
+    ASSERT_TRUE(pool.State(Q, 70, state, attempt));
     EXPECT_EQ(state, QStringLiteral("free"));
-    ASSERT_TRUE(Reserve(db, pool, QStringLiteral("Q"), QStringLiteral("kept"), n));
-    EXPECT_EQ(n, 70u);
+    for (uint32_t want : {70u, 71u, 72u}) {
+        ASSERT_TRUE(Reserve(db, pool, Q, QStringLiteral("k%1").arg(want), n)) << qPrintable(pool.ErrorText());
+        EXPECT_EQ(n, want);
+    }
+    // A number taken in a transaction that then rolled back, below numbers
+    // issued meanwhile, is free again like a given-back one.
+    ASSERT_TRUE(db.Begin());
+    ASSERT_TRUE(pool.Reserve(Q, QStringLiteral("gone"), n));
+    EXPECT_EQ(n, 73u);
+    {
+        CLineDatabase other(conninfo);
+        CSerialPool otherPool(other);
+        ASSERT_TRUE(Reserve(other, otherPool, Q, QStringLiteral("k74"), n)) << qPrintable(otherPool.ErrorText());
+        EXPECT_EQ(n, 74u);
+    }
+    db.Rollback();
+    SPoolStatus s;
+    ASSERT_TRUE(pool.Show(Q, s));
+    EXPECT_EQ(s.Next, 75);
+    EXPECT_EQ(s.FreeAgain, QList<int64_t>{73});
+
+    ASSERT_TRUE(pool.Raise(Q, 90)) << qPrintable(pool.ErrorText());
+    ASSERT_TRUE(pool.State(Q, 80, state, attempt));
+    EXPECT_EQ(state, QStringLiteral("skipped"));
+    for (uint32_t want : {73u, 90u, 91u}) {
+        ASSERT_TRUE(Reserve(db, pool, Q, QStringLiteral("r%1").arg(want), n)) << qPrintable(pool.ErrorText());
+        EXPECT_EQ(n, want);
+    }
+    ASSERT_TRUE(pool.Show(Q, s));
+    EXPECT_EQ(s.Next, 92);
+    EXPECT_EQ(s.Reserved, 7);
+    EXPECT_EQ(s.Skipped, 15);  // 75 to 89
+    EXPECT_TRUE(s.FreeAgain.isEmpty());
+    EXPECT_FALSE(pool.Raise(Q, 91));
+    EXPECT_EQ(pool.ErrorText(), QStringLiteral("The next number of pool \"Q\" is already 92 and only goes up"));
 }
 
 // --- the connection and the schema ------------------------------------------

@@ -84,7 +84,7 @@ CLineDatabase::CLineDatabase(const QString& conninfo)
                       .arg(conninfo, message ? FirstLine(QString::fromUtf8(message))
                                              : QStringLiteral("out of memory"));
         PQfreemem(message);
-        m_server = conninfo;
+        m_server.clear();
         return;
     }
     QString host, hostaddr, port, dbname;
@@ -100,7 +100,14 @@ CLineDatabase::CLineDatabase(const QString& conninfo)
             m_error = QStringLiteral("The line database setting \"%1\" has a ';' in %2, "
                                      "which this station cannot pass on").arg(conninfo, key);
             PQconninfoFree(options);
-            m_server = conninfo;
+            m_server.clear();
+            return;
+        }
+        if (key == QLatin1String("password")) {
+            m_error = QStringLiteral("The line database setting holds a password; keep it out of the "
+                                     "settings, in ~/.pgpass (or PGPASSFILE, PGPASSWORD, a service file)");
+            PQconninfoFree(options);
+            m_server.clear();
             return;
         }
         if (key == QLatin1String("host")) host = val;
@@ -241,6 +248,13 @@ bool CLineDatabase::Exec(QSqlQuery& query, const QString& sql, const QString& wh
 bool CLineDatabase::Begin()
 {
     if (!IsOpen() && !Open())
+        return false;
+    if (Database().transaction())
+        return true;
+    Fail(QStringLiteral("Cannot begin a transaction"), Database().lastError().text());
+    // A connection that died while idle (the server was restarted) shows
+    // only now: connect once more before calling the server away.
+    if (!m_lost || !Open())
         return false;
     if (Database().transaction())
         return true;

@@ -226,6 +226,7 @@ TEST_F(LinePool, ConnectionStringsAndSchemaVersions)
         {QStringLiteral("host=%1 user=corv_station dbname=no_such_db").arg(folder),
          "database \"no_such_db\" does not exist"},
         {QStringLiteral("host=%1 user=corv_station dbname=a;b").arg(folder), "has a ';' in dbname"},
+        {conninfo + QStringLiteral(" password=secret"), "holds a password; keep it out of the settings"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(qPrintable(row.conninfo));

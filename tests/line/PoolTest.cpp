@@ -3,6 +3,7 @@
 // client processes (concurrency, two pools, a server outage).
 #include "PgTestServer.h"
 
+#include "record/PoolCommand.h"
 #include "record/SerialPool.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <set>
+#include <cstring>
 
 namespace {
 
@@ -209,6 +212,44 @@ TEST_F(LinePool, RollbackAndRaiseKeepTheNextNumberGoingUp)
     EXPECT_TRUE(s.FreeAgain.isEmpty());
     EXPECT_FALSE(pool.Raise(Q, 91));
     EXPECT_EQ(pool.ErrorText(), QStringLiteral("The next number of pool \"Q\" is already 92 and only goes up"));
+}
+
+// --- the pool command ----------------------------------------------------------
+
+TEST_F(LinePool, PoolCommandAdministersAndShows)
+{
+    const QString away = QStringLiteral("host=/nonexistent/line-db user=corv_station");
+    struct { QString conninfo; QStringList args; int status; const char* out; const char* err; } rows[] = {
+        {conninfo, {"create", "Sensor", "--first", "1000", "--last", "1999"}, 0,
+         "created pool Sensor: numbers from 1000 to 1999\n", ""},
+        {conninfo, {"create", "Open", "--first", "7"}, 0, "created pool Open: numbers from 7 up\n", ""},
+        {conninfo, {"create", "Sensor", "--first", "1"}, 1, "", "A pool named \"Sensor\" already exists"},
+        {conninfo, {"create", "X", "--first", "-5"}, 1, "", "--first needs a number from 0 to 4294967295"},
+        {conninfo, {"create", "X", "--first", "4294967296"}, 1, "", "--first needs a number"},
+        {conninfo, {"create", "X", "--last", "9"}, 1, "", "pool create needs a NAME and --first N"},
+        {conninfo, {"create", "X", "--first", "9", "--last", "8"}, 1, "", "lies between its first number, 9"},
+        {conninfo, {"raise", "Sensor", "1200"}, 0, "pool Sensor: next number 1200\n", ""},
+        {conninfo, {"raise", "Sensor", "1100"}, 1, "", "is already 1200 and only goes up"},
+        {conninfo, {"raise", "Sensor", "12x"}, 1, "", "\"12x\" is no number"},
+        {conninfo, {"raise", "Nobody", "5"}, 1, "", "There is no pool named \"Nobody\""},
+        {conninfo, {"show", "Sensor"}, 0,
+         "pool: Sensor\nfirst: 1000\nlast: 1999\nnext: 1200\ngiven back: none\nfree: 800\n"
+         "reserved: 0\npassed: 0\nrejected: 0\nskipped: 200\n", ""},
+        {conninfo, {"show"}, 0,
+         "pool: Open\nfirst: 7\nlast: none\nnext: 7\ngiven back: none\nfree: no last number\n"
+         "reserved: 0\npassed: 0\nrejected: 0\nskipped: 0\n\npool: Sensor\n", ""},
+        {conninfo, {"show", "Nobody"}, 1, "", "There is no pool named \"Nobody\""},
+        {conninfo, {"drain"}, 1, "", "pool: unknown command \"drain\""},
+        {conninfo, {}, 1, "", "pool needs create, show or raise"},
+        {away, {"show"}, 2, "", "Cannot reach the line database on /nonexistent/line-db, port 5432"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(qPrintable(row.args.join(QLatin1Char(' '))));
+        std::ostringstream out, err;
+        EXPECT_EQ(RunPoolCommand(row.conninfo, row.args, out, err), row.status) << err.str();
+        EXPECT_EQ(out.str().substr(0, std::strlen(row.out)), row.out);
+        EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
+    }
 }
 
 // --- the connection and the schema ------------------------------------------

@@ -15,6 +15,10 @@
 # With --owner the server is stopped and the folder removed as soon as that
 # process has gone, however it ended, so no test leaves a server behind.
 set -euo pipefail
+me=$(readlink -f "$0")
+# The server's user may not be allowed into the caller's folder (a clone
+# under /root, say): run everything from /tmp.
+cd /tmp
 
 bindir=$(ls -d /usr/lib/postgresql/15/bin 2>/dev/null || true)
 [ -x "$bindir/initdb" ] || { echo "pg-server.sh: PostgreSQL 15 is not installed (tools/install-deps.sh)" >&2; exit 3; }
@@ -76,7 +80,6 @@ CREATE ROLE corv_station LOGIN PASSWORD '$station_pw';
 CREATE DATABASE corv_line OWNER corv_station;
 EOF
   if [ -n "$owner" ]; then
-    me=$(readlink -f "$0")
     setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -d "$2/data" ]; do sleep 0.2; done
                     exec "$3" remove "$2"' watch "$owner" "$dir" "$me" \
       </dev/null >/dev/null 2>&1 &

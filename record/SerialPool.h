@@ -65,9 +65,13 @@ public:
     // false when the pool does not exist or is used up ("... used up ..."),
     // or the database fails.
     bool Reserve(const QString& name, const QString& attempt, uint32_t& number);
-    // The number never reached a unit: it is free again.
+    // The number never reached a unit: it is free again. A number the
+    // attempt no longer holds (given back before, perhaps issued again
+    // since) is left alone and the call succeeds, so a give-back can be
+    // delivered twice; one on a unit is refused.
     bool GiveBack(const QString& name, uint32_t number, const QString& attempt);
-    // The number is on a unit for good: passed or rejected.
+    // The number is on a unit for good: passed or rejected. Delivering the
+    // same result twice succeeds; any other change is refused.
     bool Consume(const QString& name, uint32_t number, const QString& attempt, bool passed);
 
     // The number an attempt holds, if any (number = -1 when none): how a

@@ -40,6 +40,18 @@ bool FillDeviceNames(QComboBox* list)
     return true;
 }
 
+int FindDeviceEntry(const QComboBox* list, const std::string& name)
+{
+    if (!list)
+        return CB_ERR;
+    const QString wanted = QString::fromStdString(name);
+    const int count = GetCount(list);
+    for (int i = 0; i < count; ++i)
+        if (QString::fromStdString(GetLBText(list, i)).compare(wanted, Qt::CaseInsensitive) == 0)
+            return i;
+    return CB_ERR;
+}
+
 void ClearDeviceNames(QComboBox* list)
 {
     if (!list)

@@ -3,6 +3,7 @@
 // the programmer library directly (GetDeviceCfgInfo); no port is needed.
 
 #include <cstdint>
+#include <string>
 
 class QComboBox;
 
@@ -11,6 +12,10 @@ class QComboBox;
 // false when the library reports no devices or a query fails; the entries
 // added before the failure stay. A null list lists nothing and gives false.
 bool FillDeviceNames(QComboBox* list);
+
+// Index of the entry whose whole text is name, ignoring case; CB_ERR (-1)
+// when there is none or list is null.
+int FindDeviceEntry(const QComboBox* list, const std::string& name);
 
 // Deletes every entry of list (null: nothing).
 void ClearDeviceNames(QComboBox* list);

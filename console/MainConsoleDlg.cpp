@@ -214,9 +214,7 @@ void CMainConsoleDlg::OnRunBatch()
 {
     if (!ReadFields())
         return;
-    const int selected = GetCurSel(DeviceList);
-    const int32_t deviceNumber =
-        selected == CB_ERR ? -1 : static_cast<int32_t>(GetItemData(DeviceList, selected));
+    const int32_t deviceNumber = SelectNamedDevice();
 
     CSerialNumber record;
     record.Value = SerialNumber;
@@ -248,7 +246,9 @@ void CMainConsoleDlg::OnRunBatch()
     } else if (!Session->BatchProgram(DeviceName, deviceNumber, Vcc, FileName, BlowFuse,
                                       EraseFlash, &record)) {
         ShowFail();
-        if (numbered)
+        if (numbered && Session->SerialNumberSent())
+            SerialNumber += 1;  // the rejected unit may carry it: consumed
+        else if (numbered)
             ReleaseSerialNumber();
         std::string text;
         Session->GetErrorText(text);
@@ -272,6 +272,7 @@ void CMainConsoleDlg::OnCheckFuse()
 {
     if (!ReadFields())
         return;
+    SelectNamedDevice();
     EnableControls(0);
     ShowPending();
     if (!OpenSession()) {
@@ -443,7 +444,7 @@ bool CMainConsoleDlg::ReserveSerialNumber()
     return store.Flush();
 }
 
-// A failed batch gives its number back, so a failure consumes none.
+// A batch that failed before the number was sent to the unit gives it back.
 void CMainConsoleDlg::ReleaseSerialNumber()
 {
     if (!SettingsLoaded)
@@ -475,6 +476,15 @@ bool CMainConsoleDlg::InitDeviceList()
 
 void CMainConsoleDlg::ClearDeviceList() { ClearDeviceNames(DeviceList); }
 
+int32_t CMainConsoleDlg::SelectNamedDevice()
+{
+    const int index = FindDeviceEntry(DeviceList, DeviceName);
+    if (index == CB_ERR)
+        return -1;
+    SetCurSel(DeviceList, index);
+    return static_cast<int32_t>(GetItemData(DeviceList, index));
+}
+
 void CMainConsoleDlg::OnDeviceSelChange()
 {
     if (!ReadFields())
@@ -485,9 +495,10 @@ void CMainConsoleDlg::OnDeviceSelChange()
         return;
     const auto device = static_cast<int32_t>(GetItemData(DeviceList, selected));
     int32_t millivolts = 0;
-    if (!GetDefaultVcc(device, millivolts))
-        millivolts = 0;
-    Vcc = static_cast<uint32_t>(millivolts) * 0.001;
+    GetDefaultVcc(device, millivolts);  // 0 when it cannot be read
+    // A negative default names no supply: Vcc stays as it was.
+    if (millivolts >= 0)
+        Vcc = millivolts * 0.001;
     DeviceName = GetLBText(DeviceList, selected);
     ShowFields();
 }

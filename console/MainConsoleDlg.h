@@ -9,7 +9,9 @@
 // QCoreApplication::applicationName(), section "Options". They are read once
 // at start-up and written when the window is destroyed; in addition, while a
 // batch writes serial number N to a unit, the store already holds N + 1, so
-// a crash can leave a gap in the serial numbers but never a duplicate.
+// a crash can leave a gap in the serial numbers but never a duplicate. A
+// failed batch gives N back only if it failed before N was sent to the unit;
+// a number that reached a unit, even a rejected one, stays consumed.
 
 #include "toolkit/Dialog.h"
 #include "toolkit/EditTextWindow.h"
@@ -128,6 +130,10 @@ public:
     // Device list.
     bool InitDeviceList();  // false after its message when the library lists nothing
     void ClearDeviceList();
+    // The device number a batch or fuse check uses: that of the list entry
+    // the Device text names (ignoring case), which is then shown selected;
+    // -1 when it names none, so that no other device's layout is used.
+    int32_t SelectNamedDevice();
 
     // The system-menu entry (when aboutText is not empty) and the window icons.
     void InitSystemMenu(const std::string& aboutText);

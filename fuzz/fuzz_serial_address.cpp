@@ -2,7 +2,8 @@
 // code and value. A success leaves the address in normal form (at least four
 // upper-case hexadecimal digits naming Address) and 0 to 4 bytes of the value;
 // a failure leaves the record as it was. Wherever the "%X" conversion is well
-// defined (at most eight digits), the result is what sscanf reads.
+// defined (at most eight digits after any "0x"), the result is what sscanf
+// reads.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +29,8 @@ int DigitRun(const std::string& t) {
     size_t i = 0;
     while (i < t.size() && IsSpace(t[i])) ++i;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    if (i + 2 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X') && IsHexDigit(t[i + 2]))
+    // A "0x" prefix needs a digit after it: "0x" alone or "0xg" reads none.
+    if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X'))
         i += 2;
     int n = 0;
     while (i < t.size() && IsHexDigit(t[i])) ++i, ++n;

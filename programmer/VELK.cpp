@@ -100,28 +100,34 @@ void CVELK::Close()
     ReleaseCom();
 }
 
-int CVELK::SelectDeviceType(const std::string& deviceName)
+bool CVELK::CallWithDeviceName(const std::string& deviceName, int32_t (*call)(char*), int32_t& result)
 {
     char name[DeviceBufferSize];
-    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) return 0;
-    const int32_t result = SetDeviceType(name);
-    if (result != 0) {
-        ErrorText = Format("Unable to set device type %s (%d)", deviceName.c_str(), result);
-        return 0;
-    }
-    return 1;
+    result = 0;
+    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) return false;
+    result = call(name);
+    return true;
+}
+
+int CVELK::DeviceResult(int32_t result, const char* failure, const std::string& deviceName)
+{
+    if (result == 0) return 1;
+    ErrorText = Format("%s %s (%d)", failure, deviceName.c_str(), result);
+    return 0;
+}
+
+int CVELK::SelectDeviceType(const std::string& deviceName)
+{
+    int32_t result = 0;
+    if (!CallWithDeviceName(deviceName, SetDeviceType, result)) return 0;
+    return DeviceResult(result, "Unable to set device type", deviceName);
 }
 
 int CVELK::InitializeTarget(const std::string& deviceName)
 {
-    char name[DeviceBufferSize];
-    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) return 0;
-    const int32_t result = InitTarget(name);
-    if (result != 0) {
-        ErrorText = Format("Unable to initialize target %s (%d)", deviceName.c_str(), result);
-        return 0;
-    }
-    return 1;
+    int32_t result = 0;
+    if (!CallWithDeviceName(deviceName, InitTarget, result)) return 0;
+    return DeviceResult(result, "Unable to initialize target", deviceName);
 }
 
 int CVELK::FinishTarget()
@@ -207,10 +213,20 @@ uint32_t CVELK::VoltsToMillivolts(double volts)
     return static_cast<uint32_t>(millivolts);
 }
 
+int CVELK::EndProcedure(const char* status, StatusOrder order, Supply supply)
+{
+    if (order == StatusOrder::BeforeBar) SetStatusText(status);
+    SetProgress(0);
+    if (order == StatusOrder::AfterBar) SetStatusText(status);
+    if (supply == Supply::Off) SetTargetVcc(0);
+    return 0;
+}
+
 int CVELK::BatchProgram(const std::string& deviceName, int32_t deviceNumber, double vcc,
                         const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
                         CSerialNumber* record)
 {
+    SerialSent = false;
     if (record == nullptr) {
         CriticalError("NULL Serial Number Instance", "BatchProgram");
         return 0;
@@ -219,53 +235,36 @@ int CVELK::BatchProgram(const std::string& deviceName, int32_t deviceNumber, dou
     BeginProgress(1000);
     SetStatusText("Executing batch programming");
     ProgressStep();
-
-    if (!SelectDeviceType(deviceName)) {
-        SetStatusText("Could not set device type");
-        SetProgress(0);
-        return 0;
-    }
+    if (!SelectDeviceType(deviceName))
+        return EndProcedure("Could not set device type", StatusOrder::BeforeBar, Supply::On);
     ProgressStep();
     SetStatusText("Setting VCC");
-    if (!SetTargetVcc(VoltsToMillivolts(vcc))) {
-        SetStatusText("Could not set VCC");
-        SetProgress(0);
-        return 0;
-    }
+    if (!SetTargetVcc(VoltsToMillivolts(vcc)))
+        return EndProcedure("Could not set VCC", StatusOrder::BeforeBar, Supply::On);
     ProgressStep();
     SetStatusText("Initializing target");
-    if (!InitializeTarget(deviceName)) {
-        SetStatusText("Could not initialize target");
-        SetProgress(0);
-        SetTargetVcc(0);
-        return 0;
-    }
+    if (!InitializeTarget(deviceName))
+        return EndProcedure("Could not initialize target", StatusOrder::BeforeBar, Supply::Off);
 
-    const char* failure = nullptr;
-    if (eraseFlash == 1 && !EraseInfoFlash())
-        failure = "Flash erase failed";
-    else if (!ProgramAndVerifyFile(fileName, 1))
-        failure = "Batch program failed";
-    else if (!ProgramSerialNumber(record))
-        failure = "Serial number failed";
-    else if (blowFuse == 1 && !BlowAndCheckFuse())
-        failure = "Fuse blow failed";
-
-    if (failure) {
+    if (const char* failure = ProgramTarget(fileName, blowFuse, eraseFlash, record)) {
         FinishTarget();
-        SetProgress(0);
-        SetStatusText(failure);
-        SetTargetVcc(0);
-        return 0;
+        return EndProcedure(failure, StatusOrder::AfterBar, Supply::Off);
     }
-
     ProgressStep();
     SetStatusText("Releasing target");
     FinishTarget();
-    SetProgress(0);
-    SetStatusText("Batch executed successfully");
-    SetTargetVcc(0);
+    EndProcedure("Batch executed successfully", StatusOrder::AfterBar, Supply::Off);
     return 1;
+}
+
+const char* CVELK::ProgramTarget(const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
+                                 CSerialNumber* record)
+{
+    if (eraseFlash == 1 && !EraseInfoFlash()) return "Flash erase failed";
+    if (!ProgramAndVerifyFile(fileName, 1)) return "Batch program failed";
+    if (!ProgramSerialNumber(record)) return "Serial number failed";
+    if (blowFuse == 1 && !BlowAndCheckFuse()) return "Fuse blow failed";
+    return nullptr;
 }
 
 int CVELK::EraseInfoFlash()
@@ -279,17 +278,16 @@ int CVELK::EraseInfoFlash()
     const int32_t regions = GetDeviceCfgInfo(6, 0, nullptr);
     if (regions <= 0) return 1;
 
-    // The library's answers are input: counts below 0 erase nothing, and the
-    // total and addresses are kept in 64 bits.
+    // First pass: count the segments and check every address, so that a
+    // layout with a segment beyond 32 bits fails before anything is erased.
     int64_t total = 0;
     for (int32_t i = 0; i < regions; ++i) {
         int32_t region[4] = {0, 0, 0, 0};
-        if (GetDeviceCfgInfo(7, i, region) != 0) {
-            ErrorText = "Could not read config file";
-            return 0;
-        }
+        if (!ReadRegion(i, region)) return 0;
         SetProgress(ClampToInt32(60 + 10 * static_cast<int64_t>(i)));
-        if (region[0] == InfoFlashRegion && region[3] > 0) total += region[3];
+        if (region[0] != InfoFlashRegion) continue;
+        if (!CheckSegmentAddresses(region)) return 0;
+        if (region[3] > 0) total += region[3];
     }
     if (total == 0) return 1;
 
@@ -297,38 +295,56 @@ int CVELK::EraseInfoFlash()
     const int64_t step = total > 900 ? 0 : 900 / total;
     SetProgress(100);
     SetStatusText("Erasing flash");
-
     for (int32_t j = 0; j < regions; ++j) {
         int32_t region[4] = {0, 0, 0, 0};
-        if (GetDeviceCfgInfo(7, j, region) != 0) {
-            ErrorText = "Could not read config file";
-            return 0;
-        }
+        if (!ReadRegion(j, region)) return 0;
         if (region[0] != InfoFlashRegion) continue;
         SetStatusText("Erasing info flash");
-        const int64_t start = region[1];
-        const int64_t size = region[2];
-        for (int32_t k = 0; k < region[3]; ++k) {
-            const int64_t address = start + size * k;
-            if (address < INT32_MIN || address > INT32_MAX) {
-                ErrorText = Format("Segment address out of range (%lld)",
-                                   static_cast<long long>(address));
-                return 0;
-            }
-            bool erased = false;
-            for (int attempt = 0; attempt < 3 && !erased; ++attempt)
-                erased = Erase(static_cast<int32_t>(address), region[2], 1) == 0;
-            if (!erased) {
-                ErrorText = Format("Could not erase segment %04lX",
-                                   Hex(static_cast<int32_t>(address)));
-                return 0;
-            }
-            position += step;
-            SetProgress(ClampToInt32(position));
-        }
+        // The library is asked again: its second answer is checked too.
+        if (!CheckSegmentAddresses(region) || !EraseSegments(region, step, position)) return 0;
     }
     SetStatusText("Flash erased");
     return 1;
+}
+
+bool CVELK::ReadRegion(int32_t index, int32_t (&region)[4])
+{
+    if (GetDeviceCfgInfo(7, index, region) == 0) return true;
+    ErrorText = "Could not read config file";
+    return false;
+}
+
+bool CVELK::CheckSegmentAddresses(const int32_t (&region)[4])
+{
+    // Addresses run linearly from the start: the first one outside 32 bits
+    // is found by division, without walking up to 2^31 segments.
+    const int64_t start = region[1];
+    const int64_t size = region[2];
+    const int64_t count = region[3];
+    int64_t steps = -1;   // index of the first segment out of range, if any
+    if (size > 0) steps = (INT32_MAX - start) / size + 1;
+    if (size < 0) steps = (start - INT32_MIN) / -size + 1;
+    if (steps < 0 || steps >= count) return true;
+    ErrorText = Format("Segment address out of range (%lld)",
+                       static_cast<long long>(start + size * steps));
+    return false;
+}
+
+bool CVELK::EraseSegments(const int32_t (&region)[4], int64_t step, int64_t& position)
+{
+    for (int32_t k = 0; k < region[3]; ++k) {
+        const auto address = static_cast<int32_t>(region[1] + static_cast<int64_t>(region[2]) * k);
+        bool erased = false;
+        for (int attempt = 0; attempt < 3 && !erased; ++attempt)
+            erased = Erase(address, region[2], 1) == 0;
+        if (!erased) {
+            ErrorText = Format("Could not erase segment %04lX", Hex(address));
+            return false;
+        }
+        position += step;
+        SetProgress(ClampToInt32(position));
+    }
+    return true;
 }
 
 int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
@@ -367,6 +383,7 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
 
     ProgressStep();
     SetStatusText("Programming serial number");
+    SerialSent = true;   // from here on the unit may hold the number
     const int32_t written = ProgramData(address, count, bytes);
     if (written != LibraryDone) {
         ErrorText = Format("Unable to program serial number (%04lX)", Hex(written));
@@ -408,36 +425,25 @@ int CVELK::CheckFuse(const std::string& deviceName, double vcc, int32_t& blown)
 
     advance();
     SetStatusText("Setting device type");
-    if (!SelectDeviceType(deviceName)) {
-        SetProgress(0);
-        SetStatusText("Unable to set device type");
-        return 0;
-    }
+    if (!SelectDeviceType(deviceName))
+        return EndProcedure("Unable to set device type", StatusOrder::AfterBar, Supply::On);
     advance();
     SetStatusText("Setting VCC");
-    if (!SetTargetVcc(VoltsToMillivolts(vcc))) {
-        SetProgress(0);
-        SetStatusText("Unable to set VCC");
-        return 0;
-    }
-
-    char name[DeviceBufferSize];
-    if (!CopyName(deviceName, name, DeviceBufferSize, "Device")) {
-        // Unreachable: SelectDeviceType refused the same name already.
-        SetProgress(0);
-        SetStatusText("Unable to set device type");
-        return 0;
-    }
+    if (!SetTargetVcc(VoltsToMillivolts(vcc)))
+        return EndProcedure("Unable to set VCC", StatusOrder::AfterBar, Supply::On);
     advance();
-    const int32_t result = InitTarget(name);
+    int32_t result = 0;
+    if (!CallWithDeviceName(deviceName, InitTarget, result)) {
+        // Unreachable: SelectDeviceType refused the same name already.
+        return EndProcedure("Unable to set device type", StatusOrder::AfterBar, Supply::On);
+    }
     advance();
     ReleaseTarget();
-    if (result == VELK_FUSE_BLOWN) {
-        blown = 1;
-        SetStatusText("Fuse is blown");
-    } else {
-        SetStatusText("Fuse is NOT blown");
-    }
-    SetProgress(0);
+    // Only a target that answered tells anything about its fuse: any other
+    // result (no unit seated, no supply, another device) is a failure.
+    if (result != VELK_FUSE_BLOWN && !DeviceResult(result, "Unable to initialize target", deviceName))
+        return EndProcedure("Unable to initialize target", StatusOrder::AfterBar, Supply::On);
+    blown = result == VELK_FUSE_BLOWN ? 1 : 0;
+    EndProcedure(blown ? "Fuse is blown" : "Fuse is NOT blown", StatusOrder::BeforeBar, Supply::On);
     return 1;
 }

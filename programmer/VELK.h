@@ -52,8 +52,21 @@ public:
     int BatchProgram(const std::string& deviceName, int32_t deviceNumber, double vcc,
                      const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
                      CSerialNumber* record);
-    // 1 = the check was made, blown = 1 if the fuse is blown, else 0.
-    // 0 = device type or supply failed (blown = 0).
+    // After BatchProgram: true when it called ProgramData, so the unit may
+    // hold the serial number whatever ProgramData answered; the number is
+    // then consumed even if the batch failed. By the step that failed:
+    //   device type, supply, InitTarget, information-flash erase,
+    //   ProgramFile, VerifyFile, a missing record          -> false
+    //   ProgramData, VerifyData, fuse blow or fuse check    -> true
+    // After a success: true when serial number bytes were written, false for
+    // a record without any. false before the first BatchProgram.
+    bool SerialNumberSent() const { return SerialSent; }
+
+    // 1 = the check was made, blown = 1 if the fuse is blown (InitTarget
+    // answered -12), else 0 (it answered 0). 0 = device type, supply or
+    // InitTarget failed (blown = 0); after any other InitTarget result the
+    // target is still released, the status is "Unable to initialize target"
+    // and the error text "Unable to initialize target %s (%d)".
     int CheckFuse(const std::string& deviceName, double vcc, int32_t& blown);
 
     void GetErrorText(std::string& text);
@@ -81,8 +94,10 @@ public:
     // Sub-steps of BatchProgram; 1 = done, 0 with the error text set.
     // EraseInfoFlash uses the device number BatchProgram stored. The
     // configuration's answers are input: a region with a negative segment
-    // count erases nothing, and a segment address outside the 32-bit range
-    // fails with "Segment address out of range (%lld)" before any Erase.
+    // count erases nothing. Every segment address is checked while the
+    // segments are counted: one outside the 32-bit range fails with
+    // "Segment address out of range (%lld)" (the first such address) before
+    // any segment is erased.
     // More than 900 segments in all give a bar step of 0.
     int EraseInfoFlash();
     int ProgramAndVerifyFile(const std::string& fileName, int32_t passes);
@@ -99,6 +114,27 @@ public:
     int32_t DeviceNumber() const { return DeviceNumberField; }
 
 private:
+    enum class StatusOrder { BeforeBar, AfterBar };
+    enum class Supply { On, Off };
+    // The end of a procedure: the status text before or after the bar drops
+    // to 0, then the supply off if asked. Returns 0, a failure's result.
+    int EndProcedure(const char* status, StatusOrder order, Supply supply);
+    // The steps after InitTarget; null when all went well, else the status
+    // text of the step that failed.
+    const char* ProgramTarget(const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
+                              CSerialNumber* record);
+    // Hands a copy of deviceName to call; false (error text set, call not
+    // made) when the name is refused.
+    bool CallWithDeviceName(const std::string& deviceName, int32_t (*call)(char*), int32_t& result);
+    // 1 for a library result of 0, else 0 with "<failure> <device> (<result>)".
+    int DeviceResult(int32_t result, const char* failure, const std::string& deviceName);
+    // Selector 7 for one region; false with the error text set.
+    bool ReadRegion(int32_t index, int32_t (&region)[4]);
+    // false with the error text set when a segment of region lies outside
+    // the 32-bit range.
+    bool CheckSegmentAddresses(const int32_t (&region)[4]);
+    // Erases the segments of one checked region, three tries each.
+    bool EraseSegments(const int32_t (&region)[4], int64_t step, int64_t& position);
     void ProgressStep();
     // Copies name into buffer (size bytes); false with the error text set
     // when it does not fit.
@@ -111,4 +147,5 @@ private:
     CTextWindow* StatusControl;
     CProgressWindow* ProgressControl;
     int32_t DeviceNumberField = 0;
+    bool SerialSent = false;
 };

@@ -31,10 +31,9 @@ bool CSerialNumber::ParseHex(const std::string& text, uint32_t& number)
         negative = text[i] == '-';
         ++i;
     }
-    // "0x" counts as a prefix only when a hex digit follows; otherwise the
-    // "0" alone is the number, as the formatted-input conversion reads it.
-    if (i + 2 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')
-        && HexDigit(text[i + 2]) >= 0)
+    // A "0x" prefix must be followed by a hexadecimal digit: "0x", "0xg" or
+    // "0x 1" name no address and fail, rather than aim at address 0.
+    if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X'))
         i += 2;
     uint32_t value = 0;
     bool any = false;

@@ -26,7 +26,8 @@ public:
     // digits up to the first non-digit, modulo 2^32, minus negates), rewrites
     // it in normal form and fills Bytes little-endian by Type.
     // Returns 1, or 0 with "Unable to convert serial number address" when the
-    // text has no leading hexadecimal digit (the record is then unchanged).
+    // text has no hexadecimal digit after blanks, sign and any "0x" (so "0x"
+    // and "0xg" fail; the record is then unchanged).
     int Convert();
 
     int32_t GetAddress();

@@ -289,6 +289,9 @@ CSettingsStore::CSettingsStore(const std::string& company, const std::string& ap
                                              QString::fromStdString(company),
                                              QString::fromStdString(application)))
 {
+    // Only the user's own file: no "<company>.conf" beside it and no system
+    // files, which would supply values the operator never wrote.
+    m_settings->setFallbacksEnabled(false);
 }
 
 CSettingsStore::CSettingsStore(std::unique_ptr<QSettings> settings) : m_settings(std::move(settings)) {}

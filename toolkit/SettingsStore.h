@@ -2,7 +2,9 @@
 // The per-user settings store: text and 32-bit integer values under a
 // company key, an application key and a section. On Windows QSettings keeps
 // them in HKEY_CURRENT_USER\Software\<company>\<application>; elsewhere in
-// the INI file $XDG_CONFIG_HOME/<company>/<application>.conf.
+// the INI file $XDG_CONFIG_HOME/<company>/<application>.conf. Only that
+// file (or key) is read: values it lacks read as the caller's default, never
+// from a company-wide or system-wide file.
 //
 // Integers are 32-bit patterns: the signed write stores "-5", the unsigned
 // one "4294967295", and both read back as the same pattern. A stored integer

@@ -96,23 +96,47 @@ TEST_F(ConsoleTest, StoredTypeOutsideTheListWritesNoBytesYetAdvances)
     EXPECT_EQ(Stored("SerialType"), "-1");
 }
 
-TEST_F(ConsoleTest, DeviceNameThatBeginsNoEntryPassesDeviceNumberMinusOne)
+// Both commands use the device the Device text names, whatever the list
+// showed before: a stale entry's number would erase another part's layout.
+TEST_F(ConsoleTest, DeviceTextPicksTheDeviceNumber)
 {
-    StoreValues({{"DeviceName", "XYZ"}, {"EraseFlash", "1"}});
-    ASSERT_TRUE(Start());
-    EXPECT_EQ(GetCurSel(console->DeviceList), CB_ERR);
-    EXPECT_EQ(Text(IDC_DEVICE), "XYZ");
-    Click(IDC_RUN_BATCH);
-    EXPECT_TRUE(Logged(fake, "SetDeviceType(XYZ)"));
-    EXPECT_TRUE(Logged(fake, "GetDeviceCfgInfo(2, -1)"));
-}
-
-TEST_F(ConsoleTest, SelectedDevicePassesItsItemData)
-{
-    StoreValues({{"DeviceName", "MSP430F149"}, {"EraseFlash", "1"}});
-    ASSERT_TRUE(Start());
-    Click(IDC_RUN_BATCH);
-    EXPECT_TRUE(Logged(fake, "GetDeviceCfgInfo(2, 1)"));
+    struct Row {
+        const char* stored;
+        const char* typed;     // null: the stored name as it starts
+        const char* library;   // the name the library gets
+        int number;            // the device number the batch uses
+        const char* shown;     // the Device text afterwards
+    };
+    const Row rows[] = {
+        {"MSP430F149", nullptr, "MSP430F149", 1, "MSP430F149"},
+        {"MSP430F112", "msp430f149", "MSP430F149", 1, "MSP430F149"},   // typed over, any case
+        {"MSP430F112", "MSP430F2274", "MSP430F2274", -1, "MSP430F2274"},
+        // A beginning names no entry; showing the fields afterwards selects
+        // the first entry it begins, as it does at start-up.
+        {"MSP430F112", "MSP430F14", "MSP430F14", -1, "MSP430F149"},
+        {"XYZ", nullptr, "XYZ", -1, "XYZ"},
+    };
+    for (const Row& r : rows) {
+        for (int command : {IDC_RUN_BATCH, IDC_CHECK_FUSE}) {
+            SCOPED_TRACE(std::string(r.typed ? r.typed : r.stored) + (command == IDC_RUN_BATCH ? " batch" : " fuse"));
+            ClearStore();
+            StoreValues({{"DeviceName", r.stored}, {"EraseFlash", "1"}});
+            ASSERT_TRUE(Start());
+            if (r.typed)
+                SetText(IDC_DEVICE, r.typed);
+            fake.ClearLog();
+            Click(command);
+            EXPECT_EQ(fake.CallsTo("SetDeviceType").at(0).Text, r.library);
+            if (command == IDC_RUN_BATCH) {
+                EXPECT_TRUE(Logged(fake, "GetDeviceCfgInfo(2, " + std::to_string(r.number) + ")"));
+            }
+            EXPECT_EQ(Text(IDC_DEVICE), r.shown);
+            if (r.number >= 0) {
+                EXPECT_EQ(GetLBText(console->DeviceList, GetCurSel(console->DeviceList)), r.shown);
+            }
+            console->DestroyWindow();
+        }
+    }
 }
 
 TEST_F(ConsoleTest, AddressIsNormalisedAfterTheRun)
@@ -191,6 +215,38 @@ TEST_F(ConsoleTest, AVccThatIsNoVoltageIsRefusedBeforeAnythingRuns)
     EXPECT_DOUBLE_EQ(console->Vcc, 3.3);
 }
 
+// The console's own exchange reads Vcc, the serial number and the counter in
+// this order: the first bad one is named, the fields before it are read in,
+// those after it are not.
+TEST_F(ConsoleTest, ExchangeStopsAtTheFirstBadFieldInItsOrder)
+{
+    ASSERT_TRUE(Start());
+    SetText(IDC_FILENAME, "/srv/fw/a.txt");
+    SetText(IDC_VCC, "nan");
+    SetText(IDC_SERIAL_NUMBER, "-1");
+    SetText(IDC_DEVICE, "MSP430F149");
+    SetText(IDC_COUNT, "x");
+    const std::pair<int, const char*> rows[] = {
+        {IDC_VCC, "Please enter a supply voltage in volts."},
+        {IDC_SERIAL_NUMBER, "Please enter a positive integer."},
+        {IDC_COUNT, "Please enter an integer."},
+    };
+    const std::pair<int, const char*> fixes[] = {{IDC_VCC, "2.5"}, {IDC_SERIAL_NUMBER, "7"}, {IDC_COUNT, "3"}};
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        boxes.Boxes.clear();
+        Click(IDC_RUN_BATCH);
+        EXPECT_THAT(boxes.Texts(), ElementsAre(rows[i].second));
+        EXPECT_EQ(console->focusWidget(), console->GetDlgItem(rows[i].first));
+        SetText(fixes[i].first, fixes[i].second);
+    }
+    EXPECT_EQ(console->FileName, "/srv/fw/a.txt");   // before the first bad field
+    EXPECT_EQ(console->DeviceName, "MSP430F149");      // between the last two
+    EXPECT_EQ(fake.Count("InitCom"), 0u);
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(console->Count, 3);
+    EXPECT_EQ(fake.Count("InitCom"), 1u);
+}
+
 TEST_F(ConsoleTest, InvalidCountStopsEveryCommandAndKeepsTheWindowOpen)
 {
     ASSERT_TRUE(Start());
@@ -256,7 +312,10 @@ TEST_F(ConsoleTest, PortThatCannotBeOpenedLeavesTheQuestionMark)
     ASSERT_TRUE(Start());
     console->ShowPass();
     fake.Script("InitCom", {5, 5});
+    SetText(IDC_SERIAL_ADDRESS, "abc");
     Click(IDC_RUN_BATCH);
+    EXPECT_EQ(console->SerialAddress, "0ABC");
+    EXPECT_EQ(Text(IDC_SERIAL_ADDRESS), "abc");  // nothing shown after a failed open
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].text, "Error opening VELK\nUnable to open VELK on COM1 at 57600 (5)");
     EXPECT_EQ(Picture(), "pending");
@@ -299,12 +358,26 @@ TEST_F(ConsoleTest, ProcedureFailureShowsTheErrorWhileTheSessionIsOpen)
 TEST_F(ConsoleTest, CheckFuseReportsTheAnswer)
 {
     ASSERT_TRUE(Start());
+    std::vector<bool> disabledDuringBox;
+    boxes.OnShow = [&](const CMessageBoxRecorder::Box&) {
+        disabledDuringBox.push_back(!console->IsWindowEnabled(IDC_CHECK_FUSE) &&
+                                    !console->IsWindowEnabled(IDC_RUN_BATCH) && !console->IsWindowEnabled(IDC_VCC));
+    };
     Click(IDC_CHECK_FUSE);
     fake.Script("InitTarget", {-12});
     Click(IDC_CHECK_FUSE);
     EXPECT_THAT(boxes.Texts(), ElementsAre("Fuse is NOT blown", "Fuse is blown"));
+    EXPECT_THAT(disabledDuringBox, ElementsAre(true, true));
     EXPECT_EQ(Picture(), "pass");
     EXPECT_EQ(console->focusWidget(), console->CheckFuseButton);
+    EXPECT_TRUE(AllInputsEnabled());
+
+    // No unit on the socket: a failure, never "NOT blown".
+    fake.Script("InitTarget", {-3});
+    Click(IDC_CHECK_FUSE);
+    EXPECT_EQ(boxes.Boxes.back().text, "Unable to initialize target MSP430F112 (-3)");
+    EXPECT_EQ(Picture(), "fail");
+    boxes.Boxes.pop_back();
 
     fake.Script("SetDeviceType", {4});
     Click(IDC_CHECK_FUSE);
@@ -337,7 +410,9 @@ TEST_F(ConsoleTest, BrowseCancelChangesNothing)
     StoreValues({{"FileName", "/srv/fw/old.txt"}});
     ASSERT_TRUE(Start());
     SetText(IDC_VCC, "3.36");
+    SetText(IDC_COUNT, "12");
     Click(IDC_BROWSE);
+    EXPECT_EQ(console->Count, 12);  // read in before the dialog
     ASSERT_EQ(fileDialogs.size(), 1u);
     EXPECT_EQ(fileDialogs[0].path, "/srv/fw/old.txt");
     EXPECT_EQ(fileDialogs[0].filter, "TI Text Files (*.txt)|*.txt||");
@@ -351,10 +426,12 @@ TEST_F(ConsoleTest, BrowseChoiceReplacesAVoltageTypedSinceTheLastCommand)
 {
     ASSERT_TRUE(Start());
     SetText(IDC_VCC, "3.36");
+    SetText(IDC_COUNT, "12");
     chosenFile = "/srv/fw/new.txt";
     Click(IDC_BROWSE);
     EXPECT_EQ(Text(IDC_FILENAME), "/srv/fw/new.txt");
     EXPECT_EQ(Text(IDC_VCC), "3.3");
+    EXPECT_EQ(Text(IDC_COUNT), "12");  // read in before the choice was shown
     Click(IDC_RUN_BATCH);
     EXPECT_TRUE(Logged(fake, "ProgramFile(/srv/fw/new.txt, 0, 1, 0)"));
 }

@@ -65,13 +65,37 @@ TEST_F(ConsoleTest, LowerCaseLibraryNameIsShownAndChosenInCapitals)
     EXPECT_EQ(Text(IDC_VCC), "2.5");
 }
 
-TEST_F(ConsoleTest, UnreadableDefaultSupplyGivesZeroVolts)
+TEST_F(ConsoleTest, DefaultSupplyOfTheChosenDevice)
 {
-    ASSERT_TRUE(Start());
-    fake.ScriptConfig(10, {-1});
-    PickDevice("MSP430F149");
-    EXPECT_EQ(Text(IDC_VCC), "0.0");
-    EXPECT_TRUE(boxes.Boxes.empty());
+    struct Row {
+        int32_t millivolts;
+        bool unreadable;
+        const char* shown;
+        int64_t sent;   // the batch's supply, mV
+    };
+    const Row rows[] = {
+        {2500, false, "2.5", 2500},
+        {0, false, "0.0", 0},
+        {3000, true, "0.0", 0},
+        {-700, false, "3.3", 3300},        // names no supply: Vcc stays
+        {INT32_MIN, false, "3.3", 3300},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.millivolts);
+        ClearStore();
+        fake.Devices({CFakeDevice("MSP430F112", 3300), CFakeDevice("MSP430F149", r.millivolts)});
+        ASSERT_TRUE(Start());
+        if (r.unreadable)
+            fake.ScriptConfig(10, {-1});
+        PickDevice("MSP430F149");
+        EXPECT_EQ(Text(IDC_VCC), r.shown);
+        fake.ClearLog();
+        Click(IDC_RUN_BATCH);
+        EXPECT_TRUE(boxes.Boxes.empty());
+        ASSERT_FALSE(fake.CallsTo("SetVcc").empty());
+        EXPECT_EQ(fake.CallsTo("SetVcc")[0].Args[0], r.sent);
+        console->DestroyWindow();
+    }
 }
 
 TEST_F(ConsoleTest, InvalidFieldStopsTheDeviceChoice)

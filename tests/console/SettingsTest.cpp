@@ -107,6 +107,19 @@ TEST_F(ConsoleTest, StoredValuesRoundTrip)
     EXPECT_EQ(StoredValues(), stored);
 }
 
+// Closing the window by any way keeps what the fields show.
+TEST_F(ConsoleTest, DestructionReadsTheFieldsBackBeforeSaving)
+{
+    ASSERT_TRUE(Start());
+    SetText(IDC_VCC, "2.75");
+    SetText(IDC_COUNT, "-4");
+    SetText(IDC_SERIAL_ADDRESS, "21f");
+    console->DestroyWindow();
+    EXPECT_EQ(Stored("VCC"), "2.75");
+    EXPECT_EQ(Stored("Count"), "-4");
+    EXPECT_EQ(Stored("SerialAddress"), "21f");
+}
+
 TEST_F(ConsoleTest, StoredVoltageIsShownWithOneDecimalButSavedAsTyped)
 {
     StoreValues({{"VCC", "3.30"}});
@@ -175,22 +188,28 @@ TEST_F(ConsoleTest, StoreHoldsTheNextSerialNumberBeforeTheUnitGetsItsOwn)
     EXPECT_EQ(Stored("VCC"), "<absent>");
 }
 
-TEST_F(ConsoleTest, FailedBatchGivesItsSerialNumberBack)
+// A failed batch gives its number back only while the number never reached
+// the unit: once ProgramData was called, the reject may carry it.
+TEST_F(ConsoleTest, FailedBatchGivesItsSerialNumberBackOnlyBeforeItWasSent)
 {
-    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}, {"Count", "9"}});
-    ASSERT_TRUE(Start());
-    std::string storedWhileWriting;
-    fake.SetObserver([&](const CFakeCall& call) {
-        if (call.Function == "VerifyData")
-            storedWhileWriting = Stored("SerialNumber");
-    });
-    fake.Script("VerifyData", {7});
-    Click(IDC_RUN_BATCH);
-    EXPECT_EQ(Picture(), "fail");
-    EXPECT_EQ(storedWhileWriting, "501");
-    EXPECT_EQ(Stored("SerialNumber"), "500");
-    EXPECT_EQ(Stored("Count"), "9");
-    EXPECT_EQ(console->SerialNumber, 500u);
+    const std::pair<const char*, uint32_t> rows[] = {
+        {"InitTarget", 500}, {"ProgramFile", 500}, {"VerifyFile", 500},
+        {"ProgramData", 501}, {"VerifyData", 501}, {"Reset", 501},
+    };
+    for (const auto& [failing, next] : rows) {
+        SCOPED_TRACE(failing);
+        ClearStore();
+        StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}, {"Count", "9"}, {"BlowFuse", "1"}});
+        ASSERT_TRUE(Start());
+        fake.Script(failing, {7});
+        Click(IDC_RUN_BATCH);
+        EXPECT_EQ(Picture(), "fail");
+        EXPECT_EQ(Stored("SerialNumber"), std::to_string(next));
+        EXPECT_EQ(console->SerialNumber, next);
+        EXPECT_EQ(Text(IDC_SERIAL_NUMBER), std::to_string(next));
+        EXPECT_EQ(Stored("Count"), "9");
+        console->DestroyWindow();
+    }
 }
 
 TEST_F(ConsoleTest, SerialNumberTypedByTheOperatorIsWhatGetsReserved)

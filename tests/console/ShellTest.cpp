@@ -84,3 +84,17 @@ TEST_F(ConsoleTest, MinimisedConsolePaintsItsIconCentred)
     EXPECT_EQ(shot, expected);
     console->setWindowState(Qt::WindowNoState);
 }
+
+// The pictures are compiled-in resources, so they cannot go missing on their
+// own: the test unregisters them to force the case.
+TEST_F(ConsoleTest, MissingPicturesAreReportedAndTheStationStillRuns)
+{
+    Q_CLEANUP_RESOURCE(corvantis);
+    const bool started = Start();
+    Q_INIT_RESOURCE(corvantis);
+    ASSERT_TRUE(started);
+    EXPECT_THAT(boxes.Texts(), ::testing::ElementsAre("Could not load bitmaps"));
+    EXPECT_EQ(Picture(), "none");
+    Click(IDC_RUN_BATCH);
+    EXPECT_EQ(Text(IDC_OPERATION), "Batch executed successfully");
+}

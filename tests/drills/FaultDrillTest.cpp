@@ -1,7 +1,7 @@
 // Every library call of a full batch (erase, WORD serial, fuse) fails in
 // turn through the simulator's fault injection, end to end through the
-// console: the failure shows the cross and the library's error, consumes no
-// serial number, the unit stays on the socket (never ships) with the port
+// console: the failure shows the cross and the library's error, consumes the
+// serial number only once it was sent to the unit, the unit stays on the socket (never ships) with the port
 // and supply released, and the next batch passes. Calls whose result the
 // procedure ignores by design (notification window, target release, port
 // release, one Erase the retry absorbs) leave a passing batch. A failing
@@ -26,6 +26,7 @@ struct CFaultCase {
     const char* Box;       // its message; null: none
     const char* Status;    // the Operation field afterwards
     bool Locked = false;   // the fuse blew before the failure: the unit is a reject
+    bool Consumed = false; // the serial number was sent to the unit: never issued again
 };
 
 void PrintTo(const CFaultCase& c, std::ostream* os) { *os << c.Function << " x" << c.Count; }
@@ -63,7 +64,7 @@ TEST_P(FaultDrill, FailsCleanlyAndTheNextBatchPasses)
     EXPECT_EQ(Sim->LoadSettings().Faults.size(), 0u) << "the injected failure was never reached";
     // The port is let go, and with it the supply (the simulator drops it on release).
     EXPECT_EQ(ReleaseTarget(), velk::kNotOpen);
-    const uint32_t next = passed ? Serial + 1 : Serial;
+    const uint32_t next = passed || c.Consumed ? Serial + 1 : Serial;
     EXPECT_EQ(Console->SerialNumber, next);
     EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), std::to_string(next));
     EXPECT_EQ(Stored("SerialNumber"), std::to_string(next));
@@ -116,13 +117,13 @@ INSTANTIATE_TEST_SUITE_P(
         CFaultCase{"VerifyFile", 1, EPicture::Cross,
                    "Unable to verify (FFFFFFE7)", "Batch program failed"},
         CFaultCase{"ProgramData", 1, EPicture::Cross,
-                   "Unable to program serial number (FFFFFFE7)", "Serial number failed"},
+                   "Unable to program serial number (FFFFFFE7)", "Serial number failed", false, true},
         CFaultCase{"VerifyData", 1, EPicture::Cross,
-                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed"},
+                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed", false, true},
         CFaultCase{"BlowFuse", 1, EPicture::Cross,
-                   "Fuse blow failed", "Fuse blow failed"},
+                   "Fuse blow failed", "Fuse blow failed", false, true},
         CFaultCase{"Reset", 1, EPicture::Cross,
-                   "Fuse blow failed", "Fuse blow failed", true},
+                   "Fuse blow failed", "Fuse blow failed", true, true},
         CFaultCase{"ReleaseTarget", 1, EPicture::Tick,
                    nullptr, "Batch executed successfully"},
         CFaultCase{"ReleaseCom", 1, EPicture::Tick,

@@ -192,6 +192,11 @@ TEST_F(BatchE2E, LibraryFailuresReachTheErrorText) {
     CSerialNumber serial = Serial(1, 1, "1000");
     EXPECT_EQ(RunBatch("MSP430F149", F149, 0, 1, &serial), 0);
     EXPECT_EQ(Error, "Unable to initialize target MSP430F149 (-13)");
+    int32_t blown = 1;  // the wrong device tells nothing about the fuse
+    EXPECT_EQ(RunCheckFuse("MSP430F149", blown), 0);
+    EXPECT_EQ(blown, 0);
+    EXPECT_EQ(Error, "Unable to initialize target MSP430F149 (-13)");
+    EXPECT_EQ(Status.Texts.back(), "Unable to initialize target");
     EXPECT_EQ(RunBatch("MSP430F112", F149, 0, 1, &serial), 0);  // F149 image does not fit an F112
     EXPECT_EQ(Error, "Unable to program (-21)");
     EXPECT_EQ(RunBatch("MSP430F112", CORV_SOURCE_DIR "/examples/malformed.txt", 0, 1, &serial), 0);

@@ -125,11 +125,10 @@ TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
     ASSERT_EQ(Console->DeviceName, "MSP430F149");
     ASSERT_NE(GetCurSel(Console->DeviceList), CB_ERR);
 
-    const uint32_t first = 65530;
+    uint32_t serial = 65530;
     int failures = 0;
-    for (uint32_t unit = 0; unit < 20; ++unit) {
+    for (uint32_t unit = 0; unit < 20; ++unit, ++serial) {
         SCOPED_TRACE("unit " + std::to_string(unit));
-        const uint32_t serial = first + unit;
         if (unit == 9) {
             // The serial number's verify fails once on this unit.
             ASSERT_TRUE(Store->InjectFault("VerifyData", -22, 1));
@@ -139,11 +138,13 @@ TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
             ASSERT_EQ(Boxes.Boxes.size(), 1u);
             EXPECT_NE(Boxes.Boxes[0].text, "No error");
             EXPECT_NE(Boxes.Boxes[0].text.find("FFEA"), std::string::npos) << Boxes.Boxes[0].text;
-            EXPECT_EQ(Console->SerialNumber, serial);  // not consumed
-            EXPECT_EQ(Stored("SerialNumber").toUInt(), serial);
+            // The rejected unit holds the number: it is consumed.
+            EXPECT_EQ(Console->SerialNumber, serial + 1);
+            EXPECT_EQ(Stored("SerialNumber").toUInt(), serial + 1);
             EXPECT_EQ(Console->Count, static_cast<int32_t>(unit));
             EXPECT_TRUE(Console->IsWindowEnabled(IDC_RUN_BATCH));
             // The unit stays on the socket; the operator presses again.
+            ++serial;
         }
         RunBatch();
         ASSERT_TRUE(ShowsTick()) << (Boxes.Boxes.empty() ? "" : Boxes.Boxes.back().text);
@@ -163,13 +164,13 @@ TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
     }
     EXPECT_EQ(failures, 1);
     EXPECT_EQ(Boxes.Boxes.size(), 1u);
-    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), "65550");
+    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), "65551");
     EXPECT_EQ(Console->GetDlgItemText(IDC_COUNT), "20");
 
     Console->ExitButton->click();
     ASSERT_TRUE(Console->IsEnded());
     Console->DestroyWindow();
-    EXPECT_EQ(Stored("SerialNumber"), QStringLiteral("65550"));
+    EXPECT_EQ(Stored("SerialNumber"), QStringLiteral("65551"));
     EXPECT_EQ(Stored("Count"), QStringLiteral("20"));
     EXPECT_EQ(Stored("SerialAddress"), QStringLiteral("1080"));
 }

@@ -78,6 +78,7 @@ TEST_F(BatchProgramTest, FullRunFollowsTheProgressTable)
         "bar: 0", "status: Batch executed successfully", "call: SetVcc(0)"}));
     EXPECT_EQ(Error(), "No error");
     EXPECT_EQ(Session->DeviceNumber(), 0);
+    EXPECT_TRUE(Session->SerialNumberSent());
 }
 
 TEST_F(BatchProgramTest, SkippedStepsMoveLaterPositionsDown)
@@ -126,6 +127,7 @@ TEST_F(BatchProgramTest, NoSerialWidthWritesNothingSilently)
                                      "ProgramFile(fw.txt, 0, 1, 0)", "VerifyFile(fw.txt, 0)",
                                      "ReleaseTarget()", "SetVcc(0)"));
     EXPECT_EQ(std::count(Status.Texts.begin(), Status.Texts.end(), "Programming serial number"), 0);
+    EXPECT_FALSE(Session->SerialNumberSent());
 }
 
 TEST_F(BatchProgramTest, SerialBytesAndAddressReachTheLibraryUnchanged)
@@ -166,6 +168,7 @@ struct FailureRow {
     std::string Status;
     std::string Error;
     Timeline Undo;                    // everything after the failing call
+    bool Sent = false;                // the serial number may have reached the unit
 };
 
 void PrintTo(const FailureRow& row, std::ostream* out)
@@ -190,6 +193,7 @@ TEST_P(BatchFailure, LeavesStatusErrorAndUndoInOrder)
     EXPECT_EQ(Progress.Pos, 0);
     EXPECT_THAT(After(row.FailingCall), ElementsAreArray(row.Undo));
     EXPECT_TRUE(Critical.empty());
+    EXPECT_EQ(Session->SerialNumberSent(), row.Sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, BatchFailure, testing::Values(
@@ -238,12 +242,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, BatchFailure, testing::Values(
                ReleasePath("Batch program failed")},
     FailureRow{"SerialWrite", [](CFakeVelk& f) { f.Script("ProgramData", {0x1A}); },
                "ProgramData(0x1000, 2, [CD AB])", "Serial number failed",
-               "Unable to program serial number (001A)", ReleasePath("Serial number failed")},
+               "Unable to program serial number (001A)", ReleasePath("Serial number failed"), true},
     FailureRow{"SerialVerify", [](CFakeVelk& f) { f.Script("VerifyData", {0x12345}); },
                "VerifyData(0x1000, 2, [CD AB])", "Serial number failed",
-               "Unable to verify serial number (12345)", ReleasePath("Serial number failed")},
+               "Unable to verify serial number (12345)", ReleasePath("Serial number failed"), true},
     FailureRow{"Fuse", [](CFakeVelk& f) { f.Script("Reset", {0}); },
-               "Reset(1)", "Fuse blow failed", "Fuse blow failed", ReleasePath("Fuse blow failed")}),
+               "Reset(1)", "Fuse blow failed", "Fuse blow failed", ReleasePath("Fuse blow failed"), true}),
     [](const testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.Name); });
 
 // ---- information-flash erase ---------------------------------------------
@@ -335,14 +339,21 @@ TEST_F(EraseTest, ManySegmentsGiveStepZero)
 TEST_F(EraseTest, HugeCountsAndAddressesStayWithin32Bits)
 {
     // The total of these counts does not fit 32 bits; the third segment's
-    // address would pass INT32_MAX.
+    // address would pass INT32_MAX. Nothing is erased: the layout is refused
+    // while the segments are counted.
     EXPECT_EQ(Erase({{3, 0x7FFFFF00, 128, INT32_MAX}, {3, 0x1000, 128, INT32_MAX}}), 0);
-    EXPECT_EQ(Fake.Count("Erase"), 2u);
+    EXPECT_EQ(Fake.Count("Erase"), 0u);
     EXPECT_EQ(Error(), "Segment address out of range (2147483648)");
-    EXPECT_EQ(Progress.Pos, 100);
+    EXPECT_EQ(Bars(), (std::vector<int32_t>{50, 60}));
 
-    // Downward segments are bounded too.
-    EXPECT_EQ(Erase({{3, INT32_MIN + 64, -64, 3}}), 0);
-    EXPECT_EQ(Fake.Count("Erase"), 2u);
+    // A bad region after a good one stops before the good one is erased;
+    // downward segments are bounded too.
+    EXPECT_EQ(Erase({{3, 0x1000, 128, 2}, {3, INT32_MIN + 64, -64, 3}}), 0);
+    EXPECT_EQ(Fake.Count("Erase"), 0u);
     EXPECT_EQ(Error(), "Segment address out of range (-2147483712)");
+    EXPECT_EQ(Bars(), (std::vector<int32_t>{50, 60, 70}));
+
+    // The last segment may end exactly at the top.
+    EXPECT_EQ(Erase({{3, 0x7FFFFF00, 128, 2}}), 1);
+    EXPECT_EQ(Fake.Count("Erase"), 2u);
 }

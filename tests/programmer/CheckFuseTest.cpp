@@ -28,17 +28,37 @@ TEST_F(CheckFuseTest, BlownFuseIsReportedAndTheTargetReleased)
         "status: Fuse is blown", "bar: 0"));
 }
 
-TEST_F(CheckFuseTest, AnyOtherInitResultMeansNotBlown)
+TEST_F(CheckFuseTest, InitResultZeroMeansNotBlown)
 {
-    for (int32_t result : {0, -1, -11, -13, 1, 12, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(Check(1), 1);
+    EXPECT_EQ(Blown, 0);
+    EXPECT_EQ(Status.Text, "Fuse is NOT blown");
+    EXPECT_EQ(Error(), "No error");
+    EXPECT_THAT(Progress.Positions, ElementsAre(0, 251, 501, 751, 1001, 0));
+}
+
+// No unit on the socket, no supply, another device: nothing is known about
+// the fuse, so the check fails instead of calling the fuse open.
+TEST_F(CheckFuseTest, AnyOtherInitResultIsAFailure)
+{
+    const std::pair<int32_t, const char*> rows[] = {
+        {-1, "Unable to initialize target MSP430F1232 (-1)"},
+        {-11, "Unable to initialize target MSP430F1232 (-11)"},
+        {-13, "Unable to initialize target MSP430F1232 (-13)"},
+        {1, "Unable to initialize target MSP430F1232 (1)"},
+        {12, "Unable to initialize target MSP430F1232 (12)"},
+        {INT32_MIN, "Unable to initialize target MSP430F1232 (-2147483648)"},
+        {INT32_MAX, "Unable to initialize target MSP430F1232 (2147483647)"},
+    };
+    for (const auto& [result, error] : rows) {
         Fake.ClearLog();
-        Status.Texts.clear();
+        Progress.Positions.clear();
         Fake.Script("InitTarget", {result});
-        EXPECT_EQ(Check(1), 1) << result;
+        EXPECT_EQ(Check(1), 0) << result;
         EXPECT_EQ(Blown, 0) << result;
-        EXPECT_EQ(Status.Text, "Fuse is NOT blown") << result;
-        EXPECT_EQ(Error(), "No error") << result;
-        EXPECT_EQ(Progress.Pos, 0);
+        EXPECT_EQ(Status.Text, "Unable to initialize target") << result;
+        EXPECT_EQ(Error(), error);
+        EXPECT_THAT(Progress.Positions, ElementsAre(0, 251, 501, 751, 1001, 0)) << result;
         EXPECT_THAT(Calls(), ElementsAre("SetDeviceType(MSP430F1232)", "SetVcc(3300)",
                                          "InitTarget(MSP430F1232)", "ReleaseTarget()"));
     }

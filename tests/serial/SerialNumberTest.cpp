@@ -93,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, SerialAddress, testing::Values(
     AddressCase{"0X21FF", "21FF", 0x21FF},
     AddressCase{"12345", "12345", 0x12345},
     AddressCase{"0", "0000", 0},
-    AddressCase{"0x", "0000", 0},          // the 0 is the number, x ends it
-    AddressCase{"0xg", "0000", 0},
+    AddressCase{"0x0", "0000", 0},
+    AddressCase{"-0x1", "FFFFFFFF", -1},
     AddressCase{"+1a", "001A", 0x1A},
     AddressCase{"-1", "FFFFFFFF", -1},
     AddressCase{"-0x10", "FFFFFFF0", -16},
@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, SerialAddress, testing::Values(
 
 TEST(SerialNumber, AddressWithoutLeadingDigitFailsAndKeepsTheRecord)
 {
-    for (const char* text : {"", "   ", "xyz", "G100", "$1000", "-", "+", " -x1", "x1000"}) {
+    for (const char* text : {"", "   ", "xyz", "G100", "$1000", "-", "+", " -x1", "x1000",
+                             "0x", "0X", "-0x", "0xg", "0x 1"}) {
         CSerialNumber record;
         record.Type = 3;
         record.Value = 0x12345678u;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -87,8 +88,19 @@ TEST(SettingsStore, CompanyAndApplicationKeys)
         EXPECT_TRUE(store.Flush());
         EXPECT_NE(store.Location().find("Quillfern"), std::string::npos);
     }
+    // A company-wide file beside the user's own is never read.
+    const QString company = QFileInfo(QFileInfo(QString::fromStdString(
+                                          CSettingsStore("Quillfern", "CorvantisTest").Location())).path())
+                                .path() + QStringLiteral("/Quillfern.conf");
+    QFile file(company);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Options]\nCommPort=COM9\nSerialNumber=77\nCount=3\n");
+    file.close();
     CSettingsStore again("Quillfern", "CorvantisTest");
     EXPECT_EQ(again.GetProfileInt("Options", "Count", 0), static_cast<uint32_t>(-5));
+    EXPECT_EQ(again.GetProfileString("Options", "CommPort", "COM1"), "COM1");
+    EXPECT_EQ(again.GetProfileInt("Options", "SerialNumber", 0), 0u);
+    QFile::remove(company);
     QFile::remove(QString::fromStdString(again.Location()));
 }
 

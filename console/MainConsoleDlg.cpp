@@ -2,12 +2,15 @@
 
 #include "DeviceList.h"
 #include "PortSelectDlg.h"
+#include "QueuedInputFilter.h"
+#include "StationGuards.h"
 #include "VccText.h"
 
 #include "app/AboutDlg.h"
 #include "resources/Resources.h"
 #include "toolkit/ControlHelpers.h"
 #include "toolkit/DataExchange.h"
+#include "toolkit/DecimalText.h"
 #include "toolkit/FileDialog.h"
 #include "toolkit/MessageBox.h"
 #include "toolkit/SettingsStore.h"
@@ -15,7 +18,10 @@
 #include "SerialNumber.h"
 #include "VELK.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
+#include <QTimer>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -23,6 +29,8 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <cstdio>
 
 namespace {
 
@@ -48,6 +56,40 @@ int32_t AddWrapped(int32_t value, int32_t delta)
     return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
 }
 
+// Shows why the settings cannot be used and returns true, or returns false.
+// A settings file that is there but unreadable, or a next serial number
+// that is there but no number, must not start the station on defaults: it
+// would issue serial numbers from 0 again.
+bool RefuseSettings(QWidget* owner, const CSettingsStore& store, const std::string& section)
+{
+    const std::string path = store.Location();
+    const std::string problem = SettingsFileProblem(path);
+    if (!problem.empty()) {
+        MessageBox(owner, "Unable to read the settings\n" + path + "\n(" + problem +
+                              ")\nThe station does not start, so that no serial number is issued twice.");
+        return true;
+    }
+    const std::string name = Name(IDS_SERIAL_NUMBER);
+    const std::string text = store.GetProfileString(section, name, "0");
+    uint32_t value = 0;
+    if (ParseStoredInt(text, value))
+        return false;
+    const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
+    MessageBox(owner, "The next serial number in the settings\n" + path + "\nis \"" + shown +
+                          "\", which is no number from 0 to 4294967295.\nCorrect " + name +
+                          " before starting, so that no serial number is issued twice.");
+    return true;
+}
+
+// A failed settings write is told, naming the file; false then.
+bool Written(QWidget* owner, CSettingsStore& store, const std::string& what)
+{
+    if (store.Flush())
+        return true;
+    MessageBox(owner, what + "\nThe settings cannot be written to\n" + store.Location());
+    return false;
+}
+
 }  // namespace
 
 QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight)
@@ -62,7 +104,8 @@ CMainConsoleDlg::CMainConsoleDlg(QWidget* parent)
     : CDialog(*GetDialogTemplate(IDD_CONSOLE), parent),
       Icon(LoadIcon(IDI_MAIN)),
       m_statusWindow(GetDlgItemAs<QLineEdit>(IDC_OPERATION)),
-      m_progressWindow(GetDlgItemAs<QProgressBar>(IDC_PROGRESS))
+      m_progressWindow(GetDlgItemAs<QProgressBar>(IDC_PROGRESS)),
+      m_queuedInput(new CQueuedInputFilter(this))
 {
     OnMessageMap(WM_PROGRAMMER_NOTIFY, &CMainConsoleDlg::OnProgrammerNotify);
     OnCommandMap(IDC_PORT, &CMainConsoleDlg::OnPort);
@@ -103,7 +146,14 @@ void CMainConsoleDlg::DoDataExchange(CDataExchange& dx)
     if (dx.SaveAndValidate() && !dx.Failed() && !IsAcceptableVccText(VccText))
         dx.Fail("Please enter a supply voltage in volts.");
     DDX_Check(dx, IDC_BLOW_FUSE, BlowFuse);
+    const uint32_t serialBefore = SerialNumber;
     DDX_Text(dx, IDC_SERIAL_NUMBER, SerialNumber);
+    // Beyond 32 bits the field's rule would take 4294967295: refused instead,
+    // the number kept as it was.
+    if (dx.SaveAndValidate() && !dx.Failed() && UnsignedDecimalOverflows(GetDlgItemText(IDC_SERIAL_NUMBER))) {
+        SerialNumber = serialBefore;
+        dx.Fail(QString::fromLatin1(MsgIntegerRange).arg(0).arg(UINT32_MAX).toStdString());
+    }
     DDX_CBIndex(dx, IDC_SERIAL_TYPE, SerialType);
     DDX_Text(dx, IDC_SERIAL_ADDRESS, SerialAddress);
     DDX_Check(dx, IDC_ERASE_INFO, EraseFlash);
@@ -153,8 +203,11 @@ void CMainConsoleDlg::OnDestroyConsole()
     ClearStatusPicture();
     CDialog::OnDestroy();
     FreeStatusBitmaps();
-    ReadFields();
-    SaveSettings();
+    if (!SavedOnExit) {
+        ReadFields();
+        if (!SaveSettings())
+            MessageBox(this, "Unable to save the settings to\n" + OpenSettingsStore().Location());
+    }
     ClearDeviceList();
 }
 
@@ -166,9 +219,54 @@ void CMainConsoleDlg::OnClose() { OnExit(); }
 
 void CMainConsoleDlg::OnExit()
 {
-    if (!ExchangeData(true))
+    if (!ReadFields())
         return;
+    while (!SaveSettings()) {
+        const std::string text = "Unable to save the settings to\n" + OpenSettingsStore().Location() +
+                                 "\nRetry to try again, or Cancel to end without saving them.";
+        if (RetryCancelBox(this, text) != IDRETRY)
+            break;
+    }
+    SavedOnExit = 1;
     EndDialog(IDOK);
+}
+
+void CMainConsoleDlg::EndWithoutOperator()
+{
+    // Boxes and dialogs above the console (a command's message, the port
+    // dialog) are closed; their command then returns.
+    for (int i = 0; i < 8; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->done(IDCANCEL);
+        else
+            modal->close();
+    }
+    if (Session) {
+        // A command is still on the stack (it showed a box): end after it.
+        QTimer::singleShot(0, this, [this] { EndWithoutOperator(); });
+        return;
+    }
+    SaveWithoutOperator();
+    if (!IsEnded())
+        EndDialog(IDOK);
+}
+
+void CMainConsoleDlg::SaveWithoutOperator()
+{
+    if (SavedOnExit || !SettingsLoaded)
+        return;
+    // Nobody answers a box now: a field that does not validate keeps the
+    // value it last had.
+    const MessageBoxHandler previous = SetMessageBoxHandler([](QWidget*, const std::string&) { return IDCANCEL; });
+    ReadFields();
+    const bool saved = SaveSettings() != 0;
+    SetMessageBoxHandler(previous);
+    if (!saved)
+        std::fprintf(stderr, "Unable to save the settings to %s\n", OpenSettingsStore().Location().c_str());
+    SavedOnExit = 1;
 }
 
 intptr_t CMainConsoleDlg::OnProgrammerNotify(uintptr_t wParam, intptr_t lParam)
@@ -212,9 +310,16 @@ void CMainConsoleDlg::EnableControls(int enable)
 
 void CMainConsoleDlg::OnRunBatch()
 {
+    const CCommandInput command(m_queuedInput);
     if (!ReadFields())
         return;
     const int32_t deviceNumber = SelectNamedDevice();
+
+    if (const std::string problem = SerialNumberProblem(SerialNumber, SerialType); !problem.empty()) {
+        ShowFail();
+        MessageBox(this, problem);
+        return;
+    }
 
     CSerialNumber record;
     record.Value = SerialNumber;
@@ -270,6 +375,7 @@ void CMainConsoleDlg::OnRunBatch()
 
 void CMainConsoleDlg::OnCheckFuse()
 {
+    const CCommandInput command(m_queuedInput);
     if (!ReadFields())
         return;
     SelectNamedDevice();
@@ -379,6 +485,8 @@ int CMainConsoleDlg::LoadSettings()
 {
     const CSettingsStore store = OpenSettingsStore();
     const std::string section = Name(IDS_SECTION);
+    if (RefuseSettings(this, store, section))
+        return 0;
     CommPort = store.GetProfileString(section, Name(IDS_COMM_PORT), "COM1");
     Baud = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_BAUD), 57600));
     DeviceName = store.GetProfileString(section, Name(IDS_DEVICE_NAME), "MSP430F112");
@@ -390,6 +498,8 @@ int CMainConsoleDlg::LoadSettings()
     SerialNumber = store.GetProfileInt(section, Name(IDS_SERIAL_NUMBER), 0);
     SerialAddress = store.GetProfileString(section, Name(IDS_SERIAL_ADDRESS), "1000");
     SerialType = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_SERIAL_TYPE), 0));
+    if (!IsSerialType(SerialType))
+        SerialType = 0;  // no width the list offers: the default, like any bad stored value
     Count = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT), 0));
     CountUp = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT_UP), 1));
     SettingsLoaded = 1;
@@ -414,8 +524,7 @@ int CMainConsoleDlg::SaveSettings()
     store.WriteProfileInt(section, Name(IDS_SERIAL_TYPE), SerialType);
     store.WriteProfileInt(section, Name(IDS_COUNT), Count);
     store.WriteProfileInt(section, Name(IDS_COUNT_UP), CountUp);
-    store.Flush();
-    return 1;
+    return store.Flush() ? 1 : 0;
 }
 
 int CMainConsoleDlg::ShowFields()
@@ -451,7 +560,8 @@ void CMainConsoleDlg::ReleaseSerialNumber()
         return;
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber);
-    store.Flush();
+    Written(this, store,
+            "Serial number " + std::to_string(SerialNumber) + " could not be given back: it stays unused.");
 }
 
 void CMainConsoleDlg::CommitCount()
@@ -460,7 +570,7 @@ void CMainConsoleDlg::CommitCount()
         return;
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_COUNT), Count);
-    store.Flush();
+    Written(this, store, "The unit passed, but Count " + std::to_string(Count) + " could not be saved.");
 }
 
 // --- device list ---

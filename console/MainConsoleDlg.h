@@ -27,6 +27,7 @@
 
 class CSettingsStore;
 class CVELK;
+class CQueuedInputFilter;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -79,6 +80,7 @@ public:
     int32_t CountUp = 0;             // exactly 1: the counter counts up
     int32_t Count = 0;               // unit counter, may be negative
     int32_t SettingsLoaded = 0;      // 1 once LoadSettings ran; guards SaveSettings
+    int32_t SavedOnExit = 0;         // 1 once Exit saved (or the operator gave up saving)
     QIcon Icon;                      // icon resource 128
     std::unique_ptr<CVELK> Session;  // non-null only while a command runs
     std::string CommPort;
@@ -97,6 +99,14 @@ public:
     void OnCheckFuse();
     void OnBrowse();
     void OnExit();
+    // Ends the station as Exit does when nobody is there to answer (a
+    // signal to end, a lost display): the fields are read and saved without
+    // waiting on any box, modal boxes and dialogs above the console are
+    // closed, and a running command finishes first. Never asks; a failed
+    // save is written to stderr.
+    void EndWithoutOperator();
+    // Its save alone, touching no window (the program is ending under it).
+    void SaveWithoutOperator();
     void OnPort();
     void OnDeviceSelChange();
     // Message 1129: hands (type, value) to the open session. Returns 0.
@@ -122,8 +132,11 @@ public:
     int BrowseForFile(std::string& path, const std::string& filter, uint32_t flags);
 
     // Settings store.
-    int LoadSettings();   // always 1
-    int SaveSettings();   // writes nothing before LoadSettings; always 1
+    // 0 after its message when the settings file is there but unreadable or
+    // its next serial number is no number: the station must not start.
+    int LoadSettings();
+    // Writes nothing before LoadSettings (1); 0 when the write failed.
+    int SaveSettings();
     int ShowFields();     // VccText from Vcc ("%0.1lf"), then exchange out; 1
     int ReadFields();     // exchange in, then Vcc from VccText; 0 if the exchange failed
 
@@ -158,4 +171,6 @@ private:
 
     CEditTextWindow m_statusWindow;
     CProgressBarWindow m_progressWindow;
+    // Drops clicks and keys made while a command ran (owned by the dialog).
+    CQueuedInputFilter* m_queuedInput;
 };

@@ -38,15 +38,21 @@ bool IsUsableVcc(double volts)
 
 namespace {
 
-// The "%lf" reading; false when no number can be read.
-bool ReadVolts(const std::string& text, double& volts)
+enum class EVolts { None, Number, Trailing };
+
+// The "%lf" reading, then only blanks may follow: "3,9" is no 3 V.
+EVolts ReadVolts(const std::string& text, double& volts)
 {
     const CCLocaleScope scope;
     const char* begin = text.c_str();
     char* end = nullptr;
     // strtod, not sscanf: same syntax, but defined on overflow.
     volts = std::strtod(begin, &end);
-    return end != begin;
+    if (end == begin)
+        return EVolts::None;
+    while (*end == ' ' || *end == '\t')
+        ++end;
+    return end == begin + text.size() ? EVolts::Number : EVolts::Trailing;
 }
 
 }  // namespace
@@ -54,13 +60,18 @@ bool ReadVolts(const std::string& text, double& volts)
 double ParseVccText(const std::string& text)
 {
     double volts = 0.0;
-    return ReadVolts(text, volts) && IsUsableVcc(volts) ? volts : DefaultVcc;
+    return ReadVolts(text, volts) == EVolts::Number && IsUsableVcc(volts) ? volts : DefaultVcc;
 }
 
 bool IsAcceptableVccText(const std::string& text)
 {
     double volts = 0.0;
-    return !ReadVolts(text, volts) || IsUsableVcc(volts);
+    switch (ReadVolts(text, volts)) {
+    case EVolts::None: return true;
+    case EVolts::Number: return IsUsableVcc(volts);
+    case EVolts::Trailing: return false;
+    }
+    return false;
 }
 
 std::string FormatVccText(double volts)

@@ -13,13 +13,16 @@ constexpr double DefaultVcc = 3.3;
 bool IsUsableVcc(double volts);
 
 // The "%lf" reading: leading white space skipped, the longest number read,
-// trailing text ignored ("3.3abc" is 3.3). DefaultVcc when no number can be
-// read, and also when the number is no usable voltage ("nan", "inf", "1e999",
-// "-1"): such a text, typed or stored, never reaches the library.
+// then nothing but blanks. DefaultVcc when no number can be read, when
+// anything else follows the number ("3,9" under any locale, "3.3V"), and when
+// the number is no usable voltage ("nan", "inf", "1e999", "-1"): such a text,
+// typed or stored, never reaches the library.
 double ParseVccText(const std::string& text);
 
-// True unless the text reads as a number that is no usable voltage. A text
-// with no number at all is acceptable (it means DefaultVcc).
+// True unless the text reads as a number that is no usable voltage or has
+// anything but blanks after its number: the operator who typed "3,9" is told,
+// rather than given 3 V. A text with no number at all is acceptable (it means
+// DefaultVcc).
 bool IsAcceptableVccText(const std::string& text);
 
 // "%0.1lf": exactly one decimal ("3.3", "1.9", "0.0").

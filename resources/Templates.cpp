@@ -45,7 +45,7 @@ const DialogTemplate ConsoleTemplate{
          {"(none)", "BYTE", "WORD", "DWORD"}},
         {IDC_DEVICE, K::ComboBox, "", 7, 88, 76, 92,
          DropDown | Sort | UpperCase | VScroll | TabStop, 0, {}},
-        {IDC_STATIC, K::Label, "v. 1.0.4", 199, 162, 50, 8, 0, 0, {}},
+        {IDC_STATIC, K::Label, "v. " CORV_VERSION, 199, 162, 50, 8, 0, 0, {}},
         {IDC_STATIC, K::Label, "Count   ", 140, 78, 23, 8, 0, 0, {}},
         {IDC_COUNT, K::Edit, "", 140, 88, 21, 12, EditStyle, 0, {}},
         {IDC_COUNT_UP, K::CheckBox, "Up  ", 166, 90, 28, 10, TabStop, 0, {}},

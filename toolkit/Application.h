@@ -1,5 +1,5 @@
 #pragma once
-// Application-wide switches of the classic toolkit.
+// Application-wide switches of the toolkit.
 
 // Three-dimensional drawing of dialog controls: selects the Fusion style, so
 // the dialogs look the same (bevelled buttons, sunken fields) on every

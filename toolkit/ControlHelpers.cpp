@@ -146,15 +146,9 @@ void SetPicture(QLabel* picture, const QPixmap* pixmap)
     picture->repaint();
 }
 
-bool HasPicture(const QLabel* picture)
-{
-    return picture && !picture->pixmap().isNull();
-}
+bool HasPicture(const QLabel* picture) { return picture && !picture->pixmap().isNull(); }
 
-QPixmap LoadBitmap(int id)
-{
-    return QPixmap(QStringLiteral(":/bitmaps/%1").arg(id));
-}
+QPixmap LoadBitmap(int id) { return QPixmap(QStringLiteral(":/bitmaps/%1").arg(id)); }
 
 QIcon LoadIcon(int id)
 {

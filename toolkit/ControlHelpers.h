@@ -1,6 +1,6 @@
 #pragma once
-// Thin helpers over the widgets CDialog builds, with the classic list-box
-// semantics: indexes are 0-based and -1 (CB_ERR) means "none" or "failed".
+// Thin helpers over the widgets CDialog builds, with index-based list-box
+// calls: indexes are 0-based and -1 (CB_ERR) means "none" or "failed".
 
 #include <QComboBox>
 #include <QIcon>

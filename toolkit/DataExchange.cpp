@@ -36,8 +36,7 @@ void SetControlText(QWidget* w, const std::string& text)
 
 CDataExchange::CDataExchange(CDialog* dialog, bool saveAndValidate)
     : m_dialog(dialog), m_saveAndValidate(saveAndValidate)
-{
-}
+{}
 
 QWidget* CDataExchange::PrepareCtrl(int id)
 {

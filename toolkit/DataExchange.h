@@ -1,6 +1,6 @@
 #pragma once
-// Two-way transfer between a dialog's fields and its controls, with the
-// classic validation messages. A DoDataExchange override lists one call per
+// Two-way transfer between a dialog's fields and its controls, with
+// validation messages. A DoDataExchange override lists one call per
 // field; in the inward direction the first failing call shows its message,
 // puts the focus on its control (text selected) and turns every later call
 // into a no-op, so UpdateData(true) returns false.

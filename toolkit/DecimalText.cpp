@@ -70,3 +70,9 @@ std::optional<int32_t> ParseSignedDecimal(std::string_view text)
         return INT32_MAX;
     return static_cast<int32_t>(n->magnitude);
 }
+
+bool UnsignedDecimalOverflows(std::string_view text)
+{
+    const auto n = ParseRaw(text, false);
+    return n && n->magnitude > UINT32_MAX;
+}

@@ -20,3 +20,7 @@ std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text);
 
 // Optional '+' or '-', then digits. nullopt when the text is not such a number.
 std::optional<int32_t> ParseSignedDecimal(std::string_view text);
+
+// True when the text is a number by the unsigned rule above whose value lies
+// beyond 4294967295 (which that rule takes as 4294967295).
+bool UnsignedDecimalOverflows(std::string_view text);

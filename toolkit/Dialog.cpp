@@ -1,93 +1,19 @@
 #include "Dialog.h"
 
+#include "ControlBuilders.h"
 #include "ControlHelpers.h"
 #include "DataExchange.h"
+#include "HelpWindow.h"
 #include "MessageBox.h"
 
-#include <QApplication>
-#include <QCheckBox>
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QContextMenuEvent>
-#include <QFile>
-#include <QFileInfo>
-#include <QFontDatabase>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
-#include <QScreen>
-#include <QTextBrowser>
-#include <QVBoxLayout>
-
-#include <cmath>
-
-namespace {
-
-// Sizes the platform's system menu uses for its standard commands.
-constexpr uint32_t SC_MINIMIZE = 0xF020;
-constexpr uint32_t SC_CLOSE = 0xF060;
-
-int MulDiv(int a, int b, int c)
-{
-    const int64_t p = static_cast<int64_t>(a) * b;
-    const int64_t r = p >= 0 ? (p + c / 2) / c : -((-p + c / 2) / c);
-    return static_cast<int>(r);
-}
-
-// The dialog font, or a metrically close scalable one when it is not
-// installed, sized in pixels from the point size like Windows does.
-QFont ResolveDialogFont(const std::string& name, int pointSize)
-{
-    QString family = QString::fromStdString(name);
-    if (!QFontDatabase::hasFamily(family)) {
-        for (const char* fallback : {"Liberation Sans", "Arial", "DejaVu Sans"}) {
-            if (QFontDatabase::hasFamily(fallback)) {
-                family = fallback;
-                break;
-            }
-        }
-    }
-    QFont font(family);
-    qreal dpi = 96.0;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        dpi = screen->logicalDotsPerInchY();
-    font.setPixelSize(std::max(1, static_cast<int>(std::lround(pointSize * dpi / 72.0))));
-    return font;
-}
-
-// Windows strips single ampersands from static text (they mark a mnemonic)
-// and shows "&&" as one.
-QString StripMnemonics(const std::string& text)
-{
-    QString out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&') {
-            if (i + 1 < text.size() && text[i + 1] == '&')
-                out += QLatin1Char('&'), ++i;
-            continue;
-        }
-        out += QLatin1Char(text[i]);
-    }
-    return out;
-}
-
-class CUpperCaseValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int&) const override
-    {
-        input = input.toUpper();
-        return Acceptable;
-    }
-};
-
-}  // namespace
 
 CDialog::CDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
     : QDialog(parent), m_template(dialogTemplate), m_notifyWindow{{&DeliverNotification}, this}
@@ -104,11 +30,7 @@ CDialog::CDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
 
     m_dialogFont = ResolveDialogFont(m_template.fontName, m_template.fontPointSize);
     setFont(m_dialogFont);
-    const QFontMetrics fm(m_dialogFont);
-    const int width =
-        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    m_baseUnitX = std::max(1, (width / 26 + 1) / 2);
-    m_baseUnitY = std::max(1, fm.height());
+    m_units = DialogUnits::Measure(m_dialogFont);
 
     const QRect client = MapDialogRect(m_template.x, m_template.y, m_template.cx, m_template.cy);
     setFixedSize(client.width(), client.height());
@@ -119,16 +41,17 @@ CDialog::~CDialog() = default;
 
 QRect CDialog::MapDialogRect(int x, int y, int cx, int cy) const
 {
-    return QRect(MulDiv(x, m_baseUnitX, 4), MulDiv(y, m_baseUnitY, 8), MulDiv(cx, m_baseUnitX, 4),
-                 MulDiv(cy, m_baseUnitY, 8));
+    return m_units.Map(x, y, cx, cy);
 }
 
 void CDialog::BuildControls()
 {
+    const ControlContext context{this, m_dialogFont, m_units,
+                                 [this](int id, int notifyCode) { OnCommand(id, notifyCode); }};
     QWidget* previousStop = nullptr;
     QPushButton* defaultButton = nullptr;
     for (const ControlTemplate& row : m_template.controls) {
-        QWidget* w = CreateControl(row);
+        QWidget* w = BuildControl(row, context);
         w->setProperty("corvId", row.id);
         w->setProperty("corvStyles", static_cast<uint>(row.styles));
         m_controls.emplace_back(&row, w);
@@ -138,7 +61,8 @@ void CDialog::BuildControls()
             w->setEnabled(false);
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             button->setAutoDefault(true);
-            if ((row.styles & Style::DefPushButton) && !(row.styles & Style::Hidden) && !defaultButton) {
+            if ((row.styles & Style::DefPushButton) && !(row.styles & Style::Hidden) &&
+                !defaultButton) {
                 defaultButton = button;
                 button->setDefault(true);
             }
@@ -156,135 +80,6 @@ void CDialog::BuildControls()
     for (auto& [row, w] : m_controls)
         if (row->kind == ControlKind::GroupBox)
             w->lower();
-}
-
-QWidget* CDialog::CreateControl(const ControlTemplate& row)
-{
-    const QRect rect = MapDialogRect(row.x, row.y, row.cx, row.cy);
-    const QString text = QString::fromStdString(row.text);
-    const int id = row.id;
-    QWidget* widget = nullptr;
-
-    switch (row.kind) {
-    case ControlKind::PushButton: {
-        auto* button = new QPushButton(text, this);
-        connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id, BN_CLICKED); });
-        widget = button;
-        break;
-    }
-    case ControlKind::CheckBox: {
-        auto* box = new QCheckBox(text, this);
-        connect(box, &QCheckBox::clicked, this, [this, id] { OnCommand(id, BN_CLICKED); });
-        widget = box;
-        break;
-    }
-    case ControlKind::Edit: {
-        auto* edit = new QLineEdit(text, this);
-        edit->setReadOnly(row.styles & Style::ReadOnly);
-        edit->setFrame(row.styles & Style::Border);
-        if (row.styles & Style::Number)
-            edit->setValidator(
-                new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
-        if (row.styles & Style::ReadOnly) {
-            // Read-only edits are drawn on the dialog colour, as on Windows.
-            QPalette p = edit->palette();
-            p.setColor(QPalette::Base, p.color(QPalette::Window));
-            edit->setPalette(p);
-        }
-        connect(edit, &QLineEdit::textEdited, this, [this, id] { OnCommand(id, EN_CHANGE); });
-        widget = edit;
-        break;
-    }
-    case ControlKind::Label: {
-        auto* label = new QLabel(this);
-        label->setTextFormat(Qt::PlainText);
-        label->setText((row.styles & Style::NoPrefix) ? text : StripMnemonics(row.text));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        if (row.styles & Style::Sunken)
-            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setGeometry(rect);
-        // The stand-in font can run a little wider than the original; a
-        // one-line label grows to the right rather than wrap or clip.
-        const int needed = QFontMetrics(m_dialogFont).horizontalAdvance(label->text().trimmed()) +
-                           2 * label->frameWidth();
-        if (!label->text().contains(QLatin1Char('\n')) && needed > rect.width())
-            label->resize(needed, rect.height());
-        return label;
-    }
-    case ControlKind::GroupBox: {
-        // Drawn the classic way: the frame's top edge runs through the
-        // middle of the title line, and the title interrupts it.
-        auto* group = new QGroupBox(text, this);
-        group->setStyleSheet(QStringLiteral(
-            "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: %1px; }"
-            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-            " left: %2px; padding: 0 2px; }")
-                                 .arg(m_baseUnitY / 2)
-                                 .arg(m_baseUnitX));
-        widget = group;
-        break;
-    }
-    case ControlKind::Picture: {
-        auto* picture = new QLabel(this);
-        picture->setAlignment((row.styles & Style::CenterImage) ? Qt::AlignCenter
-                                                                : Qt::AlignLeft | Qt::AlignTop);
-        if (row.styles & Style::Sunken) {
-            picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            picture->setLineWidth(1);
-        }
-        QPixmap image;
-        if (row.image != 0)
-            image = (row.styles & Style::Icon) ? LoadIcon(row.image).pixmap(32, 32)
-                                               : LoadBitmap(row.image);
-        picture->setGeometry(rect);
-        if (!image.isNull()) {
-            picture->setPixmap(image);
-            // Without centring, a picture control takes its image's size.
-            if (!(row.styles & Style::CenterImage)) {
-                const int frame = picture->frameWidth();
-                const QSize size = image.deviceIndependentSize().toSize();
-                picture->resize(size.width() + 2 * frame, size.height() + 2 * frame);
-            }
-        }
-        return picture;
-    }
-    case ControlKind::ProgressBar: {
-        auto* bar = new QProgressBar(this);
-        bar->setRange(0, 100);
-        bar->setValue(0);
-        bar->setTextVisible(false);
-        widget = bar;
-        break;
-    }
-    case ControlKind::ComboBox: {
-        auto* combo = new QComboBox(this);
-        combo->setProperty("corvStyles", static_cast<uint>(row.styles));
-        if (row.styles & Style::DropDown) {
-            combo->setEditable(true);
-            combo->setInsertPolicy(QComboBox::NoInsert);
-            combo->setCompleter(nullptr);
-            // Qt selects an entry whose text was typed when the edit loses the
-            // focus and reports it as the operator's choice; the classic box
-            // leaves typed text alone, so only a pick from the list selects.
-            QObject::disconnect(combo->lineEdit(), &QLineEdit::editingFinished, combo, nullptr);
-            if (row.styles & Style::UpperCase)
-                combo->lineEdit()->setValidator(new CUpperCaseValidator(combo));
-        }
-        for (const std::string& entry : row.entries)
-            AddString(combo, entry);
-        combo->setCurrentIndex(-1);
-        connect(combo, &QComboBox::activated, this, [this, id] { OnCommand(id, CBN_SELCHANGE); });
-        // The template height includes the dropped list; the closed box is
-        // one edit line high.
-        const int closed = m_baseUnitY + 8;
-        const int listHeight = std::max(0, rect.height() - closed);
-        combo->setMaxVisibleItems(std::max(1, listHeight / std::max(1, QFontMetrics(m_dialogFont).height())));
-        combo->setGeometry(rect.x(), rect.y(), rect.width(), closed);
-        return combo;
-    }
-    }
-    widget->setGeometry(rect);
-    return widget;
 }
 
 QWidget* CDialog::GetDlgItem(int id) const
@@ -518,54 +313,15 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::OnClose() { OnCommand(IDCANCEL, BN_CLICKED); }
 
-void CDialog::OnSysCommand(uint32_t id, intptr_t)
-{
-    switch (id & 0xFFF0) {
-    case SC_CLOSE:
-        OnClose();
-        break;
-    case SC_MINIMIZE:
-        showMinimized();
-        break;
-    default:
-        break;
-    }
-}
-
 void CDialog::OnDestroy() {}
 
-std::string CDialog::HelpFilePath()
-{
-    const QFileInfo program(QCoreApplication::applicationFilePath());
-    return (program.absolutePath() + QLatin1Char('/') + program.completeBaseName() +
-            QStringLiteral(".HLP"))
-        .toStdString();
-}
+std::string CDialog::HelpFilePath() { return ProgramHelpFilePath(); }
 
 void CDialog::OnHelp()
 {
     const std::string path = HelpFilePath();
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!ShowHelpWindow(this, path, MapDialogRect(0, 0, 280, 240).size()))
         MessageBox(this, "Unable to open the help file\n" + path);
-        return;
-    }
-    const QString html = QString::fromUtf8(file.readAll());
-    auto* help = findChild<QDialog*>(QStringLiteral("corvHelpWindow"));
-    if (!help) {
-        help = new QDialog(this, Qt::Window);
-        help->setObjectName(QStringLiteral("corvHelpWindow"));
-        help->setWindowTitle(QCoreApplication::applicationName() + QStringLiteral(" Help"));
-        auto* layout = new QVBoxLayout(help);
-        layout->setContentsMargins(0, 0, 0, 0);
-        auto* browser = new QTextBrowser(help);
-        browser->setOpenExternalLinks(false);
-        layout->addWidget(browser);
-        help->resize(MapDialogRect(0, 0, 280, 240).size());
-    }
-    help->findChild<QTextBrowser*>()->setHtml(html);
-    help->show();
-    help->raise();
 }
 
 void CDialog::SetIcon(const QIcon& icon, bool big)
@@ -578,44 +334,10 @@ void CDialog::SetIcon(const QIcon& icon, bool big)
     setWindowIcon(merged);
 }
 
-void CDialog::AppendSysMenuSeparator() { m_sysMenu.push_back({0, {}}); }
-
-void CDialog::AppendSysMenuItem(uint32_t id, const std::string& text)
-{
-    m_sysMenu.push_back({id, text});
-}
-
-QMenu* CDialog::CreateSysMenu(QWidget* parent) const
-{
-    auto* menu = new QMenu(parent);
-    auto* self = const_cast<CDialog*>(this);
-    auto add = [menu, self](uint32_t id, const QString& text) {
-        QAction* action = menu->addAction(text);
-        action->setData(id);
-        connect(action, &QAction::triggered, self,
-                [self, id] { self->SendMessage(WM_SYSCOMMAND, id, 0); });
-    };
-    if (m_template.styles & Style::MinimizeBox)
-        add(SC_MINIMIZE, QStringLiteral("Mi&nimize"));
-    if (m_template.styles & Style::SysMenu) {
-        menu->addSeparator();
-        add(SC_CLOSE, QStringLiteral("&Close\tAlt+F4"));
-    }
-    for (const SysMenuItem& item : m_sysMenu) {
-        if (item.id == 0 && item.text.empty())
-            menu->addSeparator();
-        else
-            add(item.id, QString::fromStdString(item.text));
-    }
-    return menu;
-}
-
 void CDialog::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
-    case Qt::Key_Escape:
-        OnCommand(IDCANCEL, BN_CLICKED);
-        break;
+    case Qt::Key_Escape: OnCommand(IDCANCEL, BN_CLICKED); break;
     case Qt::Key_Return:
     case Qt::Key_Enter: {
         // A focused push button presses itself; elsewhere Enter is the OK command.
@@ -626,12 +348,8 @@ void CDialog::keyPressEvent(QKeyEvent* event)
             OnCommand(IDOK, BN_CLICKED);
         break;
     }
-    case Qt::Key_F1:
-        OnHelp();
-        break;
-    default:
-        QWidget::keyPressEvent(event);
-        return;
+    case Qt::Key_F1: OnHelp(); break;
+    default: QWidget::keyPressEvent(event); return;
     }
     event->accept();
 }
@@ -641,12 +359,6 @@ void CDialog::closeEvent(QCloseEvent* event)
     event->ignore();
     if (!m_ended)
         OnClose();
-}
-
-void CDialog::contextMenuEvent(QContextMenuEvent* event)
-{
-    std::unique_ptr<QMenu> menu(CreateSysMenu(this));
-    menu->exec(event->globalPos());
 }
 
 void CDialog::reject()

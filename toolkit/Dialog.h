@@ -1,10 +1,13 @@
 #pragma once
-// CDialog: a modal dialog built from a DialogTemplate, playing the classic
-// Windows dialog on Qt Widgets: controls found by id, tab order = template
-// order, commands and numbered messages routed through a message table,
-// two-way data exchange (DoDataExchange / UpdateData).
+// CDialog: a modal dialog built from a DialogTemplate on Qt Widgets:
+// controls found by id, tab order = template order, commands and numbered
+// messages routed through a message table, two-way data exchange
+// (DoDataExchange / UpdateData). The controls are built by
+// toolkit/ControlBuilders.h, the system menu lives in DialogSystemMenu.cpp
+// and F1's window in toolkit/HelpWindow.h.
 
 #include "DialogTemplate.h"
+#include "DialogUnits.h"
 #include "MessageBox.h"  // IDOK, IDCANCEL
 
 #include <QDialog>
@@ -25,8 +28,8 @@ class CDialog;
 class QMenu;
 
 // Window message numbers understood by SendMessage besides the table entries.
-constexpr uint32_t WM_COMMAND = 0x0111;    // wParam: id | notifyCode << 16
-constexpr uint32_t WM_SYSCOMMAND = 0x0112; // wParam: command id, lParam: parameter
+constexpr uint32_t WM_COMMAND = 0x0111;     // wParam: id | notifyCode << 16
+constexpr uint32_t WM_SYSCOMMAND = 0x0112;  // wParam: command id, lParam: parameter
 constexpr uint32_t WM_USER = 0x0400;
 
 // Notification codes delivered with a command.
@@ -95,9 +98,9 @@ public:
     // through SendMessage. Lives as long as the dialog.
     VelkNotifyWindow* NotifyWindow() { return &m_notifyWindow.Window; }
 
-    // Dialog units <-> pixels from the dialog font, as Windows computes them.
-    int BaseUnitX() const { return m_baseUnitX; }  // average character width, pixels
-    int BaseUnitY() const { return m_baseUnitY; }  // font height, pixels
+    // Dialog units -> pixels, from the dialog font (toolkit/DialogUnits.h).
+    int BaseUnitX() const { return m_units.baseX; }  // average character width, pixels
+    int BaseUnitY() const { return m_units.baseY; }  // font height, pixels
     QRect MapDialogRect(int x, int y, int cx, int cy) const;
     const QFont& DialogFont() const { return m_dialogFont; }
 
@@ -105,27 +108,33 @@ public:
     void SetIcon(const QIcon& icon, bool big);
     QIcon GetIcon(bool big) const { return big ? m_bigIcon : m_smallIcon; }
 
-    // The system menu: Linux has no extensible one, so the entries appended
-    // here appear in the context menu of the dialog's background and arrive
-    // as OnSysCommand(id, 0).
+    // The system menu: the entries appended here appear, after Minimize and
+    // Close, in the context menu of the dialog's background and arrive as
+    // OnSysCommand(id, 0).
     void AppendSysMenuSeparator();
     void AppendSysMenuItem(uint32_t id, const std::string& text);
     // Builds the context menu as shown (for tests; caller owns it).
     QMenu* CreateSysMenu(QWidget* parent) const;
     // Entries (separators have id 0 and empty text).
-    struct SysMenuItem { uint32_t id; std::string text; };
+    struct SysMenuItem {
+        uint32_t id;
+        std::string text;
+    };
     const std::vector<SysMenuItem>& SysMenuItems() const { return m_sysMenu; }
 
     // Where F1 looks for help: <program path with ".HLP" extension>.
     static std::string HelpFilePath();
 
 protected:
-    // Message table. A command handler runs for (id, notifyCode); the member
-    // function forms read like the classic message map:
+    // Message table. A command handler runs for (id, notifyCode); the
+    // member function forms read as one line per entry:
     //     OnCommandMap(IDC_RUN_BATCH, &CMyDlg::OnRunBatch);
     //     OnNotifyMap(IDC_DEVICE, CBN_SELCHANGE, &CMyDlg::OnDeviceSelChange);
     //     OnMessageMap(1129, &CMyDlg::OnProgrammerNotify);
-    void OnCommandMap(int id, CommandHandler handler) { OnNotifyMap(id, BN_CLICKED, std::move(handler)); }
+    void OnCommandMap(int id, CommandHandler handler)
+    {
+        OnNotifyMap(id, BN_CLICKED, std::move(handler));
+    }
     void OnNotifyMap(int id, int notifyCode, CommandHandler handler);
     void OnMessageMap(uint32_t message, MessageHandler handler);
     template <class D> void OnCommandMap(int id, void (D::*fn)())
@@ -156,7 +165,7 @@ protected:
     virtual void OnOK();
     // Default: EndDialog(IDCANCEL).
     virtual void OnCancel();
-    // The close box. Default: the IDCANCEL command, as Windows sends it.
+    // The close box. Default: the IDCANCEL command, as Esc sends it.
     virtual void OnClose();
     // A system-menu entry was chosen. Default: nothing.
     virtual void OnSysCommand(uint32_t id, intptr_t param);
@@ -173,15 +182,13 @@ protected:
 
 private:
     void BuildControls();
-    QWidget* CreateControl(const ControlTemplate& row);
     void Init();
-    static void DeliverNotification(VelkNotifyWindow* self, uint32_t message,
-                                    uintptr_t wParam, intptr_t lParam);
+    static void DeliverNotification(VelkNotifyWindow* self, uint32_t message, uintptr_t wParam,
+                                    intptr_t lParam);
 
     const DialogTemplate& m_template;
     QFont m_dialogFont;
-    int m_baseUnitX = 6;
-    int m_baseUnitY = 13;
+    DialogUnits m_units;
     std::vector<std::pair<const ControlTemplate*, QWidget*>> m_controls;
     std::map<std::pair<int, int>, CommandHandler> m_commands;
     std::map<uint32_t, MessageHandler> m_messages;

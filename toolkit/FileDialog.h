@@ -7,13 +7,14 @@
 
 class QWidget;
 
-// Flags of the classic open dialog that are honoured.
-constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;  // ignored by an open dialog
-constexpr uint32_t OFN_HIDEREADONLY = 0x0004;     // there is no read-only box anyway
+// Flags of FileOpenDialog. Either of the last two limits the choice to an
+// existing file; the first two are accepted and change nothing.
+constexpr uint32_t OFN_OVERWRITEPROMPT = 0x0002;
+constexpr uint32_t OFN_HIDEREADONLY = 0x0004;
 constexpr uint32_t OFN_PATHMUSTEXIST = 0x0800;
-constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;    // the chosen file must exist
+constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
 
-// Modal open dialog owned by owner. filter is the classic form
+// Modal open dialog owned by owner. filter is the form
 // "Description|pattern[;pattern]|...|" ended by "||"; path is the initial
 // file name (folder included). Returns true and sets path to the chosen
 // file's full path on OK; false (path unchanged) on cancel.

@@ -38,6 +38,15 @@ int ShowMessageBox(QWidget* owner, const std::string& text)
     return IDOK;
 }
 
+int ShowRetryCancelBox(QWidget* owner, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    QString::fromStdString(text), QMessageBox::Retry | QMessageBox::Cancel, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Retry);
+    return box.exec() == QMessageBox::Retry ? IDRETRY : IDCANCEL;
+}
+
 void ShowCriticalBox(const std::string& caption, const std::string& text)
 {
     QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
@@ -54,6 +63,13 @@ int MessageBox(QWidget* owner, const std::string& text)
     if (MessageHandler())
         return MessageHandler()(owner, text);
     return ShowMessageBox(owner, text);
+}
+
+int RetryCancelBox(QWidget* owner, const std::string& text)
+{
+    if (MessageHandler())
+        return MessageHandler()(owner, text) == IDRETRY ? IDRETRY : IDCANCEL;
+    return ShowRetryCancelBox(owner, text);
 }
 
 void CriticalBox(const std::string& caption, const std::string& text)
@@ -82,7 +98,11 @@ CMessageBoxRecorder::CMessageBoxRecorder()
         Boxes.push_back(box);
         if (OnShow)
             OnShow(box);
-        return IDOK;
+        if (Answers.empty())
+            return IDOK;
+        const int answer = Answers.front();
+        Answers.erase(Answers.begin());
+        return answer;
     });
     m_previousCritical =
         SetCriticalBoxHandler([this](const std::string& caption, const std::string& text) {

@@ -1,8 +1,8 @@
 #pragma once
-// The session's progress bar on a QProgressBar, with the platform's
-// semantics: the position is kept as given, even outside the range, and
-// shown as an empty bar below the range and a full bar above it. (Qt's bar
-// would ignore such values, so the logical position lives here.)
+// The session's progress bar on a QProgressBar: the position is kept as
+// given, even outside the range, and shown as an empty bar below the range
+// and a full bar above it. (Qt's bar would ignore such values, so the
+// logical position lives here.)
 
 #include "programmer/Controls.h"
 
@@ -10,8 +10,7 @@ class QProgressBar;
 
 class CProgressBarWindow : public CProgressWindow {
 public:
-    // Takes over the bar with the platform's initial state: range 0..100,
-    // position 0. A null bar keeps only the logical state.
+    // Takes over the bar with range 0..100 and position 0. A null bar keeps only the logical state.
     explicit CProgressBarWindow(QProgressBar* bar);
 
     // Range [low, high]; high <= low shows an empty bar until the position

@@ -36,6 +36,8 @@ enum : int32_t {
     kNameMismatch = -24,      // InitTarget with a name other than the selected type
     kInjected = -25,          // default code of an injected failure
     kBusy = -26,              // called from inside a notification
+    kStateFile = -27,         // simulator state file unusable, or the unit cannot be saved
+    kPortBusy = -28,          // another process has the programmer's port open
 };
 
 // Baud rates the programmer opens at.

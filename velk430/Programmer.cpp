@@ -135,10 +135,21 @@ int32_t CProgrammer::InitCom(const char* port, int32_t baud) {
     if (!SameName(name, settings.Port)) return kNoProgrammer;
     if (!IsSupportedBaud(baud)) return kBadBaud;
     if (!EnsureTable()) return kConfigError;
+    // A unit that cannot be read or kept would come back blank after a
+    // batch that passed: the port does not open on it.
+    if (!store.StateFilesUsable()) return kStateFile;
+    const int lock = store.LockProgrammer();
+    if (lock < 0) return kPortBusy;
+    CUnit unit = store.LoadUnitOrFresh(Table);
+    if (!store.SaveUnit(unit)) {
+        CSimStore::UnlockProgrammer(lock);
+        return kStateFile;
+    }
+    LockFd = lock;
     Store = store;
     Settings = std::move(settings);
     SettingsKey = {};
-    Socket = Store->LoadUnitOrFresh(Table);
+    Socket = std::move(unit);
     Open = true;
     Baud = baud;
     Fast = CSimStore::FastForced() || Settings.Timing == ETiming::Fast;
@@ -165,17 +176,19 @@ int32_t CProgrammer::ReleaseCom() {
     Fault("ReleaseCom", code);  // the port closes all the same
     Ready = false;
     Vcc = 0;
+    bool kept = true;
     if (Settings.Feed == EFeed::Auto && Passed) {
         // The operator takes the finished unit off; a blank one of the same type follows.
-        Store->AppendToTray(*Socket);
-        Store->SaveUnitTo(Store->PreviousUnitPath(), *Socket);
+        kept = Store->AppendToTray(*Socket) && Store->SaveUnitTo(Store->PreviousUnitPath(), *Socket);
         Socket = CUnit(Socket->Device());
     }
-    Store->SaveUnit(*Socket);
+    kept = Store->SaveUnit(*Socket) && kept;
     Socket.reset();
     Store.reset();
+    CSimStore::UnlockProgrammer(LockFd);
+    LockFd = -1;
     Open = false;
-    return code;
+    return code == kOk && !kept ? kStateFile : code;
 }
 
 int32_t CProgrammer::SetDeviceType(const char* name) {

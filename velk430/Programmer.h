@@ -38,6 +38,7 @@ double LinkSeconds(uint64_t bytes, int32_t baud);
 class CProgrammer {
 public:
     CProgrammer() = default;
+    ~CProgrammer() { CSimStore::UnlockProgrammer(LockFd); }
     CProgrammer(const CProgrammer&) = delete;
     CProgrammer& operator=(const CProgrammer&) = delete;
 
@@ -86,6 +87,7 @@ private:
     int32_t Baud = 0;
     bool Fast = false;
     std::optional<CSimStore> Store;
+    int LockFd = -1;  // the programmer's lock while the port is open
     CSimSettings Settings;
     std::array<int64_t, 4> SettingsKey{};
     std::optional<CUnit> Socket;

@@ -63,6 +63,13 @@ bool LoadTable(CDeviceTable& table) {
 int Status(const CSimStore& store) {
     CDeviceTable table;
     if (!LoadTable(table)) return kExitState;
+    // Such a file is never read (it could hang or flood the reader), and
+    // the library will not open the port on it: say so, not a fresh unit.
+    for (const std::string& path : {store.SettingsPath(), store.UnitPath()})
+        if (CSimStore::Check(path) == EStateFile::Unusable) {
+            std::fprintf(stderr, "velk430-sim: %s is not a regular file of at most 8 MiB\n", path.c_str());
+            return kExitState;
+        }
     const CSimSettings s = store.LoadSettings();
     const CUnit unit = store.LoadUnitOrFresh(table);
     const CDevice& d = unit.Device();

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,15 +25,35 @@ const char* const kFunctions[] = {"InitCom",       "SetNotificationWnd", "Releas
                                   "Erase",         "ProgramFile",        "VerifyFile",  "ProgramData",
                                   "VerifyData",    "BlowFuse",           "Reset"};
 
-constexpr size_t kMaxStateBytes = size_t{8} << 20;
 
-bool ReadFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return out.size() <= kMaxStateBytes;
+// The firmware file's rules: opened without blocking (a named pipe without a
+// writer cannot hold the caller), only a regular file, its size checked
+// before a byte is read, and a file that grows while read is refused too.
+EStateFile ReadFile(const std::string& path, std::string& out) {
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT ? EStateFile::Missing : EStateFile::Unusable;
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+        static_cast<uint64_t>(st.st_size) > kMaxStateBytes) {
+        close(fd);
+        return EStateFile::Unusable;
+    }
+    out.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || out.size() + static_cast<size_t>(n) > kMaxStateBytes) {
+            close(fd);
+            out.clear();
+            return EStateFile::Unusable;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return EStateFile::Ok;
 }
 
 bool ParseInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
@@ -154,10 +176,34 @@ bool CSimStore::WriteAtomically(const std::string& path, const std::string& text
     return true;
 }
 
+EStateFile CSimStore::Check(const std::string& path) {
+    std::string text;
+    return ReadFile(path, text);
+}
+
+bool CSimStore::StateFilesUsable() const {
+    return Check(SettingsPath()) != EStateFile::Unusable && Check(UnitPath()) != EStateFile::Unusable;
+}
+
+int CSimStore::LockProgrammer() const {
+    if (!MakeDirs(Directory)) return -1;
+    const int fd = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void CSimStore::UnlockProgrammer(int fd) {
+    if (fd >= 0) close(fd);  // closing the descriptor drops its lock
+}
+
 CSimSettings CSimStore::LoadSettings() const {
     CSimSettings s;
     std::string text;
-    if (ReadFile(SettingsPath(), text)) s.Parse(text);
+    if (ReadFile(SettingsPath(), text) == EStateFile::Ok) s.Parse(text);
     return s;
 }
 
@@ -343,7 +389,7 @@ std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& tabl
 
 std::optional<CUnit> CSimStore::LoadUnitFrom(const std::string& path, const CDeviceTable& table) const {
     std::string text;
-    if (!ReadFile(path, text)) return std::nullopt;
+    if (ReadFile(path, text) != EStateFile::Ok) return std::nullopt;
     return ParseUnit(text, table);
 }
 

@@ -3,8 +3,12 @@
 // injected failures) and the unit on the socket, in a state directory shared
 // by the library and the velk430-sim command. Files are replaced atomically
 // (written beside, then renamed); a missing or corrupt file reads as the
-// defaults or a fresh unit.
+// defaults or a fresh unit. A state file is only read when it is a regular
+// file of at most 8 MiB (a named pipe, a device or a larger file is never
+// opened for reading): anything else reads as missing, and InitCom refuses
+// to open the port on it.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -17,6 +21,9 @@
 namespace velk {
 
 enum class ETiming { Realistic, Fast };
+// What a state file is: absent, readable by the rules above, or neither.
+enum class EStateFile { Missing, Ok, Unusable };
+constexpr size_t kMaxStateBytes = size_t{8} << 20;
 enum class EFeed { Auto, Manual };
 
 // The next Count calls of Function return Code.
@@ -71,6 +78,17 @@ public:
     std::string TrayPath() const { return Directory + "/tray"; }
     // Notes of the kills VELK430_SIM_KILL_AT made, "K FUNCTION" a line.
     std::string KillsPath() const { return Directory + "/kills"; }
+    // Held (flock) by the one process that has the programmer's port open.
+    std::string LockPath() const { return Directory + "/programmer.lock"; }
+
+    // A state file by the rules above.
+    static EStateFile Check(const std::string& path);
+    // Neither the settings nor the unit file is there but unusable.
+    bool StateFilesUsable() const;
+    // Takes the programmer for this process: a descriptor holding the lock,
+    // or -1 when another process holds it (or the folder cannot be made).
+    int LockProgrammer() const;
+    static void UnlockProgrammer(int fd);
 
     CSimSettings LoadSettings() const;
     bool SaveSettings(const CSimSettings& settings) const;

@@ -59,8 +59,9 @@ TEST_F(ConsoleTest, SuccessAdvancesSerialAndCounter)
     const Case cases[] = {
         {1, true, "41", "7", "ProgramData(0x1000, 1, [29])", 42, 8},
         {1, false, "0", "0", "ProgramData(0x1000, 1, [00])", 1, -1},
-        {2, true, "4294967295", "2147483647", "ProgramData(0x1000, 2, [FF FF])", 0, -2147483647 - 1},
-        {3, false, "4294967295", "-2147483648", "ProgramData(0x1000, 4, [FF FF FF FF])", 0, 2147483647},
+        {2, true, "65535", "2147483647", "ProgramData(0x1000, 2, [FF FF])", 65536, -2147483647 - 1},
+        {3, false, "4294967294", "-2147483648", "ProgramData(0x1000, 4, [FE FF FF FF])", 4294967295u,
+         2147483647},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.data + (c.up ? " up" : " down"));
@@ -81,19 +82,63 @@ TEST_F(ConsoleTest, SuccessAdvancesSerialAndCounter)
     }
 }
 
-TEST_F(ConsoleTest, StoredTypeOutsideTheListWritesNoBytesYetAdvances)
+// A width the list does not offer reads as the default, (none): the batch
+// writes no serial and consumes none, and Exit saves the default.
+TEST_F(ConsoleTest, StoredTypeOutsideTheListReadsAsNone)
 {
-    StoreValues({{"SerialType", "7"}, {"SerialNumber", "10"}, {"Count", "3"}});
-    ASSERT_TRUE(Start());
-    EXPECT_EQ(GetCurSel(console->SerialTypeList), CB_ERR);
-    Click(IDC_RUN_BATCH);
-    EXPECT_EQ(console->SerialType, -1);
-    EXPECT_EQ(fake.Count("ProgramData"), 0u);
-    EXPECT_EQ(Picture(), "pass");
-    EXPECT_EQ(console->SerialNumber, 11u);
-    EXPECT_EQ(console->Count, 4);
-    console->DestroyWindow();
-    EXPECT_EQ(Stored("SerialType"), "-1");
+    for (const char* stored : {"7", "4", "-1"}) {
+        SCOPED_TRACE(stored);
+        StoreValues({{"SerialType", stored}, {"SerialNumber", "10"}, {"Count", "3"}});
+        ASSERT_TRUE(Start());
+        EXPECT_EQ(GetCurSel(console->SerialTypeList), 0);
+        Click(IDC_RUN_BATCH);
+        EXPECT_EQ(console->SerialType, 0);
+        EXPECT_EQ(fake.Count("ProgramData"), 0u);
+        EXPECT_EQ(Picture(), "pass");
+        EXPECT_EQ(console->SerialNumber, 10u);
+        EXPECT_EQ(console->Count, 3);
+        console->DestroyWindow();
+        EXPECT_EQ(Stored("SerialType"), "0");
+    }
+}
+
+// A number that does not fit its width would write the bytes of one already
+// issued: refused before the port opens, nothing reserved or advanced.
+TEST_F(ConsoleTest, SerialNumberThatDoesNotFitItsWidthIsRefused)
+{
+    const std::string range = "Please enter an integer between 0 and 4294967295.";
+    const struct {
+        int type;
+        std::string typed, box;
+    } rows[] = {
+        {1, "256",
+         "Serial number 256 does not fit a BYTE serial number: the largest is 255.\n"
+         "Choose a wider type or another number."},
+        {2, "65536",
+         "Serial number 65536 does not fit a WORD serial number: the largest is 65535.\n"
+         "Choose a wider type or another number."},
+        {3, "4294967295",
+         "Serial number 4294967295 is the largest a DWORD holds, and no number can follow it:\n"
+         "the station does not issue it, so that the numbering never starts again at 0."},
+        {3, "5000000000", range},
+        {3, std::string(1 << 20, '9'), range},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed.substr(0, 12));
+        StoreValues({{"SerialNumber", "77"}});
+        fake.ClearLog();
+        boxes.Boxes.clear();
+        ASSERT_TRUE(Start());
+        SelectType(row.type);
+        SetText(IDC_SERIAL_NUMBER, row.typed);
+        Click(IDC_RUN_BATCH);
+        ASSERT_EQ(boxes.Boxes.size(), 1u);
+        EXPECT_EQ(boxes.Boxes[0].text, row.box);
+        EXPECT_EQ(fake.Count("InitCom"), 0u);
+        EXPECT_EQ(Stored("SerialNumber"), "77");
+        EXPECT_TRUE(AllInputsEnabled());
+        console->DestroyWindow();
+    }
 }
 
 // Both commands use the device the Device text names, whatever the list

@@ -17,12 +17,14 @@ TEST(VccText, ReadsLikePercentLfAndShowsOneDecimal)
         std::string text;
         double volts;
     };
-    for (const Case& c : {Case{"3.3", 3.3}, Case{"  2.8V", 2.8}, Case{"abc", 3.3}, Case{"", 3.3},
-                          Case{"1e1", 10.0}, Case{".5", 0.5}, Case{"3,6", 3.0}, Case{"0", 0.0}})
+    for (const Case& c : {Case{"3.3", 3.3}, Case{"  2.8 \t", 2.8}, Case{"abc", 3.3}, Case{"", 3.3},
+                          Case{"1e1", 10.0}, Case{".5", 0.5}, Case{"0", 0.0}})
         EXPECT_DOUBLE_EQ(ParseVccText(c.text), c.volts) << c.text;
-    // Numbers that are no voltage count as no number: they never reach the
-    // library, and only they are refused as typed text.
-    for (const char* text : {"nan", "-nan", "inf", "-inf", "1e999", "-1", "4294967.296"}) {
+    // Numbers that are no voltage, and numbers with anything but blanks
+    // after them, count as no number: they never reach the library, and only
+    // they are refused as typed text ("3,9" would otherwise run at 3 V).
+    for (const char* text : {"nan", "-nan", "inf", "-inf", "1e999", "-1", "4294967.296", "3,9", "3.9,",
+                             "  2.8V", "3.3 V", "3.3\n", "3.3x"}) {
         EXPECT_DOUBLE_EQ(ParseVccText(text), 3.3) << text;
         EXPECT_FALSE(IsAcceptableVccText(text)) << text;
     }
@@ -46,6 +48,9 @@ TEST(VccText, IgnoresACommaDecimalLocale)
             break;
     EXPECT_DOUBLE_EQ(ParseVccText("3.6"), 3.6);
     EXPECT_EQ(FormatVccText(3.6), "3.6");
+    // The comma is no decimal point here whatever the locale: refused, never 3 V.
+    EXPECT_FALSE(IsAcceptableVccText("3,9"));
+    EXPECT_DOUBLE_EQ(ParseVccText("3,9"), 3.3);
     std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
@@ -199,7 +204,7 @@ TEST_F(ConsoleTest, FailedBatchGivesItsSerialNumberBackOnlyBeforeItWasSent)
     for (const auto& [failing, next] : rows) {
         SCOPED_TRACE(failing);
         ClearStore();
-        StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}, {"Count", "9"}, {"BlowFuse", "1"}});
+        StoreValues({{"SerialType", "2"}, {"SerialNumber", "500"}, {"Count", "9"}, {"BlowFuse", "1"}});
         ASSERT_TRUE(Start());
         fake.Script(failing, {7});
         Click(IDC_RUN_BATCH);
@@ -214,11 +219,11 @@ TEST_F(ConsoleTest, FailedBatchGivesItsSerialNumberBackOnlyBeforeItWasSent)
 
 TEST_F(ConsoleTest, SerialNumberTypedByTheOperatorIsWhatGetsReserved)
 {
-    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}});
+    StoreValues({{"SerialType", "3"}, {"SerialNumber", "500"}});
     ASSERT_TRUE(Start());
-    SetText(IDC_SERIAL_NUMBER, "4294967295");
+    SetText(IDC_SERIAL_NUMBER, "4294967294");
     Click(IDC_RUN_BATCH);
-    EXPECT_EQ(Stored("SerialNumber"), "0");
+    EXPECT_EQ(Stored("SerialNumber"), "4294967295");
     fake.Script("InitTarget", {9});
     SetText(IDC_SERIAL_NUMBER, "1000");
     Click(IDC_RUN_BATCH);
@@ -237,7 +242,7 @@ TEST_F(ConsoleTest, NoSerialTypeTouchesNothingInTheStoreDuringARun)
 
 TEST_F(ConsoleTest, PortFailureReservesNothing)
 {
-    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}});
+    StoreValues({{"SerialType", "2"}, {"SerialNumber", "500"}});
     ASSERT_TRUE(Start());
     fake.Script("InitCom", {2});
     Click(IDC_RUN_BATCH);
@@ -246,7 +251,7 @@ TEST_F(ConsoleTest, PortFailureReservesNothing)
 
 TEST_F(ConsoleTest, SerialNumberThatCannotBeReservedIsNotWritten)
 {
-    StoreValues({{"SerialType", "1"}, {"SerialNumber", "500"}});
+    StoreValues({{"SerialType", "2"}, {"SerialNumber", "500"}});
     ASSERT_TRUE(Start());
     // A folder where the settings file should be: the store cannot be written.
     const QString file = QSettings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis")).fileName();

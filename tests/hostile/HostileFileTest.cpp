@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "Codes.h"
-#include "Controls.h"
+#include "ControlRecorders.h"
 #include "SerialNumber.h"
 #include "SimStore.h"
 #include "TiTxt.h"
@@ -33,11 +33,6 @@ namespace {
 
 const char* const kDevice = "MSP430F112";
 const std::string kBlink = CORV_SOURCE_DIR "/examples/blink-f112.txt";
-
-struct CStatus : CTextWindow {
-    void SetWindowText(const std::string& text) override { Last = text; }
-    std::string Last;
-};
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -156,14 +151,14 @@ protected:
     void ExpectRefused(const std::string& file, int32_t code) {
         EXPECT_EQ(RunBatch(file), 0) << file;
         EXPECT_EQ(Error, "Unable to program (" + std::to_string(code) + ")") << file;
-        EXPECT_EQ(Status.Last, "Batch program failed");
+        EXPECT_EQ(Status.Text, "Batch program failed");
         ExpectUnitUntouched();
     }
 
     fs::path Root, SimDir, Files;
     CDeviceTable Table;
     std::optional<CSimStore> Store;
-    CStatus Status;
+    CStatusRecorder Status;
     std::string Error;
     std::vector<uint8_t> Before;
 };
@@ -241,7 +236,7 @@ TEST_F(HostileFile, PathWithSpacesAndNonAsciiProgramsFine) {
     WriteAll(file, ReadAll(kBlink));
     ASSERT_TRUE(Store->SaveUnit(CUnit(*Table.Find(kDevice))));
     ASSERT_EQ(RunBatch(file.string()), 1) << Error;
-    EXPECT_EQ(Status.Last, "Batch executed successfully");
+    EXPECT_EQ(Status.Text, "Batch executed successfully");
     const CUnit u = UnitOnSocket();
     const auto image = ReadTiTxtFile(kBlink);
     ASSERT_TRUE(image.Ok());
@@ -276,6 +271,6 @@ TEST_F(HostileFile, PathLongerThan1023CharactersIsRefusedBySession) {
     LoadedUnitOnSocket();
     EXPECT_EQ(RunBatch(tooLong), 0);
     EXPECT_EQ(Error, "File name too long (1024 characters)");
-    EXPECT_EQ(Status.Last, "Batch program failed");
+    EXPECT_EQ(Status.Text, "Batch program failed");
     ExpectUnitUntouched();
 }

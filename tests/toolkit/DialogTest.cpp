@@ -222,7 +222,7 @@ TEST(Dialog, SystemMenuEntriesBecomeSystemCommands)
     EXPECT_TRUE(menu->actions().at(menu->actions().indexOf(about) - 1)->isSeparator());
     about->trigger();
     EXPECT_EQ(dlg.Log, std::vector<std::string>{"about"});
-    dlg.SendMessage(WM_SYSCOMMAND, 16 | 0xF, 0);  // low four bits are the platform's
+    dlg.SendMessage(WM_SYSCOMMAND, 16 | 0xF, 0);  // the low four bits are ignored
     EXPECT_EQ(dlg.Log.size(), 2u);
     close->trigger();  // default handling: the close box
     EXPECT_EQ(dlg.Log.back(), "exit");

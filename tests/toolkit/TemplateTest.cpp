@@ -52,7 +52,7 @@ TEST(Templates, BaseUnitsComeFromTheDialogFont)
     EXPECT_EQ(dlg.BaseUnitX(), (width / 26 + 1) / 2);
     EXPECT_EQ(dlg.BaseUnitY(), fm.height());
     // "MS Sans Serif" 8 pt is not installed here: a metrically close font
-    // stands in, close to the 6 x 13 units of the original at 96 dpi.
+    // stands in, with units close to 6 x 13 pixels at 96 dpi.
     EXPECT_GE(dlg.BaseUnitX(), 5);
     EXPECT_LE(dlg.BaseUnitX(), 8);
     EXPECT_GE(dlg.BaseUnitY(), 11);

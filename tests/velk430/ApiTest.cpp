@@ -14,6 +14,10 @@
 #include "SimStore.h"
 #include "velk430.h"
 
+#include "../FileSizeLimit.h"
+
+#include <sys/stat.h>
+
 using namespace velk;
 namespace fs = std::filesystem;
 
@@ -464,6 +468,63 @@ TEST_F(Api, CorruptStateFileMeansAFreshUnit) {
     Ready();
     ReleaseCom();
     EXPECT_FALSE(SavedUnit().FuseBlown());
+}
+
+// State files the unit cannot be read from or kept in: the port does not
+// open (at once: a pipe without a writer must not hold the call), and
+// nothing is read from a device or an oversized file.
+TEST_F(Api, UnusableStateFilesRefuseTheOpen) {
+    struct CRow {
+        const char* Name;
+        const char* File;  // "unit" or "settings"
+        void (*Make)(const fs::path&);
+    };
+    const CRow rows[] = {
+        {"fifo unit", "unit", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+        {"fifo settings", "settings", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+        {"unit links to /dev/zero", "unit", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+        {"unit is a folder", "unit", [](const fs::path& p) { fs::create_directories(p); }},
+        {"unit over 8 MiB", "unit",
+         [](const fs::path& p) {
+             std::ofstream(p).flush();
+             fs::resize_file(p, (8u << 20) + 1);
+         }},
+    };
+    for (const CRow& row : rows) {
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        if (std::string(row.File) == "unit") ASSERT_TRUE(Store->SaveSettings(CSimSettings{}));
+        row.Make(Dir / row.File);
+        EXPECT_EQ(Open(), kStateFile) << row.Name;
+        EXPECT_EQ(ReleaseCom(), kNotOpen) << row.Name;
+    }
+}
+
+TEST_F(Api, AUnitThatCannotBeKeptFailsTheOpenNotTheBatch) {
+    PutUnit("MSP430F112");
+    {
+        const CFileSizeLimit full(16);
+        ASSERT_TRUE(full.Active());
+        EXPECT_EQ(Open(), kStateFile);
+    }
+    // Space again: the open works; a save that fails at the release says so.
+    ASSERT_EQ(Open(), kOk);
+    const CFileSizeLimit full(16);
+    EXPECT_EQ(ReleaseCom(), kStateFile);
+}
+
+// Two programs on one simulated programmer: the second finds the port busy
+// until the first lets go (CProgrammer objects stand for the two processes:
+// the lock belongs to each one's own open file).
+TEST_F(Api, OneProgramAtATimeHoldsTheProgrammer) {
+    CProgrammer first, second;
+    const char* port = "COM1";
+    ASSERT_EQ(first.InitCom(port, 9600), kOk);
+    EXPECT_EQ(second.InitCom(port, 9600), kPortBusy);
+    EXPECT_EQ(Open(), kPortBusy);
+    EXPECT_EQ(first.ReleaseCom(), kOk);
+    EXPECT_EQ(second.InitCom(port, 9600), kOk);
+    EXPECT_EQ(second.ReleaseCom(), kOk);
 }
 
 TEST_F(Api, NotificationsRiseFrom50To100) {

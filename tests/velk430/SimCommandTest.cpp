@@ -1,5 +1,7 @@
 // The velk430-sim command, run as the operator would.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -50,6 +52,15 @@ TEST_F(SimCommand, StatusOfAFreshSocket) {
     EXPECT_NE(out.find("fuse:     intact"), std::string::npos) << out;
     EXPECT_NE(out.find("non-blank segments: none"), std::string::npos) << out;
     EXPECT_NE(out.find("main flash CRC-32:"), std::string::npos) << out;
+}
+
+// A pipe in the unit's place: status answers at once, naming the file.
+TEST_F(SimCommand, StatusRefusesAStateFileThatIsNoRegularFile) {
+    fs::create_directories(Dir);
+    ASSERT_EQ(mkfifo((Dir / "unit").c_str(), 0644), 0);
+    std::string out;
+    EXPECT_EQ(Run("status", &out), 3) << out;
+    EXPECT_NE(out.find((Dir / "unit").string() + " is not a regular file of at most 8 MiB"), std::string::npos) << out;
 }
 
 TEST_F(SimCommand, SettingsCommandsReachTheStateDirectory) {

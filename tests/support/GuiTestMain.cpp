@@ -1,4 +1,5 @@
-// GUI tests need one QApplication for the whole run.
+// The one main of the GUI test programs: one QApplication for the whole run,
+// named as the station names itself, with the resources registered.
 #include "resources/Resources.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@ int main(int argc, char** argv)
     // Test discovery and hand runs have no display either.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // CTest runs the tests of this program in parallel processes: each gets
+    // CTest runs the tests of one program in parallel processes: each gets
     // its own settings folder inside the scratch one.
     const QString scratch = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::tempPath());
     QDir().mkpath(scratch);

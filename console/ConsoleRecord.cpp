@@ -27,18 +27,26 @@ bool CMainConsoleDlg::OpenRecord()
     if (RecordPath.isEmpty())
         RecordPath = CProductionRecord::DefaultPath();
     // A row still running was left by a station that was killed or lost power.
-    if (Record->Open(RecordPath, RecordBusyTimeoutMs) && Record->MarkInterrupted() >= 0)
+    if (!Record->Open(RecordPath, RecordBusyTimeoutMs)) {
+        Record->Close();
+        return false;
+    }
+    if (Line)
+        KeepInterruptedForLine();
+    if (Record->MarkInterrupted() >= 0)
         return true;
     Record->Close();
     return false;
 }
 
-bool CMainConsoleDlg::BeginRecord(const char* kind, const CSerialNumber* serial, int32_t deviceNumber)
+bool CMainConsoleDlg::BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber)
 {
     RecordId.clear();
-    if (!RecordEnabled)
+    LineAttempt.reset();
+    const bool lineNumbered = Line && serial && serial->ByteCount > 0;
+    if (!RecordEnabled && !lineNumbered)
         return true;
-    if (OpenRecord()) {
+    if (!RecordEnabled || OpenRecord()) {
         CAttempt attempt;
         attempt.Kind = kind;
         CProductionRecord::FillStation(attempt);
@@ -58,9 +66,20 @@ bool CMainConsoleDlg::BeginRecord(const char* kind, const CSerialNumber* serial,
                 attempt.SerialAddress = serial->Address;
             }
         }
+        if (lineNumbered && !BeginLine(attempt, *serial))
+            return false;
+        if (!RecordEnabled)
+            return true;
         RecordId = Record->Begin(attempt);
         if (!RecordId.isEmpty())
             return true;
+        // The number never reaches a unit: back to the pool.
+        CAttemptEnd end;
+        end.Result = "failed";
+        end.Step = "Record";
+        end.ErrorText = Record->ErrorText();
+        end.SerialWritten = false;
+        CompleteLine(end);
     }
     const std::string text = RecordMessage(*Record);
     Record->Close();  // the next command opens it afresh
@@ -70,7 +89,7 @@ bool CMainConsoleDlg::BeginRecord(const char* kind, const CSerialNumber* serial,
 
 void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
 {
-    if (RecordId.isEmpty())
+    if (RecordId.isEmpty() && !LineAttempt)
         return;
     CAttemptEnd end;
     end.Result = "failed";
@@ -85,6 +104,9 @@ void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
     }
     // Once the number was sent, the rejected unit may carry it.
     end.SerialWritten = Session && Session->SerialNumberSent();
+    CompleteLine(end);
+    if (RecordId.isEmpty())
+        return;
     const QString id = RecordId;
     RecordId.clear();
     if (!Record->Complete(id, end)) {
@@ -96,7 +118,7 @@ void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
 
 void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
 {
-    if (RecordId.isEmpty())
+    if (RecordId.isEmpty() && !LineAttempt)
         return;
     CAttemptEnd end;
     end.Result = "passed";
@@ -104,6 +126,9 @@ void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
         end.FuseBlown = fuseBlown != 0;
     else
         end.SerialWritten = true;
+    CompleteLine(end);
+    if (RecordId.isEmpty())
+        return;
     const QString id = RecordId;
     RecordId.clear();
     if (!Record->Complete(id, end)) {

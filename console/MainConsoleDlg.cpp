@@ -7,6 +7,7 @@
 #include "VccText.h"
 
 #include "app/AboutDlg.h"
+#include "record/LineStation.h"
 #include "record/ProductionRecord.h"
 #include "resources/Resources.h"
 #include "toolkit/ControlHelpers.h"
@@ -182,6 +183,7 @@ bool CMainConsoleDlg::OnInitConsole()
     }
     if (RecordEnabled && !OpenRecord())
         MessageBox(this, RecordMessage(*Record));
+    ShowLineNumber();
     ShowFields();
     if (!LoadStatusBitmaps())
         MessageBox(this, "Could not load bitmaps");
@@ -378,6 +380,7 @@ void CMainConsoleDlg::OnRunBatch()
     }
 
     CloseSession();
+    ShowLineNumber();
     EnableControls(1);
     GotoDlgCtrl(RunBatchButton);
     ExchangeData(false);
@@ -519,6 +522,7 @@ int CMainConsoleDlg::LoadSettings()
     Count = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT), 0));
     CountUp = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT_UP), 1));
     RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
+    LoadLine(store);
     SettingsLoaded = 1;
     return 1;
 }
@@ -536,7 +540,7 @@ int CMainConsoleDlg::SaveSettings()
     store.WriteProfileString(section, Name(IDS_VCC), VccText);
     store.WriteProfileInt(section, Name(IDS_BLOW_FUSE), BlowFuse);
     store.WriteProfileInt(section, Name(IDS_ERASE_FLASH), EraseFlash);
-    store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), SerialNumber);
+    store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), Line ? OwnSerialNumber : SerialNumber);
     store.WriteProfileString(section, Name(IDS_SERIAL_ADDRESS), SerialAddress);
     store.WriteProfileInt(section, Name(IDS_SERIAL_TYPE), SerialType);
     store.WriteProfileInt(section, Name(IDS_COUNT), Count);
@@ -563,7 +567,7 @@ int CMainConsoleDlg::ReadFields()
 // sees it: whatever happens next, no later start can issue it again.
 bool CMainConsoleDlg::ReserveSerialNumber()
 {
-    if (!SettingsLoaded)
+    if (!SettingsLoaded || Line)  // in a line, the pool holds it
         return true;
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber + 1);
@@ -573,7 +577,7 @@ bool CMainConsoleDlg::ReserveSerialNumber()
 // A batch that failed before the number was sent to the unit gives it back.
 void CMainConsoleDlg::ReleaseSerialNumber()
 {
-    if (!SettingsLoaded)
+    if (!SettingsLoaded || Line)
         return;
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber);

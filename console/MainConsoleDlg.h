@@ -18,6 +18,8 @@
 #include "toolkit/ProgressBarWindow.h"
 #include "velk430.h"
 
+#include "record/ProductionRecord.h"
+
 #include <QIcon>
 #include <QPixmap>
 #include <QPoint>
@@ -25,9 +27,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CProductionRecord;
+class CLineStation;
 class CSerialNumber;
 class CSettingsStore;
 class CVELK;
@@ -172,11 +176,30 @@ public:
     // left running; false (record stays closed) when it cannot.
     bool OpenRecord();
     // The 'running' row; false after the operator's message (nothing ran).
-    bool BeginRecord(const char* kind, const CSerialNumber* serial, int32_t deviceNumber);
+    // In a line, a numbered batch's serial gets the pool's number.
+    bool BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber);
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
     void PassRecord(int32_t fuseBlown = -1);
     void OnProductionLog();
+
+    // Production line (ConsoleLine.cpp): with [Line] Database and Pool set,
+    // numbered batches take their numbers from the line's pool (the field
+    // shows the pool's next one, read-only) and their rows go to the line's
+    // database too. Unset: the station works on its own.
+    std::unique_ptr<CLineStation> Line;
+    std::optional<CAttempt> LineAttempt;  // the numbered batch running in the line
+    uint32_t OwnSerialNumber = 0;         // the settings' number, kept while in a line
+    void LoadLine(const CSettingsStore& store);
+    void ShowLineNumber();
+    // Delivers kept completions, then reserves the number and writes the
+    // line's running row; false after the operator's message.
+    bool BeginLine(CAttempt& attempt, CSerialNumber& serial);
+    // Writes the line's finished row; kept for later when it cannot.
+    void CompleteLine(const CAttemptEnd& end);
+    bool DeliverKept();
+    void KeepForLine(const QString& id);
+    void KeepInterruptedForLine();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;

@@ -1,4 +1,5 @@
 #include "record/LineDatabase.h"
+#include "record/ProductionRecord.h"
 
 #include <QAtomicInt>
 #include <QSqlDriver>
@@ -20,6 +21,9 @@ QAtomicInt g_connections;
 // stations do not queue on the pool's row for every number; a number is
 // "issued" once a committed reservation took it. The pool's next number, as
 // shown, is one above its highest issued number (at least raised_to).
+// Stands for the local record's own CREATE TABLE attempts statement.
+constexpr const char* kAttemptsTable = "attempts";
+
 const char* const kMigrations[][8] = {
     {
         "CREATE TABLE pool_schema (version INTEGER NOT NULL)",
@@ -49,6 +53,13 @@ const char* const kMigrations[][8] = {
         "CREATE INDEX serial_number_free ON serial_number (pool, number) WHERE state = 'free'",
         // An attempt holds at most one number.
         "CREATE UNIQUE INDEX serial_number_attempt ON serial_number (attempt)",
+        nullptr,
+    },
+    {
+        // Every station's production record, the same rows as the local one.
+        kAttemptsTable,
+        "CREATE INDEX attempts_started ON attempts (started_at)",
+        "CREATE INDEX attempts_serial ON attempts (serial_value)",
         nullptr,
     },
 };
@@ -317,7 +328,8 @@ bool CLineDatabase::Migrate()
     }
     for (; version < SchemaVersion; ++version) {
         for (const char* const* sql = kMigrations[version]; *sql; ++sql) {
-            if (!Exec(q, QString::fromUtf8(*sql),
+            const char* statement = *sql == kAttemptsTable ? CProductionRecord::AttemptsTableSql() : *sql;
+            if (!Exec(q, QString::fromUtf8(statement),
                       QStringLiteral("Cannot set up the line database on %1").arg(m_server))) {
                 Rollback();
                 return false;

@@ -60,9 +60,9 @@ public:
     // Sets ErrorText() from a failure outside Exec (same rules).
     void Fail(const QString& what, const QString& reason);
 
-    // The pool's schema version this build writes. The table pool_schema
+    // The schema version this build writes (1: pools; 2: attempts). The table pool_schema
     // holds the version the database was last written with.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
 private:
     bool ConnectionLost() const;

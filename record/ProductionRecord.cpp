@@ -16,9 +16,8 @@
 namespace {
 
 // Each entry brings a file from version (index) to version (index + 1).
-const char* const Migrations[][4] = {
-    {
-        "CREATE TABLE record_schema (version INTEGER NOT NULL)",
+// The attempts table, as the local record and the line's database make it.
+constexpr const char* AttemptsTable =
         "CREATE TABLE attempts ("
         " id VARCHAR(36) PRIMARY KEY, kind VARCHAR(8) NOT NULL,"
         " started_at VARCHAR(24) NOT NULL, ended_at VARCHAR(24),"
@@ -29,7 +28,12 @@ const char* const Migrations[][4] = {
         " erase_info INTEGER NOT NULL, blow_fuse INTEGER NOT NULL,"
         " serial_value BIGINT, serial_width INTEGER, serial_address INTEGER, serial_written INTEGER,"
         " result VARCHAR(12) NOT NULL, step VARCHAR(32), error_text TEXT, error_code INTEGER,"
-        " fuse_blown INTEGER)",
+        " fuse_blown INTEGER)";
+
+const char* const Migrations[][4] = {
+    {
+        "CREATE TABLE record_schema (version INTEGER NOT NULL)",
+        AttemptsTable,
         "CREATE INDEX attempts_started ON attempts (started_at)",
         "CREATE INDEX attempts_serial ON attempts (serial_value)",
     },
@@ -116,6 +120,7 @@ QString Where(const CAttemptFilter& f, QVariantList& values)
     if (!f.Result.isEmpty()) add("result = ?", f.Result);
     if (!f.Device.isEmpty()) add("device = ?", f.Device);
     if (!f.Kind.isEmpty()) add("kind = ?", f.Kind);
+    if (!f.Id.isEmpty()) add("id = ?", f.Id);
     return terms.isEmpty() ? QString() : " WHERE " + terms.join(" AND ");
 }
 
@@ -337,8 +342,16 @@ bool CProductionRecord::Insert(const CAttempt& a)
         return false;
     }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    PrepareInsert(q, a);
+    if (!q.exec())
+        return Fail("The production record cannot be written:", q.lastError());
+    return true;
+}
+
+void CProductionRecord::PrepareInsert(QSqlQuery& q, const CAttempt& a, const QString& tail)
+{
     q.prepare(QString("INSERT INTO attempts (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
-                  .arg(Columns));
+                  .arg(Columns) + tail);
     const bool numbered = a.SerialValue.has_value();
     for (const QVariant& v : QVariantList{
              Text(a.Id), Text(a.Kind), Text(a.StartedAt), TextOrNull(a.EndedAt), Text(a.Station),
@@ -349,10 +362,9 @@ bool CProductionRecord::Insert(const CAttempt& a)
              numbered ? QVariant(a.SerialAddress) : QVariant(), Optional(a.SerialWritten), Text(a.Result),
              TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown)})
         q.addBindValue(v);
-    if (!q.exec())
-        return Fail("The production record cannot be written:", q.lastError());
-    return true;
 }
+
+const char* CProductionRecord::AttemptsTableSql() { return AttemptsTable; }
 
 bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
 {

@@ -56,6 +56,7 @@ struct CAttemptFilter {
     QString Since, Until;
     std::optional<qint64> Serial;
     QString Result, Device, Kind;
+    QString Id;
 };
 
 struct CTally {
@@ -117,6 +118,12 @@ public:
     static QString NewId();
     static void FillStation(CAttempt& attempt);          // host and operator
     static void FillFirmware(CAttempt& attempt, const QString& path);  // path, size, SHA-256
+
+    // The statement that makes the attempts table (the line's database has
+    // the same one), and an INSERT of one whole row with its values bound,
+    // tail appended (say, an ON CONFLICT clause).
+    static const char* AttemptsTableSql();
+    static void PrepareInsert(class QSqlQuery& query, const CAttempt& row, const QString& tail = {});
 
 private:
     bool Fail(const QString& what, const class QSqlError& error);

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QUrl>
 #include <QRegularExpression>
+#include <QSqlError>
 #include <QSqlQuery>
 
 #include <gtest/gtest.h>
@@ -287,11 +288,15 @@ TEST_F(LinePool, ConnectionStringsAndSchemaVersions)
     EXPECT_FALSE(newer.Open());
     EXPECT_EQ(newer.ErrorText(),
               QStringLiteral("The line database on %1, port 5432 was set up by a newer station "
-                             "(schema 99, this one knows 1); update this station").arg(folder));
+                             "(schema 99, this one knows 2); update this station").arg(folder));
     ASSERT_TRUE(PgTestServer().AdminSql(QStringLiteral("corv_line"),
-                                        QStringLiteral("UPDATE %1.pool_schema SET version = 1").arg(schema)));
+                                        QStringLiteral("DROP TABLE %1.attempts; UPDATE %1.pool_schema SET version = 1")
+                                            .arg(schema)));
+    // A pools-only database (version 1) gains the attempts table.
     CLineDatabase current(conninfo);
     EXPECT_TRUE(current.Open()) << qPrintable(current.ErrorText());
+    QSqlQuery q(current.Database());
+    EXPECT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM attempts")) && q.next()) << qPrintable(q.lastError().text());
 }
 
 // --- drills with several client processes ------------------------------------

@@ -1,0 +1,133 @@
+// CMainConsoleDlg in a production line: with [Line] Database and Pool set,
+// numbered batches take their serial numbers from the line's pool, and their
+// rows go to the line's database as well as to the station's own record.
+//
+// A completion the line cannot take (the server went away after the unit
+// was programmed) stays in the local record; its id waits in [Line]
+// Undelivered and is delivered before the station takes its next number.
+#include "MainConsoleDlg.h"
+
+#include "record/LineStation.h"
+#include "record/ProductionRecord.h"
+#include "toolkit/MessageBox.h"
+#include "toolkit/SettingsStore.h"
+
+#include "SerialNumber.h"
+
+#include <QLineEdit>
+
+namespace {
+
+constexpr const char* Section = "Line";
+
+QStringList Undelivered(const CSettingsStore& store)
+{
+    return QString::fromStdString(store.GetProfileString(Section, "Undelivered", ""))
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool SetUndelivered(CSettingsStore& store, const QStringList& ids)
+{
+    store.WriteProfileString(Section, "Undelivered", ids.join(QLatin1Char(' ')).toStdString());
+    return store.Flush();
+}
+
+}  // namespace
+
+void CMainConsoleDlg::LoadLine(const CSettingsStore& store)
+{
+    Line.reset();
+    const QString conninfo = QString::fromStdString(store.GetProfileString(Section, "Database", "")).trimmed();
+    const QString pool = QString::fromStdString(store.GetProfileString(Section, "Pool", "")).trimmed();
+    if (conninfo.isEmpty() || pool.isEmpty())
+        return;
+    Line = std::make_unique<CLineStation>(conninfo, pool);
+    OwnSerialNumber = SerialNumber;
+}
+
+void CMainConsoleDlg::ShowLineNumber()
+{
+    if (!Line)
+        return;
+    if (SerialNumberEdit)
+        SerialNumberEdit->setReadOnly(true);
+    int64_t next = -1;
+    if (Line->NextNumber(next) && next >= 0)
+        SerialNumber = static_cast<uint32_t>(next);
+}
+
+void CMainConsoleDlg::KeepForLine(const QString& id)
+{
+    CSettingsStore store = OpenSettingsStore();
+    QStringList ids = Undelivered(store);
+    if (!ids.contains(id))
+        ids << id;
+    if (!SetUndelivered(store, ids))
+        MessageBox(this, "The attempt " + id.toStdString() + " could not be written to the line database, nor"
+                         " noted for later in\n" + store.Location() + "\nIt is in this station's own record only.");
+}
+
+bool CMainConsoleDlg::DeliverKept()
+{
+    CSettingsStore store = OpenSettingsStore();
+    QStringList ids = Undelivered(store);
+    while (!ids.isEmpty()) {
+        CAttemptFilter filter;
+        filter.Id = ids.front();
+        const auto rows = Record && Record->IsOpen() ? Record->Select(filter) : std::nullopt;
+        if (rows && rows->size() == 1 && !Line->Complete(rows->front()))
+            return false;
+        // Delivered, or not in this station's record to deliver.
+        ids.removeFirst();
+        SetUndelivered(store, ids);
+    }
+    return true;
+}
+
+bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
+{
+    LineAttempt.reset();
+    const QString refusal =
+        QStringLiteral("\nNo numbered unit is programmed until a serial number can be reserved from pool \"%1\".")
+            .arg(Line->Pool());
+    if (!DeliverKept() || !Line->Begin(attempt)) {
+        MessageBox(this, (Line->ErrorText() + refusal).toStdString());
+        return false;
+    }
+    LineAttempt = attempt;
+    SerialNumber = static_cast<uint32_t>(*attempt.SerialValue);
+    serial.Value = SerialNumber;
+    serial.Convert();
+    return true;
+}
+
+void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
+{
+    if (!LineAttempt)
+        return;
+    CAttempt row = *LineAttempt;
+    LineAttempt.reset();
+    row.EndedAt = CProductionRecord::NowUtc();
+    row.Result = end.Result;
+    row.Step = end.Step;
+    row.ErrorText = end.ErrorText;
+    row.ErrorCode = end.ErrorCode;
+    row.SerialWritten = end.SerialWritten;
+    if (!Line->Complete(row))
+        KeepForLine(row.Id);
+}
+
+// Rows a killed station left running: the unit may carry the number, so the
+// line learns that they were interrupted and the number is consumed.
+void CMainConsoleDlg::KeepInterruptedForLine()
+{
+    CAttemptFilter filter;
+    filter.Result = QStringLiteral("running");
+    filter.Kind = QStringLiteral("batch");
+    const auto rows = Record->Select(filter);
+    if (!rows)
+        return;
+    for (const CAttempt& row : *rows)
+        if (row.SerialValue)
+            KeepForLine(row.Id);
+}

@@ -1,0 +1,158 @@
+// Stations in a line against a real PostgreSQL server: station processes
+// (corv_drill_station: the whole console, offscreen, the simulated library
+// in fast timing), each with its own simulated unit folder, settings and
+// local record, drawing from one pool.
+// CORV_LINE_DRILL_UNITS: units per station (default 250).
+#include "PgTestServer.h"
+
+#include "record/LineStation.h"
+#include "record/SerialPool.h"
+
+#include "SimStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QSqlQuery>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+
+namespace {
+
+struct Station {
+    QString dir;
+    std::unique_ptr<QProcess> process;
+};
+
+// A station's folder: its simulator with one MSP430F112 in the socket, and
+// settings in the line (a WORD serial at 1000, Erase Info, the fuse).
+QString MakeStation(const QString& root, int index, const QString& conninfo, const QString& pool)
+{
+    const QString dir = QStringLiteral("%1/station%2").arg(root).arg(index);
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir + "/config/Quillfern");
+    velk::CDeviceTable table;
+    EXPECT_TRUE(velk::LoadDefaultDeviceTable(table));
+    const velk::CSimStore sim((dir + "/sim").toStdString());
+    velk::CSimSettings settings;
+    settings.Timing = velk::ETiming::Fast;
+    EXPECT_TRUE(sim.SaveSettings(settings));
+    EXPECT_TRUE(sim.SaveUnit(velk::CUnit(*table.Find("MSP430F112"))));
+    QFile conf(dir + "/config/Quillfern/Corvantis.conf");
+    EXPECT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral("[Options]\nCommPort=COM1\nBaud=115200\nDeviceName=MSP430F112\n"
+                              "FileName=" CORV_SOURCE_DIR "/examples/blink-f112.txt\nVCC=3.3\nBlowFuse=1\n"
+                              "EraseFlash=1\nSerialNumber=7\nSerialAddress=1000\nSerialType=2\nCount=0\n"
+                              "CountUp=1\n[Line]\nDatabase=%1\nPool=%2\n")
+                   .arg(conninfo, pool)
+                   .toUtf8());
+    return dir;
+}
+
+QProcess* StartStation(const QString& dir, long units)
+{
+    auto* p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir + "/config");
+    env.insert("XDG_DATA_HOME", dir + "/data");
+    env.insert("VELK430_SIM_DIR", dir + "/sim");
+    env.insert("VELK430_SIM_TIMING", "fast");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p->setProcessEnvironment(env);
+    p->setProcessChannelMode(QProcess::MergedChannels);
+    p->start(QCoreApplication::applicationDirPath() + "/corv_drill_station", {QString::number(units)});
+    return p;
+}
+
+uint32_t SerialOf(const velk::CTrayEntry& unit) { return unit.Read(0x1000) | (unit.Read(0x1001) << 8); }
+
+class LineStations : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(PgTestServer().Ok()) << qPrintable(PgTestServer().ErrorText());
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        schema = QStringLiteral("t_line_%1").arg(QString::fromLatin1(info->name()).toLower());
+        conninfo = PgTestServer().NewLine(schema);
+        ASSERT_FALSE(conninfo.isEmpty()) << qPrintable(PgTestServer().ErrorText());
+        root = QDir::tempPath() + "/corv-" + schema;
+    }
+    QString schema, conninfo, root;
+};
+
+TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
+{
+    const long units = qEnvironmentVariableIntValue("CORV_LINE_DRILL_UNITS") > 0
+                           ? qEnvironmentVariableIntValue("CORV_LINE_DRILL_UNITS")
+                           : 250;
+    const int64_t first = 2000;
+    {
+        CLineDatabase db(conninfo);
+        CSerialPool pool(db);
+        ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+        ASSERT_TRUE(pool.Create("Sensor", first)) << qPrintable(pool.ErrorText());
+        ASSERT_TRUE(pool.Create("Other", 100)) << qPrintable(pool.ErrorText());
+    }
+    std::vector<Station> stations(4);
+    for (int i = 0; i < 4; ++i) {
+        stations[i].dir = MakeStation(root, i, conninfo, "Sensor");
+        stations[i].process.reset(StartStation(stations[i].dir, units));
+    }
+    std::multiset<uint32_t> onUnits;
+    for (Station& s : stations) {
+        ASSERT_TRUE(s.process->waitForFinished(-1));
+        EXPECT_EQ(s.process->exitCode(), 0) << s.process->readAll().toStdString();
+        const auto tray = velk::CSimStore((s.dir + "/sim").toStdString()).LoadTray();
+        EXPECT_EQ(tray.size(), static_cast<size_t>(units));
+        for (const auto& unit : tray)
+            onUnits.insert(SerialOf(unit));
+        // The station's own next number stays as it was.
+        QFile conf(s.dir + "/config/Quillfern/Corvantis.conf");
+        ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(conf.readAll().contains("SerialNumber=7\n"));
+    }
+    const std::set<uint32_t> distinct(onUnits.begin(), onUnits.end());
+    EXPECT_EQ(distinct.size(), onUnits.size()) << "a serial number on two units";
+    ASSERT_EQ(onUnits.size(), static_cast<size_t>(4 * units));
+    EXPECT_EQ(*distinct.begin(), first);
+    EXPECT_EQ(*distinct.rbegin(), first + 4 * units - 1);
+
+    CLineDatabase db(conninfo);
+    CSerialPool pool(db);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    SPoolStatus status, other;
+    ASSERT_TRUE(pool.Show("Sensor", status)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(status.Next, first + 4 * units);
+    EXPECT_EQ(status.Passed, 4 * units);
+    EXPECT_EQ(status.Reserved + status.Rejected + status.FreeAgain.size(), 0);
+    ASSERT_TRUE(pool.Show("Other", other));
+    EXPECT_EQ(other.Next, 100) << "another product's pool was touched";
+    // Every number on a unit has exactly one passed row in the line's record,
+    // held by the attempt the pool names.
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT a.serial_value, count(*), bool_and(a.serial_written = 1),"
+                       " bool_and(n.state = 'passed') FROM attempts a JOIN serial_number n"
+                       " ON n.pool = 'Sensor' AND n.number = a.serial_value AND n.attempt = a.id"
+                       " WHERE a.result = 'passed' GROUP BY a.serial_value"));
+    std::map<int64_t, int> rows;
+    while (q.next()) {
+        EXPECT_TRUE(q.value(2).toBool() && q.value(3).toBool()) << q.value(0).toLongLong();
+        rows[q.value(0).toLongLong()] = q.value(1).toInt();
+    }
+    EXPECT_EQ(rows.size(), distinct.size());
+    for (const uint32_t serial : distinct)
+        EXPECT_EQ(rows[serial], 1) << "serial " << serial;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

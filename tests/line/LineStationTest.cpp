@@ -9,6 +9,7 @@
 #include "record/SerialPool.h"
 
 #include "SimStore.h"
+#include "toolkit/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -146,6 +147,82 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     EXPECT_EQ(rows.size(), distinct.size());
     for (const uint32_t serial : distinct)
         EXPECT_EQ(rows[serial], 1) << "serial " << serial;
+}
+
+// The server stopped: the station says so, naming the server, and programs
+// nothing; started again, the station first delivers a completion it kept
+// (a pass the line never heard of) and then goes on from the pool.
+TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
+{
+    CLineDatabase db(conninfo);
+    CSerialPool pool(db);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    ASSERT_TRUE(pool.Create("Sensor", 500)) << qPrintable(pool.ErrorText());
+    db.Close();
+    const QString dir = MakeStation(root, 0, conninfo, "Sensor");
+    const velk::CSimStore sim((dir + "/sim").toStdString());
+
+    ASSERT_TRUE(PgTestServer().Stop()) << qPrintable(PgTestServer().ErrorText());
+    std::unique_ptr<QProcess> away(StartStation(dir, 1));
+    ASSERT_TRUE(away->waitForFinished(-1));
+    const QString said = QString::fromUtf8(away->readAll());
+    ASSERT_TRUE(PgTestServer().Resume()) << qPrintable(PgTestServer().ErrorText());
+    EXPECT_EQ(away->exitCode(), 4) << qPrintable(said);
+    EXPECT_TRUE(said.contains(QStringLiteral("box: Cannot reach the line database on %1, port 5432")
+                                  .arg(PgTestServer().Folder()))) << qPrintable(said);
+    EXPECT_TRUE(said.contains("No numbered unit is programmed until a serial number can be reserved from pool "
+                              "\"Sensor\"")) << qPrintable(said);
+    EXPECT_TRUE(sim.LoadTray().empty());
+
+    // A pass the station kept: its row is complete locally, running in the line.
+    CLineStation line(conninfo, "Sensor");
+    CAttempt kept;
+    CProductionRecord::FillStation(kept);
+    kept.Device = "MSP430F112";
+    kept.SerialWidth = 2;
+    kept.SerialAddress = 0x1000;
+    ASSERT_TRUE(line.Begin(kept)) << qPrintable(line.ErrorText());
+    ASSERT_EQ(kept.SerialValue, 500);
+    kept.Result = "passed";
+    kept.EndedAt = CProductionRecord::NowUtc();
+    kept.SerialWritten = true;
+    {
+        CProductionRecord local;
+        ASSERT_TRUE(local.Open(dir + "/data/Quillfern/Corvantis/production.db")) << qPrintable(local.ErrorText());
+        ASSERT_TRUE(local.Insert(kept)) << qPrintable(local.ErrorText());
+    }
+    const QString confPath = dir + "/config/Quillfern/Corvantis.conf";
+    CSettingsStore store = CSettingsStore::AtFile(confPath.toStdString());
+    store.WriteProfileString("Line", "Undelivered", kept.Id.toStdString());
+    ASSERT_TRUE(store.Flush());
+
+    std::unique_ptr<QProcess> back(StartStation(dir, 2));
+    ASSERT_TRUE(back->waitForFinished(-1));
+    EXPECT_EQ(back->exitCode(), 0) << back->readAll().toStdString();
+    const auto tray = sim.LoadTray();
+    ASSERT_EQ(tray.size(), 2u);
+    EXPECT_EQ(SerialOf(tray[0]), 501u);
+    EXPECT_EQ(SerialOf(tray[1]), 502u);
+    EXPECT_EQ(CSettingsStore::AtFile(confPath.toStdString()).GetProfileString("Line", "Undelivered", "?"), "");
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    QSqlQuery delivered(db.Database());
+    ASSERT_TRUE(delivered.exec("SELECT result FROM attempts WHERE serial_value = 500") && delivered.next());
+    EXPECT_EQ(delivered.value(0).toString(), "passed");
+    delivered.finish();
+
+    // Delivered again (a station killed before it noted the delivery): no change.
+    EXPECT_TRUE(line.Complete(kept)) << qPrintable(line.ErrorText());
+    SPoolStatus status;
+    ASSERT_TRUE(pool.Show("Sensor", status)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(status.Passed, 3);
+    EXPECT_EQ(status.Next, 503);
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT serial_value, result, count(*) FROM attempts GROUP BY serial_value, result"
+                       " ORDER BY serial_value"));
+    QStringList rows;
+    while (q.next())
+        rows << QStringLiteral("%1 %2 %3").arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
+    EXPECT_EQ(rows, QStringList({"500 passed 1", "501 passed 1", "502 passed 1"}));
 }
 
 }  // namespace

@@ -1,22 +1,35 @@
 #include "LogTool.h"
 
+#include "record/LineDatabase.h"
+#include "record/PoolCommand.h"
 #include "record/ProductionRecord.h"
+#include "toolkit/SettingsStore.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QTimeZone>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
 constexpr const char* Usage =
-    "usage: corvantis-log [--database FILE] export --format csv|json\n"
+    "usage: corvantis-log [WHERE] export --format csv|json\n"
     "                     [--since TIME] [--until TIME] [--serial N] [--result R] [--device NAME]\n"
-    "       corvantis-log [--database FILE] summary [--since TIME] [--until TIME] [--device NAME]\n"
-    "       corvantis-log [--database FILE] find SERIAL\n"
+    "       corvantis-log [WHERE] summary [--since TIME] [--until TIME] [--device NAME]\n"
+    "       corvantis-log [WHERE] find SERIAL\n"
+    "       corvantis-log --line|--database CONNINFO pool create NAME --first N [--last M]\n"
+    "       corvantis-log --line|--database CONNINFO pool show [NAME]\n"
+    "       corvantis-log --line|--database CONNINFO pool raise NAME N\n"
+    "WHERE: --database FILE (this station's record; the default), --line (the line\n"
+    "database in this station's settings, [Line] Database) or --database CONNINFO (a\n"
+    "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
+    "dbname=corvantis\"; write a file whose name has '=' as ./NAME).\n"
     "TIME is ISO 8601 in UTC (2026-12-07 or 2026-12-07T13:05:00Z); R is passed, failed,\n"
     "interrupted or running.\n";
 
@@ -130,20 +143,38 @@ QString NormaliseTime(const QString& text)
     return CProductionRecord::ToUtcText(time);
 }
 
+bool IsConninfo(const QString& database)
+{
+    static const QRegularExpression keyValue(QStringLiteral("^\\s*[A-Za-z_]+\\s*="));
+    return database.startsWith(QLatin1String("postgresql://")) || database.startsWith(QLatin1String("postgres://")) ||
+           keyValue.match(database).hasMatch();
+}
+
 int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
 {
     QString database = CProductionRecord::DefaultPath();
+    bool line = false, databaseGiven = false;
     QString command, format, serialText;
     CAttemptFilter filter;
-    QStringList positional;
+    QStringList positional, poolArgs;
+    bool pool = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == "-h" || a == "--help") {
             out << Usage;
             return 0;
         }
+        if (a == "pool" && positional.isEmpty()) {
+            pool = true;
+            poolArgs = args.mid(i + 1);
+            break;
+        }
         if (!a.startsWith("--")) {
             positional << a;
+            continue;
+        }
+        if (a == "--line") {
+            line = true;
             continue;
         }
         if (i + 1 >= args.size())
@@ -151,6 +182,7 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
         const QString value = args[++i];
         if (a == "--database") {
             database = value;
+            databaseGiven = true;
         } else if (a == "--format") {
             format = value;
         } else if (a == "--since" || a == "--until") {
@@ -172,6 +204,24 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
         } else {
             return BadArguments(err, "unknown option " + a);
         }
+    }
+    if (line && databaseGiven)
+        return BadArguments(err, "--line and --database exclude each other");
+    if (line) {
+        // The station's own settings, as the station reads them.
+        const CSettingsStore store("Quillfern", "Corvantis");
+        database = QString::fromStdString(store.GetProfileString("Line", "Database", "")).trimmed();
+        if (database.isEmpty()) {
+            err << "corvantis-log: this station is in no line: " << store.Location()
+                << " has no [Line] Database\n";
+            return 2;
+        }
+    }
+    const bool inLine = line || IsConninfo(database);
+    if (pool) {
+        if (!inLine)
+            return BadArguments(err, "pool needs --line or --database CONNINFO");
+        return RunPoolCommand(database, poolArgs, out, err);
     }
     if (positional.isEmpty())
         return BadArguments(err, "no command");
@@ -198,7 +248,15 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
     }
 
     CProductionRecord record;
-    if (!record.Open(database, 2000, true)) {
+    std::unique_ptr<CLineDatabase> lineDb;
+    if (inLine) {
+        lineDb = std::make_unique<CLineDatabase>(database);
+        if (!lineDb->Open()) {
+            err << "corvantis-log: " << lineDb->ErrorText().toStdString() << "\n";
+            return 2;
+        }
+        record.Attach(lineDb->Database().connectionName(), "the line database on " + lineDb->ServerName());
+    } else if (!record.Open(database, 2000, true)) {
         err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
         return 2;
     }

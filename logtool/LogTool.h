@@ -5,6 +5,11 @@
 //                 [--since TIME] [--until TIME] [--serial N] [--result R] [--device NAME]
 //   corvantis-log [--database FILE] summary [--since TIME] [--until TIME] [--device NAME]
 //   corvantis-log [--database FILE] find SERIAL
+//   corvantis-log --line|--database CONNINFO pool create|show|raise ...
+//
+// --line reads the line database from the station's settings ([Line]
+// Database); --database takes a line database when its value is a
+// postgresql:// URI or starts with a key=value word, a record file otherwise.
 //
 // TIME: ISO 8601 (2026-12-07, 2026-12-07T13:05:00Z, with an offset or
 // without one: then UTC); --since includes, --until excludes. Exit status 0,
@@ -24,3 +29,5 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err);
 QString CsvField(const QString& text);
 // A TIME argument as the record's UTC text; empty when it is no time.
 QString NormaliseTime(const QString& text);
+// A --database value naming a line database rather than a file.
+bool IsConninfo(const QString& database);

@@ -299,8 +299,24 @@ bool CProductionRecord::Migrate()
     return true;
 }
 
+void CProductionRecord::Attach(const QString& connection, const QString& label)
+{
+    Close();
+    m_connection = connection;
+    m_path = label;
+    m_error.clear();
+    m_attached = true;
+    m_open = true;
+}
+
 void CProductionRecord::Close()
 {
+    if (m_attached) {
+        m_attached = false;
+        m_open = false;
+        m_connection = "corv-record-" + NewId();
+        return;
+    }
     if (QSqlDatabase::contains(m_connection)) {
         {
             QSqlDatabase db = QSqlDatabase::database(m_connection, false);

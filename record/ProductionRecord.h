@@ -86,6 +86,10 @@ public:
     // Opens (creating the folder and the file), migrates and proves the file
     // writable. readOnly: neither creates nor migrates nor writes.
     bool Open(const QString& path, int busyTimeoutMs = 2000, bool readOnly = false);
+    // Reads and writes the attempts table of a connection opened elsewhere
+    // (a production line's database), named label in messages; the
+    // connection stays open after Close.
+    void Attach(const QString& connection, const QString& label);
     void Close();
     bool IsOpen() const { return m_open; }
     const QString& Path() const { return m_path; }
@@ -135,5 +139,6 @@ private:
     QString m_path;
     QString m_error;
     bool m_open = false;
+    bool m_attached = false;
     int m_foundVersion = 0;
 };

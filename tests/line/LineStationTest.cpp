@@ -5,6 +5,7 @@
 // CORV_LINE_DRILL_UNITS: units per station (default 250).
 #include "PgTestServer.h"
 
+#include "logtool/LogTool.h"
 #include "record/LineStation.h"
 #include "record/SerialPool.h"
 
@@ -21,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -147,6 +149,15 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     EXPECT_EQ(rows.size(), distinct.size());
     for (const uint32_t serial : distinct)
         EXPECT_EQ(rows[serial], 1) << "serial " << serial;
+
+    // corvantis-log reads the whole line.
+    std::ostringstream out, err;
+    EXPECT_EQ(RunLogTool({"--database", conninfo, "summary"}, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find(QStringLiteral("\nMSP430F112\t%1\t%1\t0\t0\t100.0%\n").arg(4 * units).toStdString()),
+              std::string::npos) << out.str();
+    std::ostringstream shown;
+    EXPECT_EQ(RunLogTool({"--database", conninfo, "pool", "show", "Sensor"}, shown, err), 0) << err.str();
+    EXPECT_NE(shown.str().find(std::to_string(first + 4 * units)), std::string::npos) << shown.str();
 }
 
 // The server stopped: the station says so, naming the server, and programs

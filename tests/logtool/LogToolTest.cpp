@@ -74,6 +74,23 @@ TEST(NormaliseTime, AcceptsDatesAndZonesGivesUtc)
         EXPECT_EQ(NormaliseTime(in).toStdString(), out) << in;
 }
 
+TEST(IsConninfo, TellsALineDatabaseFromAFile)
+{
+    const std::pair<const char*, bool> rows[] = {
+        {"host=line-db dbname=corvantis", true},
+        {"  dbname = corvantis", true},
+        {"postgresql://line-db/corvantis", true},
+        {"postgres://line-db", true},
+        {"/var/lib/production.db", false},
+        {"./host=x.db", false},
+        {"production.db", false},
+        {"postgresql:/line-db", false},
+        {"", false},
+    };
+    for (const auto& [text, conninfo] : rows)
+        EXPECT_EQ(IsConninfo(text), conninfo) << text;
+}
+
 TEST_F(LogTool, BadArgumentsExitOneWithUsage)
 {
     const QStringList rows[] = {
@@ -92,6 +109,9 @@ TEST_F(LogTool, BadArgumentsExitOneWithUsage)
         {"find", "12x"},
         {"find", "5", "--device", "MSP430F149"},
         {"--colour", "red", "summary"},
+        {"pool", "show"},                                  // a file is no line
+        {"--database", "./host=x.db", "pool", "show"},
+        {"--line", "--database", "host=x", "summary"},
     };
     for (const QStringList& args : rows) {
         EXPECT_EQ(Run(args), 1) << args.join(' ').toStdString();

@@ -134,8 +134,8 @@ TEST_F(Record, FiltersNewestFirstAndTally)
         {{{}, {}, 1005, {}, {}, {}, {}}, {"05"}},
         {{{}, {}, {}, "failed", {}, {}, {}}, {"10", "05"}},
         {{"2026-03-02", "2026-03-02T08:00:06.000Z", {}, {}, "MSP430F112", {}, {}}, {"04", "02"}},
-        {{{}, {}, {}, {}, {}, {}, "11"}, {"11"}},
-        {{{}, {}, {}, "passed", {}, {}, "10"}, {}},  // id and result both hold
+        {{{}, {}, {}, {}, {}, {}, "00000000-0000-4000-8000-000000000011"}, {"11"}},
+        {{{}, {}, {}, "passed", {}, {}, "00000000-0000-4000-8000-000000000010"}, {}},  // id and result both hold
     };
     for (const CRow& row : rows)
         EXPECT_EQ(Ids(record.Select(row.Filter)), row.Ids) << row.Ids.join(' ').toStdString();

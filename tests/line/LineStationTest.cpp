@@ -56,7 +56,7 @@ QString MakeStation(const QString& root, int index, const QString& conninfo, con
     return dir;
 }
 
-QProcess* StartStation(const QString& dir, long units)
+QProcess* StartStation(const QString& dir, long units, int killAtCall = 0)
 {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -65,6 +65,9 @@ QProcess* StartStation(const QString& dir, long units)
     env.insert("VELK430_SIM_DIR", dir + "/sim");
     env.insert("VELK430_SIM_TIMING", "fast");
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("VELK430_SIM_KILL_AT");
+    if (killAtCall > 0)  // the simulated library kills the station at that call
+        env.insert("VELK430_SIM_KILL_AT", QString::number(killAtCall));
     p->setProcessEnvironment(env);
     p->setProcessChannelMode(QProcess::MergedChannels);
     p->start(QCoreApplication::applicationDirPath() + "/corv_drill_station", {QString::number(units)});
@@ -234,6 +237,41 @@ TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
     while (q.next())
         rows << QStringLiteral("%1 %2 %3").arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
     EXPECT_EQ(rows, QStringList({"500 passed 1", "501 passed 1", "502 passed 1"}));
+}
+
+// A station killed inside a batch leaves its number reserved; its next start
+// tells the line the attempt was interrupted, and the number counts as on a
+// unit (it may be), before the station takes a number of its own.
+TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
+{
+    CLineDatabase db(conninfo);
+    CSerialPool pool(db);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    ASSERT_TRUE(pool.Create("Sensor", 40)) << qPrintable(pool.ErrorText());
+    const QString dir = MakeStation(root, 0, conninfo, "Sensor");
+    std::unique_ptr<QProcess> killed(StartStation(dir, 1, 8));
+    ASSERT_TRUE(killed->waitForFinished(-1));
+    EXPECT_EQ(killed->exitStatus(), QProcess::CrashExit) << killed->readAll().toStdString();
+    QString state, attempt;
+    ASSERT_TRUE(pool.State("Sensor", 40, state, attempt)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(state, "reserved");
+
+    std::unique_ptr<QProcess> again(StartStation(dir, 1));
+    ASSERT_TRUE(again->waitForFinished(-1));
+    EXPECT_EQ(again->exitCode(), 0) << again->readAll().toStdString();
+    const auto tray = velk::CSimStore((dir + "/sim").toStdString()).LoadTray();
+    ASSERT_EQ(tray.size(), 1u);
+    EXPECT_EQ(SerialOf(tray[0]), 41u);
+    QString holder;
+    ASSERT_TRUE(pool.State("Sensor", 40, state, holder));
+    EXPECT_EQ(state, "rejected");
+    EXPECT_EQ(holder, attempt);
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT serial_value, result FROM attempts ORDER BY serial_value"));
+    QStringList rows;
+    while (q.next())
+        rows << q.value(0).toString() + " " + q.value(1).toString();
+    EXPECT_EQ(rows, QStringList({"40 interrupted", "41 passed"}));
 }
 
 }  // namespace

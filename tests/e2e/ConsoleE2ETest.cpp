@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -34,6 +35,11 @@ class ConsoleE2E : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // A production record per test process: ctest runs these tests side
+        // by side, and a station starting marks the running rows it finds
+        // interrupted (one writer at a time is what a station is).
+        qputenv("XDG_DATA_HOME", QDir::tempPath().toUtf8() + "/corv-e2e-record-" +
+                                     QByteArray::number(QCoreApplication::applicationPid()));
         const char* base = std::getenv("VELK430_SIM_DIR");
         if (!base || !*base)
             base = "/tmp";

@@ -42,6 +42,19 @@ bool CLineStation::Begin(CAttempt& attempt)
 {
     if (!Open())
         return false;
+    // A reservation whose commit was not acknowledged may have committed:
+    // the batch never ran, so its number goes back and its row says so.
+    while (!m_unsure.isEmpty()) {
+        CAttempt unsure = m_unsure.front();
+        unsure.Result = QStringLiteral("failed");
+        unsure.EndedAt = CProductionRecord::NowUtc();
+        unsure.Step = QStringLiteral("Reservation");
+        unsure.ErrorText = QStringLiteral("The line database did not confirm the reservation");
+        unsure.SerialWritten = false;
+        if (!Complete(unsure))
+            return false;
+        m_unsure.removeFirst();
+    }
     if (attempt.Id.isEmpty())
         attempt.Id = CProductionRecord::NewId();
     if (attempt.StartedAt.isEmpty())
@@ -59,12 +72,16 @@ bool CLineStation::Begin(CAttempt& attempt)
     attempt.SerialValue = number;
     QSqlQuery q(m_db.Database());
     CProductionRecord::PrepareInsert(q, attempt);
-    if (!m_db.Exec(q, QStringLiteral("Cannot write the attempt to the line database on %1").arg(ServerName())) ||
-        !m_db.Commit()) {
+    if (!m_db.Exec(q, QStringLiteral("Cannot write the attempt to the line database on %1").arg(ServerName()))) {
         const QString text = m_db.ErrorText();
         m_db.Rollback();
         attempt.SerialValue.reset();
         return Fail(text);
+    }
+    if (!m_db.Commit()) {
+        m_unsure.append(attempt);
+        attempt.SerialValue.reset();
+        return Fail(m_db.ErrorText());
     }
     return true;
 }

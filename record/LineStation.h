@@ -13,6 +13,7 @@
 #include "record/ProductionRecord.h"
 #include "record/SerialPool.h"
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -47,4 +48,5 @@ private:
     CSerialPool m_serials;
     QString m_pool;
     QString m_error;
+    QList<CAttempt> m_unsure;  // reservations whose commit was not acknowledged
 };

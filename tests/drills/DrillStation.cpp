@@ -3,6 +3,8 @@
 // printed instead of shown. A timer plays the operator:
 //   corv_drill_station UNITS   press Run Batch until the simulator's tray
 //                              holds UNITS units, then Exit
+// CORV_DRILL_PATIENT=1 (a line whose server goes away): a box or a failed
+// batch is counted as a refusal and the operator presses again.
 // Exit status: 0 done; 2 usage; 3 the console never came up; 4 a box was
 // shown or a batch failed; 5 the run did not advance.
 #include "app/ConsoleApp.h"
@@ -59,10 +61,15 @@ int main(int argc, char** argv)
     SetCriticalErrorHook(CriticalBox);
 
     int status = 3;
+    const bool patient = qEnvironmentVariableIntValue("CORV_DRILL_PATIENT") == 1;
+    long refusals = 0;
     CMessageBoxRecorder boxes;
     boxes.OnShow = [&](const CMessageBoxRecorder::Box& box) {
         std::fprintf(stderr, "box: %s\n", box.text.c_str());
-        status = 4;
+        if (patient)
+            ++refusals;
+        else
+            status = 4;
     };
 
     // Units already in the tray: one line each.
@@ -80,7 +87,7 @@ int main(int argc, char** argv)
         if (status == 3)
             status = 0;
         // A failed batch or a box ends the run: the drill must not hide one.
-        if (status != 0 || before + passes >= units || presses > 2 * units + 10) {
+        if (status != 0 || before + passes >= units || presses > (patient ? 1000 : 2) * units + 10) {
             if (status == 0 && before + passes < units)
                 status = 5;
             operatorHand.stop();
@@ -91,13 +98,13 @@ int main(int argc, char** argv)
         ++presses;
         if (ShowsTick(*console))
             ++passes;
-        else
+        else if (!patient)
             status = 4;
     });
-    operatorHand.start(0);
+    operatorHand.start(patient ? 5 : 0);
 
     CConsoleApp station;
     station.StartUp();
-    std::printf("units before %ld, presses %ld, passes %ld\n", before, presses, passes);
+    std::printf("units before %ld, presses %ld, passes %ld, refusals %ld\n", before, presses, passes, refusals);
     return status;
 }

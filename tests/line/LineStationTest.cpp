@@ -16,9 +16,11 @@
 #include <QDir>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
@@ -56,7 +58,13 @@ QString MakeStation(const QString& root, int index, const QString& conninfo, con
     return dir;
 }
 
-QProcess* StartStation(const QString& dir, long units, int killAtCall = 0)
+QString LogOf(const QString& dir)
+{
+    QFile log(dir + "/station.log");
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+QProcess* StartStation(const QString& dir, long units, int killAtCall = 0, bool patient = false)
 {
     auto* p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -66,10 +74,15 @@ QProcess* StartStation(const QString& dir, long units, int killAtCall = 0)
     env.insert("VELK430_SIM_TIMING", "fast");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.remove("VELK430_SIM_KILL_AT");
+    if (patient)
+        env.insert("CORV_DRILL_PATIENT", "1");
     if (killAtCall > 0)  // the simulated library kills the station at that call
         env.insert("VELK430_SIM_KILL_AT", QString::number(killAtCall));
     p->setProcessEnvironment(env);
+    // To a file: a pipe nobody reads would stop a station that says much.
     p->setProcessChannelMode(QProcess::MergedChannels);
+    QFile::remove(dir + "/station.log");
+    p->setStandardOutputFile(dir + "/station.log");
     p->start(QCoreApplication::applicationDirPath() + "/corv_drill_station", {QString::number(units)});
     return p;
 }
@@ -111,7 +124,7 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     std::multiset<uint32_t> onUnits;
     for (Station& s : stations) {
         ASSERT_TRUE(s.process->waitForFinished(-1));
-        EXPECT_EQ(s.process->exitCode(), 0) << s.process->readAll().toStdString();
+        EXPECT_EQ(s.process->exitCode(), 0) << qPrintable(LogOf(s.dir));
         const auto tray = velk::CSimStore((s.dir + "/sim").toStdString()).LoadTray();
         EXPECT_EQ(tray.size(), static_cast<size_t>(units));
         for (const auto& unit : tray)
@@ -179,7 +192,7 @@ TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
     ASSERT_TRUE(PgTestServer().Stop()) << qPrintable(PgTestServer().ErrorText());
     std::unique_ptr<QProcess> away(StartStation(dir, 1));
     ASSERT_TRUE(away->waitForFinished(-1));
-    const QString said = QString::fromUtf8(away->readAll());
+    const QString said = LogOf(dir);
     ASSERT_TRUE(PgTestServer().Resume()) << qPrintable(PgTestServer().ErrorText());
     EXPECT_EQ(away->exitCode(), 4) << qPrintable(said);
     EXPECT_TRUE(said.contains(QStringLiteral("box: Cannot reach the line database on %1, port 5432")
@@ -212,7 +225,7 @@ TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
 
     std::unique_ptr<QProcess> back(StartStation(dir, 2));
     ASSERT_TRUE(back->waitForFinished(-1));
-    EXPECT_EQ(back->exitCode(), 0) << back->readAll().toStdString();
+    EXPECT_EQ(back->exitCode(), 0) << qPrintable(LogOf(dir));
     const auto tray = sim.LoadTray();
     ASSERT_EQ(tray.size(), 2u);
     EXPECT_EQ(SerialOf(tray[0]), 501u);
@@ -251,14 +264,14 @@ TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
     const QString dir = MakeStation(root, 0, conninfo, "Sensor");
     std::unique_ptr<QProcess> killed(StartStation(dir, 1, 8));
     ASSERT_TRUE(killed->waitForFinished(-1));
-    EXPECT_EQ(killed->exitStatus(), QProcess::CrashExit) << killed->readAll().toStdString();
+    EXPECT_EQ(killed->exitStatus(), QProcess::CrashExit) << qPrintable(LogOf(dir));
     QString state, attempt;
     ASSERT_TRUE(pool.State("Sensor", 40, state, attempt)) << qPrintable(pool.ErrorText());
     EXPECT_EQ(state, "reserved");
 
     std::unique_ptr<QProcess> again(StartStation(dir, 1));
     ASSERT_TRUE(again->waitForFinished(-1));
-    EXPECT_EQ(again->exitCode(), 0) << again->readAll().toStdString();
+    EXPECT_EQ(again->exitCode(), 0) << qPrintable(LogOf(dir));
     const auto tray = velk::CSimStore((dir + "/sim").toStdString()).LoadTray();
     ASSERT_EQ(tray.size(), 1u);
     EXPECT_EQ(SerialOf(tray[0]), 41u);
@@ -272,6 +285,60 @@ TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
     while (q.next())
         rows << q.value(0).toString() + " " + q.value(1).toString();
     EXPECT_EQ(rows, QStringList({"40 interrupted", "41 passed"}));
+}
+
+// The server stopped (immediate mode) for two seconds while four stations
+// run: they refuse while it is away and go on by themselves after, with no
+// number on two units and every unit's pass in the line's record.
+TEST_F(LineStations, FourStationsRideOutAServerOutage)
+{
+    const long units = 60;
+    CLineDatabase db(conninfo);
+    CSerialPool pool(db);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    ASSERT_TRUE(pool.Create("Sensor", 300)) << qPrintable(pool.ErrorText());
+    db.Close();
+    std::vector<Station> stations(4);
+    for (int i = 0; i < 4; ++i) {
+        stations[i].dir = MakeStation(root, i, conninfo, "Sensor");
+        stations[i].process.reset(StartStation(stations[i].dir, units, 0, true));
+    }
+    QThread::msleep(1500);
+    ASSERT_TRUE(PgTestServer().Stop()) << qPrintable(PgTestServer().ErrorText());
+    QThread::msleep(2000);
+    ASSERT_TRUE(PgTestServer().Resume()) << qPrintable(PgTestServer().ErrorText());
+    std::multiset<uint32_t> onUnits;
+    int refused = 0;
+    for (Station& s : stations) {
+        ASSERT_TRUE(s.process->waitForFinished(-1));
+        const QString log = LogOf(s.dir);
+        EXPECT_EQ(s.process->exitCode(), 0) << qPrintable(log);
+        refused += log.contains(QStringLiteral("box: Cannot reach the line database on %1, port 5432")
+                                    .arg(PgTestServer().Folder()));
+        for (const auto& unit : velk::CSimStore((s.dir + "/sim").toStdString()).LoadTray())
+            onUnits.insert(SerialOf(unit));
+    }
+    EXPECT_GT(refused, 0) << "no station saw the server away";
+    const std::set<uint32_t> distinct(onUnits.begin(), onUnits.end());
+    EXPECT_EQ(distinct.size(), onUnits.size()) << "a serial number on two units";
+    EXPECT_EQ(onUnits.size(), static_cast<size_t>(4 * units));
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    for (const uint32_t serial : distinct) {
+        QString state, attempt;
+        ASSERT_TRUE(pool.State("Sensor", serial, state, attempt)) << qPrintable(pool.ErrorText());
+        EXPECT_EQ(state, "passed") << serial;
+        QSqlQuery q(db.Database());
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM attempts WHERE serial_value = %1 AND result = "
+                                          "'passed' AND id = '%2'").arg(serial).arg(attempt)) && q.next());
+        EXPECT_EQ(q.value(0).toInt(), 1) << "serial " << serial;
+    }
+    SPoolStatus status;
+    ASSERT_TRUE(pool.Show("Sensor", status)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(status.Passed, 4 * units);
+    EXPECT_EQ(status.Reserved, 0);
+    EXPECT_EQ(status.Rejected, 0);
+    std::cout << "outage: " << refused << " of 4 stations refused while the server was away; next "
+              << status.Next << ", " << status.FreeAgain.size() << " numbers free again\n";
 }
 
 }  // namespace

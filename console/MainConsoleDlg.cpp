@@ -10,7 +10,7 @@
 #include "resources/Resources.h"
 #include "toolkit/ControlHelpers.h"
 #include "toolkit/DataExchange.h"
-#include "toolkit/DecimalText.h"
+#include "DecimalText.h"
 #include "toolkit/FileDialog.h"
 #include "toolkit/MessageBox.h"
 #include "toolkit/SettingsStore.h"

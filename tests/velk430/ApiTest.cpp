@@ -493,7 +493,9 @@ TEST_F(Api, UnusableStateFilesRefuseTheOpen) {
     for (const CRow& row : rows) {
         fs::remove_all(Dir);
         fs::create_directories(Dir);
-        if (std::string(row.File) == "unit") ASSERT_TRUE(Store->SaveSettings(CSimSettings{}));
+        if (std::string(row.File) == "unit") {
+            ASSERT_TRUE(Store->SaveSettings(CSimSettings{}));
+        }
         row.Make(Dir / row.File);
         EXPECT_EQ(Open(), kStateFile) << row.Name;
         EXPECT_EQ(ReleaseCom(), kNotOpen) << row.Name;

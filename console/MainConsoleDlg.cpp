@@ -6,14 +6,13 @@
 #include "StationGuards.h"
 #include "VccText.h"
 
-#include "app/AboutDlg.h"
-#include "resources/Resources.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/DataExchange.h"
+#include "Resources.h"
+#include "ControlHelpers.h"
+#include "DataExchange.h"
 #include "DecimalText.h"
-#include "toolkit/FileDialog.h"
-#include "toolkit/MessageBox.h"
-#include "toolkit/SettingsStore.h"
+#include "FileDialog.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
 
 #include "SerialNumber.h"
 #include "VELK.h"
@@ -428,8 +427,8 @@ void CMainConsoleDlg::OnPort()
 void CMainConsoleDlg::OnSysCommand(uint32_t id, intptr_t param)
 {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
-        about.DoModal();
+        if (m_openAbout)
+            m_openAbout(this);
         return;
     }
     CDialog::OnSysCommand(id, param);

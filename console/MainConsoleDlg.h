@@ -13,15 +13,16 @@
 // failed batch gives N back only if it failed before N was sent to the unit;
 // a number that reached a unit, even a rejected one, stays consumed.
 
-#include "toolkit/Dialog.h"
-#include "toolkit/EditTextWindow.h"
-#include "toolkit/ProgressBarWindow.h"
+#include "Dialog.h"
+#include "EditTextWindow.h"
+#include "ProgressBarWindow.h"
 
 #include <QIcon>
 #include <QPixmap>
 #include <QPoint>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -111,7 +112,10 @@ public:
     void OnDeviceSelChange();
     // Message 1129: hands (type, value) to the open session. Returns 0.
     intptr_t OnProgrammerNotify(uintptr_t wParam, intptr_t lParam);
+    // System commands 16 to 31 open the About box through what SetAboutBox
+    // was given (nothing opens while it was given nothing).
     void OnSysCommand(uint32_t id, intptr_t param) override;
+    void SetAboutBox(std::function<void(QWidget* owner)> open) { m_openAbout = std::move(open); }
     // The icon dragged for the minimised window.
     QIcon OnQueryDragIcon() const { return Icon; }
 
@@ -173,4 +177,5 @@ private:
     CProgressBarWindow m_progressWindow;
     // Drops clicks and keys made while a command ran (owned by the dialog).
     CQueuedInputFilter* m_queuedInput;
+    std::function<void(QWidget* owner)> m_openAbout;
 };

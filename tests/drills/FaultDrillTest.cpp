@@ -9,8 +9,8 @@
 // replaces.
 #include "DrillFixture.h"
 
-#include "resources/resource.h"
-#include "toolkit/ControlHelpers.h"
+#include "resource.h"
+#include "ControlHelpers.h"
 
 #include "Codes.h"
 #include "velk430.h"

@@ -1,4 +1,4 @@
-#include "toolkit/SettingsStore.h"
+#include "SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -43,6 +43,9 @@ constexpr uint32_t WM_PROGRAMMER_NOTIFY = WM_USER + 105;  // 1129
 // ((client - icon + 1) / 2) per axis, divided toward zero.
 QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
+// The serial number address before any is loaded or typed.
+constexpr const char* DefaultSerialAddress = "1000";
+
 class CMainConsoleDlg : public CDialog {
 public:
     // No window is shown before DoModal (or Create). parent: null for the
@@ -75,7 +78,7 @@ public:
     int32_t BlowFuse = 0;            // 1 = blow the fuse at the end of a batch
     uint32_t SerialNumber = 0;       // next serial number to write
     int32_t SerialType = 0;          // 0 none, 1 BYTE, 2 WORD, 3 DWORD; -1 no selection
-    std::string SerialAddress = "1000";  // hexadecimal text
+    std::string SerialAddress = DefaultSerialAddress;  // hexadecimal text
     int32_t EraseFlash = 0;          // 1 = erase the information flash first
     std::string DeviceName;
     int32_t CountUp = 0;             // exactly 1: the counter counts up

@@ -18,12 +18,36 @@
 #include <QSysInfo>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 
 namespace {
+
+// Whether a process of this host that a lock names is another running
+// station: not this process (whose number may be a killed station's, reused),
+// alive, and running the same program (a number reused by another program
+// holds nothing; a name that cannot be read counts as a station).
+bool IsOtherStation(pid_t pid)
+{
+    if (pid == ::getpid())
+        return false;
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    // The command name (/proc/PID/comm) is readable where the program's
+    // path is not; both sides are cut to the same 15 characters.
+    const auto command = [](const std::string& process) {
+        std::ifstream file("/proc/" + process + "/comm");
+        std::string name;
+        std::getline(file, name);
+        return name;
+    };
+    const std::string theirs = command(std::to_string(pid));
+    return theirs.empty() || theirs == command("self");
+}
 
 // Takes the one-station lock, or says why the station cannot start: another
 // station holds it (on this host and alive, or on another host, which this
@@ -55,7 +79,7 @@ bool TakeStationLock(QLockFile& lock, const QString& path)
         // while a station killed amid that clean-up left its empty
         // ".rmlock" beside it.) A live station keeps its lock file locked,
         // so removing it fails while one runs.
-        const bool dead = readable && here && pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+        const bool dead = readable && here && pid > 0 && !IsOtherStation(static_cast<pid_t>(pid));
         if (!readable || dead) {
             if (attempt == 0 && lock.removeStaleLockFile())
                 continue;

@@ -1,4 +1,5 @@
-# corv_add_gtest(<target> [GUI] [TIMEOUT <seconds>] [LABELS <labels>...])
+# corv_add_gtest(<target> [GUI] [TIMEOUT <seconds>] [LABELS <labels>...]
+#                [ENV <VAR=value>...] [PROPERTIES <ctest properties>...])
 #
 # Registers every test of a GoogleTest executable with CTest. Each test gets a
 # timeout, runs from the bin folder (where libVELK430.so and device.cfg are),
@@ -8,7 +9,7 @@
 include(GoogleTest)
 
 function(corv_add_gtest target)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "LABELS;ENV;PROPERTIES" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
@@ -19,7 +20,8 @@ function(corv_add_gtest target)
     "XDG_CONFIG_HOME=${scratch}/config"
     "XDG_STATE_HOME=${scratch}/state"
     "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
-    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    ${ARG_ENV})
   if(ARG_GUI)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()
@@ -34,5 +36,5 @@ function(corv_add_gtest target)
   gtest_discover_tests(${target}
     WORKING_DIRECTORY ${CORV_BIN_DIR}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${ARG_PROPERTIES} LABELS "${labels}")
 endfunction()

@@ -7,32 +7,22 @@
 
 #include <cstring>
 
-namespace {
-
-constexpr int32_t CfgDeviceCount = 1;
-constexpr int32_t CfgSelectDevice = 2;
-constexpr int32_t CfgDeviceName = 3;
-constexpr int32_t CfgDeviceValues = 10;
-constexpr std::size_t NameBufferSize = 64;
-
-}  // namespace
-
 bool FillDeviceNames(QComboBox* list)
 {
     ClearDeviceNames(list);
     if (!list)
         return false;
-    const int32_t count = GetDeviceCfgInfo(CfgDeviceCount, 0, nullptr);
+    const int32_t count = GetDeviceCfgInfo(VELK_CFG_DEVICE_COUNT, 0, nullptr);
     if (count <= 0)
         return false;
     for (int32_t i = 0; i < count; ++i) {
-        if (GetDeviceCfgInfo(CfgSelectDevice, i, nullptr) != 0)
+        if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, i, nullptr) != 0)
             return false;
         // One byte more than the library's buffer, zeroed: a name the library
         // leaves unterminated still ends inside the array.
-        char name[NameBufferSize + 1];
+        char name[VELK_DEVICE_NAME_BUFFER + 1];
         std::memset(name, 0, sizeof name);
-        if (GetDeviceCfgInfo(CfgDeviceName, 0, name) != 0)
+        if (GetDeviceCfgInfo(VELK_CFG_DEVICE_NAME, 0, name) != 0)
             return false;
         const int index = AddString(list, name);
         SetItemData(list, index, i);
@@ -64,11 +54,11 @@ void ClearDeviceNames(QComboBox* list)
 bool GetDefaultVcc(int32_t device, int32_t& millivolts)
 {
     millivolts = 0;
-    if (GetDeviceCfgInfo(CfgSelectDevice, device, nullptr) != 0)
+    if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, device, nullptr) != 0)
         return false;
-    int32_t values[8] = {};
-    if (GetDeviceCfgInfo(CfgDeviceValues, 0, values) != 0)
+    int32_t values[VELK_DEVICE_VALUES] = {};
+    if (GetDeviceCfgInfo(VELK_CFG_DEVICE_VALUES, 0, values) != 0)
         return false;
-    millivolts = values[2];
+    millivolts = values[VELK_VALUE_SUPPLY];
     return true;
 }

@@ -16,6 +16,7 @@
 #include "Dialog.h"
 #include "EditTextWindow.h"
 #include "ProgressBarWindow.h"
+#include "velk430.h"
 
 #include <QIcon>
 #include <QPixmap>
@@ -37,7 +38,8 @@ class QProgressBar;
 class QPushButton;
 
 // Window message the programmer library notifies the console with.
-constexpr uint32_t WM_PROGRAMMER_NOTIFY = WM_USER + 105;  // 1129
+constexpr uint32_t WM_PROGRAMMER_NOTIFY = VELK_NOTIFY_MESSAGE;  // WM_USER + 105
+static_assert(WM_PROGRAMMER_NOTIFY == WM_USER + 105);
 
 // Where a minimised window draws its icon: centred in the client area,
 // ((client - icon + 1) / 2) per axis, divided toward zero.

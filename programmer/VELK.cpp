@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int32_t InfoFlashRegion = 3;
-constexpr int32_t LibraryDone = -1;   // ProgramFile, VerifyFile, ProgramData, VerifyData
 
 __attribute__((format(printf, 1, 2)))
 std::string Format(const char* format, ...)
@@ -188,10 +186,10 @@ void CVELK::ProgressStep()
 int32_t CVELK::OnNotification(uint32_t type, int32_t value)
 {
     switch (type) {
-    case 11:
-    case 17:
-    case 19:
-    case 21:
+    case VELK_NOTIFY_ERASE:
+    case VELK_NOTIFY_PROGRAM:
+    case VELK_NOTIFY_VERIFY:
+    case VELK_NOTIFY_DATA:
         // 20 * value - 1000 in unsigned 32-bit arithmetic: any value gives
         // a defined position (wrapping around) instead of a signed overflow.
         SetProgress(static_cast<int32_t>(20u * static_cast<uint32_t>(value) - 1000u));
@@ -271,23 +269,23 @@ int CVELK::EraseInfoFlash()
 {
     SetProgress(50);
     SetStatusText("Preparing flash erase");
-    if (GetDeviceCfgInfo(2, DeviceNumberField, nullptr) != 0) {
+    if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, DeviceNumberField, nullptr) != 0) {
         ErrorText = "Could not read config file";
         return 0;
     }
-    const int32_t regions = GetDeviceCfgInfo(6, 0, nullptr);
+    const int32_t regions = GetDeviceCfgInfo(VELK_CFG_REGION_COUNT, 0, nullptr);
     if (regions <= 0) return 1;
 
     // First pass: count the segments and check every address, so that a
     // layout with a segment beyond 32 bits fails before anything is erased.
     int64_t total = 0;
     for (int32_t i = 0; i < regions; ++i) {
-        int32_t region[4] = {0, 0, 0, 0};
+        VelkRegion region{};
         if (!ReadRegion(i, region)) return 0;
         SetProgress(ClampToInt32(60 + 10 * static_cast<int64_t>(i)));
-        if (region[0] != InfoFlashRegion) continue;
+        if (region.Type != VELK_REGION_INFO) continue;
         if (!CheckSegmentAddresses(region)) return 0;
-        if (region[3] > 0) total += region[3];
+        if (region.SegmentCount > 0) total += region.SegmentCount;
     }
     if (total == 0) return 1;
 
@@ -296,9 +294,9 @@ int CVELK::EraseInfoFlash()
     SetProgress(100);
     SetStatusText("Erasing flash");
     for (int32_t j = 0; j < regions; ++j) {
-        int32_t region[4] = {0, 0, 0, 0};
+        VelkRegion region{};
         if (!ReadRegion(j, region)) return 0;
-        if (region[0] != InfoFlashRegion) continue;
+        if (region.Type != VELK_REGION_INFO) continue;
         SetStatusText("Erasing info flash");
         // The library is asked again: its second answer is checked too.
         if (!CheckSegmentAddresses(region) || !EraseSegments(region, step, position)) return 0;
@@ -307,20 +305,20 @@ int CVELK::EraseInfoFlash()
     return 1;
 }
 
-bool CVELK::ReadRegion(int32_t index, int32_t (&region)[4])
+bool CVELK::ReadRegion(int32_t index, VelkRegion& region)
 {
-    if (GetDeviceCfgInfo(7, index, region) == 0) return true;
+    if (GetDeviceCfgInfo(VELK_CFG_REGION, index, &region) == 0) return true;
     ErrorText = "Could not read config file";
     return false;
 }
 
-bool CVELK::CheckSegmentAddresses(const int32_t (&region)[4])
+bool CVELK::CheckSegmentAddresses(const VelkRegion& region)
 {
     // Addresses run linearly from the start: the first one outside 32 bits
     // is found by division, without walking up to 2^31 segments.
-    const int64_t start = region[1];
-    const int64_t size = region[2];
-    const int64_t count = region[3];
+    const int64_t start = region.Start;
+    const int64_t size = region.SegmentSize;
+    const int64_t count = region.SegmentCount;
     int64_t steps = -1;   // index of the first segment out of range, if any
     if (size > 0) steps = (INT32_MAX - start) / size + 1;
     if (size < 0) steps = (start - INT32_MIN) / -size + 1;
@@ -330,13 +328,13 @@ bool CVELK::CheckSegmentAddresses(const int32_t (&region)[4])
     return false;
 }
 
-bool CVELK::EraseSegments(const int32_t (&region)[4], int64_t step, int64_t& position)
+bool CVELK::EraseSegments(const VelkRegion& region, int64_t step, int64_t& position)
 {
-    for (int32_t k = 0; k < region[3]; ++k) {
-        const auto address = static_cast<int32_t>(region[1] + static_cast<int64_t>(region[2]) * k);
+    for (int32_t k = 0; k < region.SegmentCount; ++k) {
+        const auto address = static_cast<int32_t>(region.Start + static_cast<int64_t>(region.SegmentSize) * k);
         bool erased = false;
         for (int attempt = 0; attempt < 3 && !erased; ++attempt)
-            erased = Erase(address, region[2], 1) == 0;
+            erased = Erase(address, region.SegmentSize, 1) == 0;
         if (!erased) {
             ErrorText = Format("Could not erase segment %04lX", Hex(address));
             return false;
@@ -355,14 +353,14 @@ int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
         ProgressStep();
         SetStatusText("Programming file");
         const int32_t programmed = ProgramFile(file, 0, 1, 0);
-        if (programmed != LibraryDone) {
+        if (programmed != VELK_DONE) {
             ErrorText = Format("Unable to program (%d)", programmed);
             return 0;
         }
         ProgressStep();
         SetStatusText("Verifying file");
         const int32_t verified = VerifyFile(file, 0);
-        if (verified != LibraryDone) {
+        if (verified != VELK_DONE) {
             ErrorText = Format("Unable to verify (%04lX)", Hex(verified));
             return 0;
         }
@@ -385,14 +383,14 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
     SetStatusText("Programming serial number");
     SerialSent = true;   // from here on the unit may hold the number
     const int32_t written = ProgramData(address, count, bytes);
-    if (written != LibraryDone) {
+    if (written != VELK_DONE) {
         ErrorText = Format("Unable to program serial number (%04lX)", Hex(written));
         return 0;
     }
     ProgressStep();
     SetStatusText("Checking serial number");
     const int32_t verified = VerifyData(address, count, bytes);
-    if (verified != LibraryDone) {
+    if (verified != VELK_DONE) {
         ErrorText = Format("Unable to verify serial number (%04lX)", Hex(verified));
         return 0;
     }

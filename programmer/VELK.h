@@ -26,9 +26,9 @@ class CSerialNumber;
 
 class CVELK {
 public:
-    static constexpr int32_t PortBufferSize = 32;
-    static constexpr int32_t DeviceBufferSize = 128;
-    static constexpr int32_t FileBufferSize = 1024;
+    static constexpr int32_t PortBufferSize = VELK_PORT_BUFFER;
+    static constexpr int32_t DeviceBufferSize = VELK_NAME_BUFFER;
+    static constexpr int32_t FileBufferSize = VELK_PATH_BUFFER;
 
     // window/message: where the library delivers its notifications.
     // status/progress: the console's controls, not owned; either may be null.
@@ -129,12 +129,12 @@ private:
     // 1 for a library result of 0, else 0 with "<failure> <device> (<result>)".
     int DeviceResult(int32_t result, const char* failure, const std::string& deviceName);
     // Selector 7 for one region; false with the error text set.
-    bool ReadRegion(int32_t index, int32_t (&region)[4]);
+    bool ReadRegion(int32_t index, VelkRegion& region);
     // false with the error text set when a segment of region lies outside
     // the 32-bit range.
-    bool CheckSegmentAddresses(const int32_t (&region)[4]);
+    bool CheckSegmentAddresses(const VelkRegion& region);
     // Erases the segments of one checked region, three tries each.
-    bool EraseSegments(const int32_t (&region)[4], int64_t step, int64_t& position);
+    bool EraseSegments(const VelkRegion& region, int64_t step, int64_t& position);
     void ProgressStep();
     // Copies name into buffer (size bytes); false with the error text set
     // when it does not fit.

@@ -37,8 +37,60 @@ typedef struct VelkNotifyWindow {
  * message number 0x400 plus 105). */
 #define VELK_NOTIFY_MESSAGE 1129u
 
+/* Notification types (wParam); the value (lParam) of each operation rises
+ * from 50 to 100. Busy (value 0) and idle (value = result) frame an
+ * operation that has no bar of its own. */
+enum {
+    VELK_NOTIFY_BUSY = 3,
+    VELK_NOTIFY_IDLE = 4,
+    VELK_NOTIFY_ERASE = 11,
+    VELK_NOTIFY_PROGRAM = 17,
+    VELK_NOTIFY_VERIFY = 19,
+    VELK_NOTIFY_DATA = 21
+};
+
+/* Results. 0 is success for most functions, VELK_DONE for ProgramFile,
+ * VerifyFile, ProgramData and VerifyData; every failure is negative. */
+#define VELK_OK 0
+#define VELK_DONE (-1)
 /* Result the target functions give when the security fuse is blown. */
 #define VELK_FUSE_BLOWN (-12)
+
+/* Buffers the library reads names within (terminator included). */
+#define VELK_PORT_BUFFER 32
+#define VELK_NAME_BUFFER 128
+#define VELK_PATH_BUFFER 1024
+
+/* GetDeviceCfgInfo selectors. */
+enum {
+    VELK_CFG_DEVICE_COUNT = 1,  /* index 0, null -> number of devices */
+    VELK_CFG_SELECT_DEVICE = 2, /* device number, null -> 0 = current for 3, 6, 7, 10 */
+    VELK_CFG_DEVICE_NAME = 3,   /* 0, char[VELK_DEVICE_NAME_BUFFER] -> 0 = name written */
+    VELK_CFG_REGION_COUNT = 6,  /* 0, null -> number of memory regions */
+    VELK_CFG_REGION = 7,        /* region, VelkRegion* -> 0 = written */
+    VELK_CFG_DEVICE_VALUES = 10 /* 0, int32_t[VELK_DEVICE_VALUES] -> 0 = written */
+};
+#define VELK_DEVICE_NAME_BUFFER 64
+#define VELK_DEVICE_VALUES 8
+/* Index of the default supply (mV) among the device values. */
+#define VELK_VALUE_SUPPLY 2
+
+/* Selector 7's record: 16 bytes. */
+typedef struct VelkRegion {
+    int32_t Type;          /* VELK_REGION_* */
+    int32_t Start;         /* address of the first segment */
+    int32_t SegmentSize;   /* bytes */
+    int32_t SegmentCount;
+} VelkRegion;
+
+/* Region types. Main and information flash can be erased and written. */
+enum {
+    VELK_REGION_MAIN = 1,
+    VELK_REGION_INFO = 3,
+    VELK_REGION_CALIBRATION = 4,
+    VELK_REGION_BSL = 5,
+    VELK_REGION_TLV = 6
+};
 
 /* Opens the programmer on a serial port (at most 31 characters). 0 = open. */
 VELK430_API int32_t InitCom(char* port, int32_t baud);
@@ -54,12 +106,12 @@ VELK430_API int32_t InitTarget(char* name);
 VELK430_API int32_t ReleaseTarget(void);
 /* Target supply in millivolts; 0 switches it off. 0 = done. */
 VELK430_API int32_t SetVcc(uint32_t millivolts);
-/* Device configuration query; answers with no port open.
+/* Device configuration query (VELK_CFG_* selectors); answers with no port open.
  *   selector 1, index 0, null       -> number of devices
  *   selector 2, device number, null -> 0 = that device is current for 3, 6, 7, 10
  *   selector 3, 0, char[64]          -> 0 = name of the current device written
  *   selector 6, 0, null              -> number of memory regions of the current device
- *   selector 7, region, int32_t[4]   -> 0 = {type (3 = information flash), start,
+ *   selector 7, region, VelkRegion*  -> 0 = {type (3 = information flash), start,
  *                                           segment size, segment count} written
  *   selector 10, 0, int32_t[8]       -> 0 = device values written; [2] = default supply, mV */
 VELK430_API int32_t GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer);

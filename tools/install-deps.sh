@@ -18,6 +18,9 @@ packages=(
   python3
   # a real window under a virtual display, and screenshots of it
   xvfb xauth xdotool imagemagick
+  # the production line: Qt's PostgreSQL driver, libpq to read connection
+  # strings, and the server the line's tests start for themselves
+  libqt6sql6-psql libpq-dev postgresql-15
 )
 
 missing=()

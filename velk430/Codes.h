@@ -6,11 +6,13 @@
 
 #include <cstdint>
 
+#include "velk430.h"
+
 namespace velk {
 
 enum : int32_t {
-    kOk = 0,
-    kDone = -1,               // success of the four data functions
+    kOk = VELK_OK,
+    kDone = VELK_DONE,        // success of the four data functions
     kBadArgument = -2,        // null pointer, unterminated name, bad count, selector, index or constant
     kNotOpen = -3,            // no port open
     kNoProgrammer = -4,       // no programmer on that port
@@ -21,7 +23,7 @@ enum : int32_t {
     kNoDeviceType = -9,       // no device type selected yet
     kVccRange = -10,          // supply outside the device's range
     kNoSupply = -11,          // target supply off or below the programming range
-    kFuseBlown = -12,         // the unit's security fuse is blown
+    kFuseBlown = VELK_FUSE_BLOWN,  // the unit's security fuse is blown
     kWrongDevice = -13,       // the unit on the socket is another type
     kTargetNotReady = -14,    // target operation without InitTarget
     kNotSegmentStart = -15,   // Erase: not a segment start, or size is not the segment size
@@ -38,6 +40,15 @@ enum : int32_t {
     kBusy = -26,              // called from inside a notification
     kStateFile = -27,         // simulator state file unusable, or the unit cannot be saved
     kPortBusy = -28,          // another process has the programmer's port open
+    // The mspdebug programmer.
+    kBadPort = -40,           // port text starts with "mspdebug" but is malformed
+    kNoEngine = -41,          // mspdebug not on PATH, or it does not start or answer
+    kUnknownDriver = -42,     // the driver is not one this mspdebug offers
+    kConnectFailed = -43,     // mspdebug could not reach the programmer or the target
+    kNoAnswer = -44,          // mspdebug did not answer within the library's timeout (ended by its PID)
+    kEngineGone = -45,        // mspdebug ended during a command
+    kCommandFailed = -46,     // mspdebug reported an error, or no result, for a command
+    kCannotBlowFuse = -47,    // this programmer cannot blow the security fuse
 };
 
 // Baud rates the programmer opens at.

@@ -82,6 +82,31 @@ const CRegion* CDevice::RegionAt(uint32_t address) const {
     return nullptr;
 }
 
+int32_t CDevice::CheckSegment(uint32_t address, uint32_t size) const {
+    const CRegion* r = RegionAt(address);
+    if (!r) return kNotFlash;
+    if (!r->Writable()) return kProtected;
+    if ((address - r->Start) % r->SegmentSize != 0 || size != r->SegmentSize) return kNotSegmentStart;
+    return kOk;
+}
+
+// Walks the range region by region; a gap or a region the rule refuses ends it.
+static int32_t CheckRange(const CDevice& d, uint32_t address, uint32_t count, bool write) {
+    uint64_t pos = address;
+    const uint64_t end = uint64_t{address} + count;
+    while (pos < end) {
+        const CRegion* r = pos < kAddressSpace ? d.RegionAt(static_cast<uint32_t>(pos)) : nullptr;
+        if (!r) return kNotFlash;
+        if (write && !r->Writable()) return kProtected;
+        pos = r->End();
+    }
+    return kOk;
+}
+
+int32_t CDevice::CheckWritable(uint32_t address, uint32_t count) const { return CheckRange(*this, address, count, true); }
+
+int32_t CDevice::CheckReadable(uint32_t address, uint32_t count) const { return CheckRange(*this, address, count, false); }
+
 uint32_t CDevice::MemoryEnd() const {
     uint32_t end = 0;
     for (const auto& r : Regions) end = std::max(end, r.End());
@@ -104,6 +129,51 @@ void CDevice::Values(int32_t out[8]) const {
     out[5] = ProgramMin;
     out[6] = MainFlashBytes();
     out[7] = Ram;
+}
+
+// A device line's values into d: null, or what is wrong with them.
+static const char* DeviceLine(const std::vector<std::string_view>& tok, std::unordered_set<std::string>& names,
+                              CDevice& d) {
+    d.Name = Upper(std::string(tok[1]));
+    if (!ValidName(d.Name)) return "bad device name";
+    if (!names.insert(d.Name).second) return "device listed twice";
+    int64_t v[8];
+    for (int i = 0; i < 8; ++i)
+        if (!ParseNumber(tok[2 + i], 0x7FFFFFFF, v[i])) return "bad number";
+    d.Family = static_cast<int32_t>(v[0]);
+    d.Cpu = static_cast<int32_t>(v[1]);
+    d.Supply = static_cast<int32_t>(v[2]);
+    d.SupplyMin = static_cast<int32_t>(v[3]);
+    d.SupplyMax = static_cast<int32_t>(v[4]);
+    d.ProgramMin = static_cast<int32_t>(v[5]);
+    d.Ram = static_cast<int32_t>(v[6]);
+    d.EraseMs = static_cast<int32_t>(v[7]);
+    if (d.Family != 1 && d.Family != 2 && d.Family != 4 && d.Family != 5) return "bad family";
+    if (d.Cpu != 0 && d.Cpu != 1) return "bad CPU";
+    if (d.SupplyMin <= 0 || d.SupplyMin > d.Supply || d.Supply > d.SupplyMax || d.SupplyMax > 10000)
+        return "bad supply range";
+    if (d.ProgramMin < d.SupplyMin || d.ProgramMin > d.SupplyMax) return "bad programming supply";
+    if (d.EraseMs > 10000) return "bad erase time";
+    return nullptr;
+}
+
+// A region line appended to the device: null, or what is wrong with it.
+static const char* RegionLine(const std::vector<std::string_view>& tok, CDevice& d) {
+    if (d.Regions.size() == kMaxRegions) return "too many regions";
+    int64_t type, start, size, count;
+    if (!ParseNumber(tok[1], 100, type) || !ParseNumber(tok[2], kAddressSpace, start) ||
+        !ParseNumber(tok[3], 0x10000, size) || !ParseNumber(tok[4], 0x10000, count))
+        return "bad number";
+    if (type != kRegionMain && type != kRegionInfo && type != kRegionCalibration && type != kRegionBsl &&
+        type != kRegionTlv)
+        return "bad region type";
+    if (size == 0 || count == 0 || start + size * count > int64_t{kAddressSpace})
+        return "region outside the address space";
+    CRegion r{static_cast<int32_t>(type), static_cast<uint32_t>(start), static_cast<uint32_t>(size),
+              static_cast<uint32_t>(count)};
+    if (!d.Regions.empty() && r.Start < d.Regions.back().End()) return "regions overlap or out of order";
+    d.Regions.push_back(r);
+    return nullptr;
 }
 
 bool CDeviceTable::Parse(std::string_view text, std::string* error) {
@@ -135,45 +205,12 @@ bool CDeviceTable::Parse(std::string_view text, std::string* error) {
             if (devices.size() == kMaxDevices) return fail("too many devices");
             if (!devices.empty() && devices.back().Regions.empty()) return fail("device without regions");
             CDevice d;
-            d.Name = Upper(std::string(tok[1]));
-            if (!ValidName(d.Name)) return fail("bad device name");
-            if (!names.insert(d.Name).second) return fail("device listed twice");
-            int64_t v[8];
-            for (int i = 0; i < 8; ++i)
-                if (!ParseNumber(tok[2 + i], 0x7FFFFFFF, v[i])) return fail("bad number");
-            d.Family = static_cast<int32_t>(v[0]);
-            d.Cpu = static_cast<int32_t>(v[1]);
-            d.Supply = static_cast<int32_t>(v[2]);
-            d.SupplyMin = static_cast<int32_t>(v[3]);
-            d.SupplyMax = static_cast<int32_t>(v[4]);
-            d.ProgramMin = static_cast<int32_t>(v[5]);
-            d.Ram = static_cast<int32_t>(v[6]);
-            d.EraseMs = static_cast<int32_t>(v[7]);
-            if (d.Family != 1 && d.Family != 2 && d.Family != 4 && d.Family != 5) return fail("bad family");
-            if (d.Cpu != 0 && d.Cpu != 1) return fail("bad CPU");
-            if (d.SupplyMin <= 0 || d.SupplyMin > d.Supply || d.Supply > d.SupplyMax || d.SupplyMax > 10000)
-                return fail("bad supply range");
-            if (d.ProgramMin < d.SupplyMin || d.ProgramMin > d.SupplyMax) return fail("bad programming supply");
-            if (d.EraseMs > 10000) return fail("bad erase time");
+            if (const char* bad = DeviceLine(tok, names, d)) return fail(bad);
             devices.push_back(std::move(d));
         } else if (tok[0] == "region") {
             if (devices.empty()) return fail("region before the first device");
             if (tok.size() != 5) return fail("a region line has 4 values");
-            CDevice& d = devices.back();
-            if (d.Regions.size() == kMaxRegions) return fail("too many regions");
-            int64_t type, start, size, count;
-            if (!ParseNumber(tok[1], 100, type) || !ParseNumber(tok[2], kAddressSpace, start) ||
-                !ParseNumber(tok[3], 0x10000, size) || !ParseNumber(tok[4], 0x10000, count))
-                return fail("bad number");
-            if (type != kRegionMain && type != kRegionInfo && type != kRegionCalibration && type != kRegionBsl &&
-                type != kRegionTlv)
-                return fail("bad region type");
-            if (size == 0 || count == 0 || start + size * count > int64_t{kAddressSpace})
-                return fail("region outside the address space");
-            CRegion r{static_cast<int32_t>(type), static_cast<uint32_t>(start), static_cast<uint32_t>(size),
-                      static_cast<uint32_t>(count)};
-            if (!d.Regions.empty() && r.Start < d.Regions.back().End()) return fail("regions overlap or out of order");
-            d.Regions.push_back(r);
+            if (const char* bad = RegionLine(tok, devices.back())) return fail(bad);
         } else {
             return fail("unknown keyword \"" + std::string(tok[0].substr(0, 32)) + "\"");
         }

@@ -7,14 +7,16 @@
 #include <string_view>
 #include <vector>
 
+#include "velk430.h"
+
 namespace velk {
 
 enum ERegionType : int32_t {
-    kRegionMain = 1,         // main flash, erased by ProgramFile
-    kRegionInfo = 3,         // information flash ("Erase Info" erases it)
-    kRegionCalibration = 4,  // factory calibration segment: read-only here
-    kRegionBsl = 5,          // bootstrap loader: read-only here
-    kRegionTlv = 6,          // device descriptor: read-only here
+    kRegionMain = VELK_REGION_MAIN,                // main flash, erased by ProgramFile
+    kRegionInfo = VELK_REGION_INFO,                // information flash ("Erase Info" erases it)
+    kRegionCalibration = VELK_REGION_CALIBRATION,  // factory calibration segment: read-only here
+    kRegionBsl = VELK_REGION_BSL,                  // bootstrap loader: read-only here
+    kRegionTlv = VELK_REGION_TLV,                  // device descriptor: read-only here
 };
 
 struct CRegion {
@@ -42,6 +44,14 @@ struct CDevice {
 
     // The region holding an address, or null.
     const CRegion* RegionAt(uint32_t address) const;
+    // 0 when the segment starting at address has that size and lies in
+    // writable flash, else kNotFlash, kProtected or kNotSegmentStart.
+    int32_t CheckSegment(uint32_t address, uint32_t size) const;
+    // 0 when [address, address + count) lies in writable flash, else
+    // kNotFlash or kProtected.
+    int32_t CheckWritable(uint32_t address, uint32_t count) const;
+    // 0 when the range lies in the device's regions of any type, else kNotFlash.
+    int32_t CheckReadable(uint32_t address, uint32_t count) const;
     // Highest region end: the size of a unit's memory image.
     uint32_t MemoryEnd() const;
     int32_t MainFlashBytes() const;

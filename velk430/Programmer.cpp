@@ -8,53 +8,9 @@
 #include <thread>
 
 #include "Codes.h"
+#include "Shared.h"
 
 namespace velk {
-
-namespace {
-
-constexpr size_t kPortBuffer = 32;
-constexpr size_t kNameBuffer = 128;
-constexpr size_t kPathBuffer = 1024;
-
-// A name the caller handed in a fixed buffer: read only within it, and
-// refused when it has no terminator there.
-bool ReadName(const char* text, size_t buffer, std::string& out) {
-    if (!text) return false;
-    const size_t n = strnlen(text, buffer);
-    if (n == buffer) return false;
-    out.assign(text, n);
-    return true;
-}
-
-// Progress of one operation, delivered as values from 50 to 100.
-class CProgress {
-public:
-    CProgress(VelkNotifyWindow* w, uint32_t msg, uint32_t type, uint64_t total)
-        : Window(w), Message(msg), Type(type), Total(total ? total : 1) {
-        Send(50);
-    }
-    void Step(uint64_t n) {
-        Done = std::min(Total, Done + n);
-        Send(static_cast<int>(50 + 50 * Done / Total));
-    }
-    void Finish() { Send(100); }
-
-private:
-    void Send(int value) {
-        if (value == Last) return;
-        Last = value;
-        if (Window && Window->Deliver) Window->Deliver(Window, Message, Type, value);
-    }
-    VelkNotifyWindow* Window;
-    uint32_t Message;
-    uint32_t Type;
-    uint64_t Total;
-    uint64_t Done = 0;
-    int Last = -1;
-};
-
-}  // namespace
 
 double LinkSeconds(uint64_t bytes, int32_t baud) {
     return baud > 0 ? static_cast<double>(bytes) * 10.0 / baud : 0.0;
@@ -114,13 +70,29 @@ void CProgrammer::Wait(double seconds) {
     std::this_thread::sleep_until(Due);
 }
 
-void CProgrammer::Failed(int32_t, bool failure) {
-    if (failure) Passed = false;
+// A call that did not give its success marks the unit as not passed (it is
+// not taken off the socket at release).
+int32_t CProgrammer::Outcome(int32_t result, int32_t success) {
+    if (result != success) Passed = false;
+    return result;
+}
+
+// Each block of the image in address order, with the bar moved after it;
+// stops at the first block the call refuses.
+template <class F>
+bool CProgrammer::EachBlock(const CImage& image, CProgress& progress, F call) {
+    for (const auto& s : image.Sections)
+        for (size_t off = 0; off < s.Bytes.size(); off += kBlockBytes) {
+            const size_t n = std::min<size_t>(kBlockBytes, s.Bytes.size() - off);
+            if (!call(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n)) return false;
+            progress.Step(n);
+        }
+    return true;
 }
 
 int32_t CProgrammer::InitCom(const char* port, int32_t baud) {
     std::string name;
-    if (!ReadName(port, kPortBuffer, name)) return kBadArgument;
+    if (!ReadName(port, VELK_PORT_BUFFER, name)) return kBadArgument;
     if (Open) return kAlreadyOpen;
     CSimStore store(CSimStore::DefaultDir());
     CSimSettings settings = store.LoadSettings();
@@ -193,7 +165,7 @@ int32_t CProgrammer::ReleaseCom() {
 
 int32_t CProgrammer::SetDeviceType(const char* name) {
     std::string n;
-    if (!ReadName(name, kNameBuffer, n)) return kBadArgument;
+    if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
     int32_t r;
     if (!Fault("SetDeviceType", r)) {
@@ -207,8 +179,7 @@ int32_t CProgrammer::SetDeviceType(const char* name) {
             r = kOk;
         }
     }
-    Failed(r, r != kOk);
-    return r;
+    return Outcome(r, kOk);
 }
 
 int32_t CProgrammer::SetVcc(uint32_t millivolts) {
@@ -232,13 +203,12 @@ int32_t CProgrammer::SetVcc(uint32_t millivolts) {
         }
         if (r == kOk) Transfer(kFrameBytes);
     }
-    Failed(r, r != kOk);
-    return r;
+    return Outcome(r, kOk);
 }
 
 int32_t CProgrammer::InitTarget(const char* name) {
     std::string n;
-    if (!ReadName(name, kNameBuffer, n)) return kBadArgument;
+    if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
     int32_t r;
     if (!Fault("InitTarget", r)) {
@@ -255,8 +225,7 @@ int32_t CProgrammer::InitTarget(const char* name) {
         Transfer(kFrameBytes + n.size());
         Ready = r == kOk;
     }
-    Failed(r, r != kOk);
-    return r;
+    return Outcome(r, kOk);
 }
 
 int32_t CProgrammer::ReleaseTarget() {
@@ -272,34 +241,35 @@ int32_t CProgrammer::ReleaseTarget() {
 int32_t CProgrammer::GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer) {
     int32_t code;
     if (Fault("GetDeviceCfgInfo", code)) return code;
-    if (selector != 1 && selector != 2 && selector != 3 && selector != 6 && selector != 7 && selector != 10)
+    if (selector != VELK_CFG_DEVICE_COUNT && selector != VELK_CFG_SELECT_DEVICE && selector != VELK_CFG_DEVICE_NAME &&
+        selector != VELK_CFG_REGION_COUNT && selector != VELK_CFG_REGION && selector != VELK_CFG_DEVICE_VALUES)
         return kBadArgument;
     if (!EnsureTable()) return kConfigError;
     const auto& devices = Table.Devices();
-    if (selector == 1) return index == 0 ? static_cast<int32_t>(devices.size()) : kBadArgument;
-    if (selector == 2) {
+    if (selector == VELK_CFG_DEVICE_COUNT) return index == 0 ? static_cast<int32_t>(devices.size()) : kBadArgument;
+    if (selector == VELK_CFG_SELECT_DEVICE) {
         if (index < 0 || static_cast<size_t>(index) >= devices.size()) return kBadArgument;
         CfgCurrent = index;
         return kOk;
     }
     if (CfgCurrent < 0) return kNoCurrentDevice;
     const CDevice& d = devices[static_cast<size_t>(CfgCurrent)];
-    if (selector == 7) {
+    if (selector == VELK_CFG_REGION) {
         if (!buffer || index < 0 || static_cast<size_t>(index) >= d.Regions.size()) return kBadArgument;
         const CRegion& r = d.Regions[static_cast<size_t>(index)];
-        const int32_t v[4] = {r.Type, static_cast<int32_t>(r.Start), static_cast<int32_t>(r.SegmentSize),
+        const VelkRegion v = {r.Type, static_cast<int32_t>(r.Start), static_cast<int32_t>(r.SegmentSize),
                               static_cast<int32_t>(r.SegmentCount)};
-        std::memcpy(buffer, v, sizeof v);
+        std::memcpy(buffer, &v, sizeof v);
         return kOk;
     }
     if (index != 0) return kBadArgument;
-    if (selector == 6) return static_cast<int32_t>(d.Regions.size());
+    if (selector == VELK_CFG_REGION_COUNT) return static_cast<int32_t>(d.Regions.size());
     if (!buffer) return kBadArgument;
-    if (selector == 3) {
-        std::memcpy(buffer, d.Name.c_str(), d.Name.size() + 1);  // at most 64 bytes
+    if (selector == VELK_CFG_DEVICE_NAME) {
+        std::memcpy(buffer, d.Name.c_str(), d.Name.size() + 1);  // at most VELK_DEVICE_NAME_BUFFER bytes
         return kOk;
     }
-    int32_t v[8];
+    int32_t v[VELK_DEVICE_VALUES];
     d.Values(v);
     std::memcpy(buffer, v, sizeof v);
     return kOk;
@@ -327,27 +297,7 @@ int32_t CProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
             progress.Finish();
         }
     }
-    Failed(r, r != kOk);
-    return r;
-}
-
-int32_t CProgrammer::CheckImage(const CImage& image) const {
-    for (const auto& s : image.Sections) {
-        const int32_t r = Socket->CheckWritable(s.Start, static_cast<uint32_t>(s.Bytes.size()));
-        if (r == kNotFlash) return kFileRange;
-        if (r != kOk) return r;
-    }
-    return kOk;
-}
-
-static int32_t FileCode(const CTiTxtResult& file) {
-    switch (file.Status) {
-        case ETiTxtStatus::Ok: return kOk;
-        case ETiTxtStatus::Unreadable: return kFileOpen;
-        case ETiTxtStatus::Truncated: return kFileTruncated;
-        case ETiTxtStatus::Syntax: break;
-    }
-    return kFileSyntax;
+    return Outcome(r, kOk);
 }
 
 int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
@@ -363,14 +313,11 @@ int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
         progress.Finish();
     }
     CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
-    for (const auto& s : image.Sections) {
-        for (size_t off = 0; off < s.Bytes.size(); off += kBlockBytes) {
-            const size_t n = std::min<size_t>(kBlockBytes, s.Bytes.size() - off);
-            Socket->Program(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n);
-            Transfer(kFrameBytes + n);
-            progress.Step(n);
-        }
-    }
+    EachBlock(image, progress, [this](uint32_t address, const uint8_t* bytes, size_t n) {
+        Socket->Program(address, bytes, n);
+        Transfer(kFrameBytes + n);
+        return true;
+    });
     progress.Finish();
     return kDone;
 }
@@ -378,13 +325,13 @@ int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
 int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c) {
     std::string p;
     int32_t r;
-    if (!ReadName(path, kPathBuffer, p) || a != 0 || c != 0 || (b != 0 && b != 1)) {
+    if (!ReadName(path, VELK_PATH_BUFFER, p) || a != 0 || c != 0 || (b != 0 && b != 1)) {
         r = kBadArgument;
     } else if ((r = TargetCheck("ProgramFile")) == kOk) {
         // The whole file is read and checked before anything is written.
         const CTiTxtResult file = ReadTiTxtFile(p);
         r = FileCode(file);
-        if (r == kOk) r = CheckImage(file.Image);
+        if (r == kOk) r = CheckImage(Socket->Device(), file.Image);
         if (r == kOk) r = ProgramImage(file.Image, b == 1);
     }
     if (r == kDone) Programmed = true;
@@ -395,66 +342,51 @@ int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t
 int32_t CProgrammer::VerifyFile(const char* path, int32_t a) {
     std::string p;
     int32_t r;
-    if (!ReadName(path, kPathBuffer, p) || a != 0) {
+    if (!ReadName(path, VELK_PATH_BUFFER, p) || a != 0) {
         r = kBadArgument;
     } else if ((r = TargetCheck("VerifyFile")) == kOk) {
         const CTiTxtResult file = ReadTiTxtFile(p);
         r = FileCode(file);
-        if (r == kOk) r = CheckImage(file.Image);
+        if (r == kOk) r = CheckImage(Socket->Device(), file.Image);
         if (r == kOk) {
             CProgress progress(Window, Message, kNotifyVerify, file.Image.ByteCount());
-            r = kDone;
-            for (const auto& s : file.Image.Sections) {
-                for (size_t off = 0; off < s.Bytes.size() && r == kDone; off += kBlockBytes) {
-                    const size_t n = std::min<size_t>(kBlockBytes, s.Bytes.size() - off);
-                    Transfer(kFrameBytes + n);
-                    if (!Socket->Verify(s.Start + static_cast<uint32_t>(off), s.Bytes.data() + off, n))
-                        r = kVerifyMismatch;
-                    progress.Step(n);
-                }
-            }
-            if (r == kDone) progress.Finish();
+            // A differing block still moves the bar before the verify stops.
+            const bool equal = EachBlock(file.Image, progress, [&](uint32_t address, const uint8_t* bytes, size_t n) {
+                Transfer(kFrameBytes + n);
+                if (Socket->Verify(address, bytes, n)) return true;
+                progress.Step(n);
+                return false;
+            });
+            r = equal ? kDone : kVerifyMismatch;
+            if (equal) progress.Finish();
         }
     }
     if (r == kDone && Programmed) Passed = true;
-    Failed(r, r != kDone);
-    return r;
+    return Outcome(r, kDone);
 }
 
 int32_t CProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes) {
-    int32_t r;
-    if (!bytes || count < 1 || count > 16 || address < 0) {
-        r = kBadArgument;
-    } else if ((r = TargetCheck("ProgramData")) == kOk) {
-        r = Socket->CheckWritable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
-        if (r == kOk) {
-            CProgress progress(Window, Message, kNotifyData, 1);
-            Socket->Program(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count));
-            Transfer(kFrameBytes + static_cast<uint32_t>(count));
-            progress.Finish();
-            r = kDone;
-        }
-    }
-    Failed(r, r != kDone);
-    return r;
+    return Data("ProgramData", address, count, bytes, true);
 }
 
 int32_t CProgrammer::VerifyData(int32_t address, int32_t count, const unsigned char* bytes) {
-    int32_t r;
-    if (!bytes || count < 1 || count > 16 || address < 0) {
-        r = kBadArgument;
-    } else if ((r = TargetCheck("VerifyData")) == kOk) {
-        r = Socket->CheckReadable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
-        if (r == kOk) {
-            CProgress progress(Window, Message, kNotifyData, 1);
-            Transfer(kFrameBytes + static_cast<uint32_t>(count));
-            r = Socket->Verify(static_cast<uint32_t>(address), bytes, static_cast<size_t>(count)) ? kDone
-                                                                                              : kVerifyMismatch;
-            if (r == kDone) progress.Finish();
-        }
-    }
-    Failed(r, r != kDone);
-    return r;
+    return Data("VerifyData", address, count, bytes, false);
+}
+
+// ProgramData (write) and VerifyData: 1 to 16 bytes at an address.
+int32_t CProgrammer::Data(const char* function, int32_t address, int32_t count, const unsigned char* bytes,
+                          bool write) {
+    if (!bytes || count < 1 || count > 16 || address < 0) return Outcome(kBadArgument, kDone);
+    const uint32_t at = static_cast<uint32_t>(address), n = static_cast<uint32_t>(count);
+    int32_t r = TargetCheck(function);
+    if (r == kOk) r = write ? Socket->CheckWritable(at, n) : Socket->CheckReadable(at, n);
+    if (r != kOk) return Outcome(r, kDone);
+    CProgress progress(Window, Message, kNotifyData, 1);
+    if (write) Socket->Program(at, bytes, n);
+    Transfer(kFrameBytes + n);
+    if (!write && !Socket->Verify(at, bytes, n)) return Outcome(kVerifyMismatch, kDone);
+    progress.Finish();
+    return kDone;
 }
 
 int32_t CProgrammer::BlowFuse() {
@@ -466,8 +398,7 @@ int32_t CProgrammer::BlowFuse() {
         Transfer(kFrameBytes);
         Notify(kNotifyIdle, 0);
     }
-    Failed(r, r != kOk);
-    return r;
+    return Outcome(r, kOk);
 }
 
 int32_t CProgrammer::Reset(int32_t mode) {
@@ -479,8 +410,7 @@ int32_t CProgrammer::Reset(int32_t mode) {
         if (r == kOk || r == kFuseBlown) Transfer(kFrameBytes);
     }
     // A blown fuse is the expected answer right after BlowFuse.
-    Failed(r, r != kOk && !(r == kFuseBlown && FuseBlownHere));
-    return r;
+    return Outcome(r, FuseBlownHere && r == kFuseBlown ? kFuseBlown : kOk);
 }
 
 }  // namespace velk

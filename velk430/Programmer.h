@@ -21,12 +21,12 @@ namespace velk {
 // Notification types the library delivers (wParam); the value (lParam)
 // rises from 50 to 100 within one operation.
 enum : uint32_t {
-    kNotifyBusy = 3,        // an operation starts (value 0)
-    kNotifyIdle = 4,        // it ended (value = its result)
-    kNotifyErase = 11,
-    kNotifyProgram = 17,
-    kNotifyVerify = 19,
-    kNotifyData = 21,
+    kNotifyBusy = VELK_NOTIFY_BUSY,  // an operation starts (value 0)
+    kNotifyIdle = VELK_NOTIFY_IDLE,  // it ended (value = its result)
+    kNotifyErase = VELK_NOTIFY_ERASE,
+    kNotifyProgram = VELK_NOTIFY_PROGRAM,
+    kNotifyVerify = VELK_NOTIFY_VERIFY,
+    kNotifyData = VELK_NOTIFY_DATA,
 };
 
 // Link time model: every command is a frame of kFrameBytes plus its
@@ -69,12 +69,14 @@ private:
     bool EnsureTable();
     bool Fault(const char* function, int32_t& code);
     int32_t TargetCheck(const char* function);
-    void Failed(int32_t result, bool failure);
+    int32_t Outcome(int32_t result, int32_t success);
+    template <class F>
+    bool EachBlock(const CImage& image, class CProgress& progress, F call);
+    int32_t Data(const char* function, int32_t address, int32_t count, const unsigned char* bytes, bool write);
     void Notify(uint32_t type, intptr_t value);
     void Transfer(uint64_t bytes);
     void Wait(double seconds);
     int32_t ProgramImage(const CImage& image, bool eraseMain);
-    int32_t CheckImage(const CImage& image) const;
 
     // Device table (loaded on first use; retried while missing).
     CDeviceTable Table;

@@ -50,7 +50,7 @@ struct CParser {
         const char* p = Text.data();
         const char* const end = p + Text.size();
         int line = 0;
-        bool haveSection = false, seenQ = false;
+        bool seenQ = false;
         uint32_t next = 0;
         CSection* cur = nullptr;
         while (p < end) {
@@ -62,58 +62,68 @@ struct CParser {
             while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
             if (s == eol) continue;
             if (seenQ) return Fail(ETiTxtStatus::Syntax, line, "text after the closing \"q\"");
+            const char* bad = nullptr;
             if (*s == '@') {
-                ++s;
-                uint32_t addr = 0;
-                int digits = 0;
-                bool tooFar = false;
-                for (; s < eol && kHex[static_cast<unsigned char>(*s)] >= 0; ++s, ++digits) {
-                    addr = (addr << 4) | static_cast<uint32_t>(kHex[static_cast<unsigned char>(*s)]);
-                    if (addr >= kAddressSpace) tooFar = true;
-                    if (tooFar) addr &= 0xFFFFFu;
+                bad = AddressLine(s + 1, eol, next);
+                if (!bad) {
+                    sections.emplace_back();
+                    cur = &sections.back();
+                    cur->Start = next;
                 }
-                while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
-                if (digits == 0 || s != eol) return Fail(ETiTxtStatus::Syntax, line, "malformed address line");
-                if (tooFar) return Fail(ETiTxtStatus::Syntax, line, "address beyond 20 bits");
-                sections.emplace_back();
-                cur = &sections.back();
-                cur->Start = addr;
-                next = addr;
-                haveSection = true;
-                continue;
+            } else if (*s == 'q' || *s == 'Q') {
+                seenQ = Rest(s + 1, eol) == eol;
+                if (!seenQ) bad = "malformed end line";
+            } else {
+                bad = cur ? DataLine(s, eol, line, next, *cur) : "data before the first \"@\"";
             }
-            if ((*s == 'q' || *s == 'Q')) {
-                const char* t = s + 1;
-                while (t < eol && IsBlank(static_cast<unsigned char>(*t))) ++t;
-                if (t == eol) {
-                    seenQ = true;
-                    continue;
-                }
-                return Fail(ETiTxtStatus::Syntax, line, "malformed end line");
-            }
-            if (!haveSection) return Fail(ETiTxtStatus::Syntax, line, "data before the first \"@\"");
-            while (s < eol) {
-                int hi = kHex[static_cast<unsigned char>(*s)];
-                if (hi < 0) return Fail(ETiTxtStatus::Syntax, line, "not a hex byte");
-                ++s;
-                int value = hi;
-                if (s < eol && !IsBlank(static_cast<unsigned char>(*s))) {
-                    int lo = kHex[static_cast<unsigned char>(*s)];
-                    if (lo < 0) return Fail(ETiTxtStatus::Syntax, line, "not a hex byte");
-                    value = (hi << 4) | lo;
-                    ++s;
-                    if (s < eol && !IsBlank(static_cast<unsigned char>(*s)))
-                        return Fail(ETiTxtStatus::Syntax, line, "not a hex byte");
-                }
-                if (next >= kAddressSpace) return Fail(ETiTxtStatus::Syntax, line, "address beyond 20 bits");
-                if (Watching && next == Watch) WatchLines.push_back(line);
-                cur->Bytes.push_back(static_cast<uint8_t>(value));
-                ++next;
-                while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
-            }
+            if (bad) return Fail(ETiTxtStatus::Syntax, line, bad);
         }
         if (!seenQ) return Fail(ETiTxtStatus::Truncated, line, "file ends without \"q\"");
         return {};
+    }
+
+    static const char* Rest(const char* s, const char* eol) {
+        while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
+        return s;
+    }
+
+    // The hex digits after "@": null with the address, or what is wrong.
+    static const char* AddressLine(const char* s, const char* eol, uint32_t& address) {
+        uint32_t addr = 0;
+        int digits = 0;
+        bool tooFar = false;
+        for (; s < eol && kHex[static_cast<unsigned char>(*s)] >= 0; ++s, ++digits) {
+            addr = (addr << 4) | static_cast<uint32_t>(kHex[static_cast<unsigned char>(*s)]);
+            if (addr >= kAddressSpace) tooFar = true;
+            if (tooFar) addr &= 0xFFFFFu;
+        }
+        if (digits == 0 || Rest(s, eol) != eol) return "malformed address line";
+        if (tooFar) return "address beyond 20 bits";
+        address = addr;
+        return nullptr;
+    }
+
+    // The bytes of a data line appended to the section: null, or what is wrong.
+    const char* DataLine(const char* s, const char* eol, int line, uint32_t& next, CSection& cur) {
+        while (s < eol) {
+            int hi = kHex[static_cast<unsigned char>(*s)];
+            if (hi < 0) return "not a hex byte";
+            ++s;
+            int value = hi;
+            if (s < eol && !IsBlank(static_cast<unsigned char>(*s))) {
+                int lo = kHex[static_cast<unsigned char>(*s)];
+                if (lo < 0) return "not a hex byte";
+                value = (hi << 4) | lo;
+                ++s;
+                if (s < eol && !IsBlank(static_cast<unsigned char>(*s))) return "not a hex byte";
+            }
+            if (next >= kAddressSpace) return "address beyond 20 bits";
+            if (Watching && next == Watch) WatchLines.push_back(line);
+            cur.Bytes.push_back(static_cast<uint8_t>(value));
+            ++next;
+            s = Rest(s, eol);
+        }
+        return nullptr;
     }
 };
 

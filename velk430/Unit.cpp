@@ -108,12 +108,9 @@ void CUnit::FactoryFill() {
 uint8_t CUnit::Read(uint32_t address) const { return address < Mem.size() ? Mem[address] : 0xFF; }
 
 int32_t CUnit::EraseSegment(uint32_t address, uint32_t size) {
-    const CRegion* r = Type.RegionAt(address);
-    if (!r) return kNotFlash;
-    if (!r->Writable()) return kProtected;
-    if ((address - r->Start) % r->SegmentSize != 0 || size != r->SegmentSize) return kNotSegmentStart;
-    std::memset(Mem.data() + address, 0xFF, r->SegmentSize);
-    return kOk;
+    const int32_t r = Type.CheckSegment(address, size);
+    if (r == kOk) std::memset(Mem.data() + address, 0xFF, size);
+    return r;
 }
 
 uint32_t CUnit::EraseMain() {
@@ -126,28 +123,9 @@ uint32_t CUnit::EraseMain() {
     return n;
 }
 
-int32_t CUnit::CheckWritable(uint32_t address, uint32_t count) const {
-    uint64_t pos = address;
-    const uint64_t end = uint64_t{address} + count;
-    while (pos < end) {
-        const CRegion* r = pos < kAddressSpace ? Type.RegionAt(static_cast<uint32_t>(pos)) : nullptr;
-        if (!r) return kNotFlash;
-        if (!r->Writable()) return kProtected;
-        pos = r->End();
-    }
-    return kOk;
-}
+int32_t CUnit::CheckWritable(uint32_t address, uint32_t count) const { return Type.CheckWritable(address, count); }
 
-int32_t CUnit::CheckReadable(uint32_t address, uint32_t count) const {
-    uint64_t pos = address;
-    const uint64_t end = uint64_t{address} + count;
-    while (pos < end) {
-        const CRegion* r = pos < kAddressSpace ? Type.RegionAt(static_cast<uint32_t>(pos)) : nullptr;
-        if (!r) return kNotFlash;
-        pos = r->End();
-    }
-    return kOk;
-}
+int32_t CUnit::CheckReadable(uint32_t address, uint32_t count) const { return Type.CheckReadable(address, count); }
 
 void CUnit::Program(uint32_t address, const uint8_t* bytes, size_t count) {
     if (address >= Mem.size()) return;

@@ -144,6 +144,14 @@ TEST_F(ConsoleAppTest, LeftOverLocks)
         // killed while it cleared such a lock leaves: Qt alone refuses it.
         {"dead process beside an empty .rmlock",
          "2147483000\ncorv_app_tests\n" + QSysInfo::machineHostName().toUtf8() + "\n", started},
+        // A killed station's process number, now this station's own or
+        // another program's (init, process 1): nobody holds the lock.
+        {"this process's own number",
+         QByteArray::number(QCoreApplication::applicationPid()) + "\ncorv_app_tests\n" +
+             QSysInfo::machineHostName().toUtf8() + "\n",
+         started},
+        {"another program's number", "1\ncorv_app_tests\n" + QSysInfo::machineHostName().toUtf8() + "\n",
+         started},
         {"another host", QByteArray("4242\ncorvantis\nline-host-7\n"),
          "Another station is already running with these settings: process 4242 on host line-host-7.\n"
          "If no station runs there any more, delete\n" + lockFile.toStdString() + "\nand start again."},

@@ -9,6 +9,7 @@
 #include "SimStore.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -205,4 +207,67 @@ TEST_F(ConsoleE2E, DeviceListComesFromDeviceCfg)
     const int f149 = FindString(Console->DeviceList, "MSP430F149");
     ASSERT_NE(f149, CB_ERR);
     EXPECT_EQ(GetItemData(Console->DeviceList, f149), Table.IndexOf("MSP430F149"));
+}
+
+namespace {
+
+std::string ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The station unchanged on mspdebug's simulated target: the flash mspdebug
+// holds at the end of the session (kept by the library's snapshot) equals
+// srec_cat's reading of the file, with the serial number in information flash.
+TEST_F(ConsoleE2E, MspdebugSimTargetGetsTheFileAndTheSerialNumber)
+{
+    const fs::path snapshot = Dir / "snapshot";
+    setenv("VELK430_MSPDEBUG_SNAPSHOT", snapshot.c_str(), 1);
+    const fs::path expected = Dir / "expected.bin";
+    const std::string srec = "srec_cat '" + Firmware + "' -TI_TXT -fill 0xFF 0x1100 0x10000 -crop 0x1100 0x10000 "
+                             "-offset -0x1100 -o '" + expected.string() + "' -binary";
+    ASSERT_EQ(std::system(srec.c_str()), 0) << srec;
+    Store12({{"CommPort", "mspdebug:sim"},
+             {"Baud", "115200"},
+             {"DeviceName", "MSP430F149"},
+             {"FileName", QString::fromStdString(Firmware)},
+             {"VCC", "3.3"},
+             {"BlowFuse", "0"},
+             {"EraseFlash", "1"},
+             {"SerialNumber", "4660"},
+             {"SerialAddress", "1080"},
+             {"SerialType", "2"}});
+    Start();
+    RunBatch();
+    unsetenv("VELK430_MSPDEBUG_SNAPSHOT");
+    ASSERT_TRUE(ShowsTick()) << (Boxes.Boxes.empty() ? "" : Boxes.Boxes.back().text);
+    EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), "Batch executed successfully");
+    EXPECT_EQ(Console->SerialNumber, 4661u);
+
+    // Main flash is two regions: a 256-byte first segment, then 512-byte ones.
+    const std::string main = ReadBytes(snapshot / "01100.bin") + ReadBytes(snapshot / "01200.bin");
+    ASSERT_EQ(main.size(), 0xEF00u);
+    EXPECT_TRUE(main == ReadBytes(expected)) << "main flash differs from srec_cat's reading";
+    std::string info(256, '\xFF');
+    info[0x80] = '\x34';
+    info[0x81] = '\x12';
+    EXPECT_TRUE(ReadBytes(snapshot / "01000.bin") == info);
+
+    // mspdebug 0.22 cannot blow the fuse: the cross; the serial number had
+    // reached the unit, so it stays used.
+    Console->BlowFuseCheck->setChecked(true);
+    RunBatch();
+    EXPECT_TRUE(ShowsCross());
+    EXPECT_EQ(Console->SerialNumber, 4662u);
+    ASSERT_EQ(Boxes.Boxes.size(), 1u);
+
+    // A driver this mspdebug does not have: the library's code in the box.
+    Console->CommPort = "mspdebug:ezfet";
+    RunBatch();
+    ASSERT_EQ(Boxes.Boxes.size(), 2u);
+    EXPECT_NE(Boxes.Boxes[1].text.find("Unable to open VELK on mspdebug:ezfet at 115200 (-42)"), std::string::npos)
+        << Boxes.Boxes[1].text;
 }

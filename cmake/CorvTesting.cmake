@@ -19,6 +19,7 @@ function(corv_add_gtest target)
     "VELK430_SIM_DIR=${scratch}/sim"
     "XDG_CONFIG_HOME=${scratch}/config"
     "XDG_STATE_HOME=${scratch}/state"
+    "XDG_DATA_HOME=${scratch}/data"
     "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
     ${ARG_ENV})

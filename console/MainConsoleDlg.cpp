@@ -13,7 +13,9 @@
 #include "FileDialog.h"
 #include "MessageBox.h"
 #include "SettingsStore.h"
+#include "ProductionRecord.h"
 
+#include "ConsoleRecord.h"
 #include "SerialNumber.h"
 #include "VELK.h"
 
@@ -228,6 +230,8 @@ bool CMainConsoleDlg::OnInitConsole()
         EndDialog(IDCANCEL);
         return false;
     }
+    if (RecordEnabled && !OpenRecord())
+        MessageBox(this, RecordMessage(*Record));
     ShowFields();
     if (!LoadStatusBitmaps())
         MessageBox(this, "Could not load bitmaps");
@@ -240,6 +244,7 @@ void CMainConsoleDlg::InitSystemMenu(const std::string& aboutText)
 {
     if (!aboutText.empty()) {
         AppendSysMenuSeparator();
+        AppendSysMenuItem(IDM_PRODUCTIONLOG, LoadString(IDS_PRODUCTIONLOG));
         AppendSysMenuItem(IDM_ABOUTBOX, aboutText);
     }
     SetIcon(Icon, true);
@@ -336,6 +341,7 @@ int CMainConsoleDlg::OpenSession()
         return 1;
     std::string text;
     Session->GetErrorText(text);
+    FailRecord("Error opening VELK\n" + text);
     MessageBox(this, "Error opening VELK\n" + text);
     Session.reset();
     return 0;
@@ -386,7 +392,7 @@ void CMainConsoleDlg::OnRunBatch()
 
     EnableControls(0);
     ShowPending();
-    if (!OpenSession()) {
+    if (!BeginRecord("batch", &record, deviceNumber) || !OpenSession()) {
         EnableControls(1);
         GotoDlgCtrl(RunBatchButton);
         return;
@@ -394,21 +400,25 @@ void CMainConsoleDlg::OnRunBatch()
 
     const bool numbered = SerialType != 0;
     if (numbered && !ReserveSerialNumber()) {
+        const std::string text = "Unable to reserve serial number " + std::to_string(SerialNumber) +
+                                 "\nThe settings cannot be written to\n" +
+                                 OpenSettingsStore().Location();
+        FailRecord(text, "Reservation");
         ShowFail();
-        MessageBox(this, "Unable to reserve serial number " + std::to_string(SerialNumber) +
-                             "\nThe settings cannot be written to\n" +
-                             OpenSettingsStore().Location());
+        MessageBox(this, text);
     } else if (!Session->BatchProgram(DeviceName, deviceNumber, Vcc, FileName, BlowFuse,
                                       EraseFlash, &record)) {
+        std::string text;
+        Session->GetErrorText(text);
+        FailRecord(text);
         ShowFail();
         if (numbered && Session->SerialNumberSent())
             SerialNumber += 1;  // the rejected unit may carry it: consumed
         else if (numbered)
             ReleaseSerialNumber();
-        std::string text;
-        Session->GetErrorText(text);
         MessageBox(this, text);
     } else {
+        PassRecord();
         ShowPass();
         if (numbered) {
             SerialNumber += 1;  // unsigned: 4294967295 goes on at 0
@@ -428,10 +438,10 @@ void CMainConsoleDlg::OnCheckFuse()
     const CCommandInput command(m_queuedInput);
     if (!ReadFields())
         return;
-    SelectNamedDevice();
+    const int32_t deviceNumber = SelectNamedDevice();
     EnableControls(0);
     ShowPending();
-    if (!OpenSession()) {
+    if (!BeginRecord("fuse", nullptr, deviceNumber) || !OpenSession()) {
         EnableControls(1);
         GotoDlgCtrl(CheckFuseButton);
         return;
@@ -439,9 +449,11 @@ void CMainConsoleDlg::OnCheckFuse()
     int32_t blown = 0;
     std::string text;
     if (!Session->CheckFuse(DeviceName, Vcc, blown)) {
-        ShowFail();
         Session->GetErrorText(text);
+        FailRecord(text);
+        ShowFail();
     } else {
+        PassRecord(blown);
         ShowPass();
         text = blown ? "Fuse is blown" : "Fuse is NOT blown";
     }
@@ -477,6 +489,10 @@ void CMainConsoleDlg::OnPort()
 
 void CMainConsoleDlg::OnSysCommand(uint32_t id, intptr_t param)
 {
+    if ((id & 0xFFF0) == IDM_PRODUCTIONLOG) {
+        OnProductionLog();
+        return;
+    }
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         if (m_openAbout)
             m_openAbout(this);
@@ -542,6 +558,7 @@ int CMainConsoleDlg::LoadSettings()
     Vcc = ParseVccText(VccText);
     if (!IsSerialType(SerialType))
         SerialType = 0;  // no width the list offers: the default, like any bad stored value
+    RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
     SettingsLoaded = 1;
     return 1;
 }

@@ -21,12 +21,15 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QPoint>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+class CProductionRecord;
+class CSerialNumber;
 class CSettingsStore;
 class CVELK;
 class CQueuedInputFilter;
@@ -162,6 +165,25 @@ public:
 
     // The settings store the console reads and writes.
     static CSettingsStore OpenSettingsStore();
+
+    // Production record (ConsoleRecord.cpp): one row per Run Batch and Check
+    // Fuse, begun before the library is first called and completed before
+    // the tick or the cross shows. [Record] Enabled=0 turns it off. While it
+    // is on and cannot be written, no command calls the library.
+    std::unique_ptr<CProductionRecord> Record;
+    bool RecordEnabled = true;
+    QString RecordPath;             // CProductionRecord::DefaultPath() unless set before start
+    int RecordBusyTimeoutMs = 2000; // how long a write waits for another writer
+    QString RecordId;               // the attempt being run; empty: none recorded
+    // Opens the record if it is not open and marks rows a killed station
+    // left running; false (record stays closed) when it cannot.
+    bool OpenRecord();
+    // The 'running' row; false after the operator's message (nothing ran).
+    bool BeginRecord(const char* kind, const CSerialNumber* serial, int32_t deviceNumber);
+    // Completes the row; step null: the session's failed step.
+    void FailRecord(const std::string& text, const char* step = nullptr);
+    void PassRecord(int32_t fuseBlown = -1);
+    void OnProductionLog();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;

@@ -4,7 +4,8 @@
 # together in one application folder, as in the build's bin folder: the
 # program finds the library through RUNPATH $ORIGIN, the library finds
 # device.cfg beside the program, F1 opens <program>.HLP. A launcher on the
-# path starts it. The folders' own CMakeLists.txt install their files into
+# path starts it; corvantis-log, which reads the production record, sits
+# beside the launcher. The folders' own CMakeLists.txt install their files into
 # CORV_INSTALL_APPDIR.
 #
 #   cmake --install build/release --prefix /opt/corvantis
@@ -50,6 +51,9 @@ velk430-sim command.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps runs inside the staging root.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${CORV_INSTALL_APPDIR})
+# Qt loads its SQLite driver as a plugin, which shlibdeps cannot see; the
+# production record needs it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 # The dialogs' font stand-in for MS Sans Serif.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
 set(CPACK_SOURCE_GENERATOR TGZ)

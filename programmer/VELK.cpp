@@ -37,6 +37,14 @@ unsigned long Hex(int32_t result)
     return static_cast<unsigned long>(static_cast<uint32_t>(result));
 }
 
+// The step a refused name stops: the call it was meant for.
+const char* NameStep(const char* what)
+{
+    if (std::strcmp(what, "Port") == 0) return "Open";
+    if (std::strcmp(what, "File") == 0) return "Program";
+    return "Device type";
+}
+
 int32_t ClampToInt32(int64_t value)
 {
     if (value > INT32_MAX) return INT32_MAX;
@@ -58,12 +66,14 @@ bool CVELK::CopyName(const std::string& name, char* buffer, int32_t size, const 
     if (name.size() >= static_cast<size_t>(size)) {
         const long long length = static_cast<long long>(name.size());
         ErrorText = Format("%s name too long (%lld characters)", what, length);
+        SetFailure(NameStep(what));
         return false;
     }
     // The library sees the name only up to its first NUL: a name with one
     // inside would reach another port, device or file than the one shown.
     if (name.find('\0') != std::string::npos) {
         ErrorText = Format("%s name contains a NUL character", what);
+        SetFailure(NameStep(what));
         return false;
     }
     std::memcpy(buffer, name.data(), name.size());
@@ -84,6 +94,7 @@ int CVELK::Open(const std::string& port, int32_t baud)
     if (result != 0) {
         ErrorText = Format("Unable to open VELK on %s at %ld (%d)", port.c_str(),
                            static_cast<long>(baud), result);
+        SetFailure("Open", result);
         SetStatusText("Comm failed");
         return 0;
     }
@@ -111,6 +122,7 @@ int CVELK::DeviceResult(int32_t result, const char* failure, const std::string& 
 {
     if (result == 0) return 1;
     ErrorText = Format("%s %s (%d)", failure, deviceName.c_str(), result);
+    SetFailure(std::strcmp(failure, "Unable to set device type") == 0 ? "Device type" : "Target", result);
     return 0;
 }
 
@@ -140,6 +152,7 @@ int CVELK::SetTargetVcc(uint32_t millivolts)
     if (result != 0) {
         ErrorText = Format("Unable to set target VCC to %lf volts (%d)",
                            static_cast<double>(millivolts) * 0.001, result);
+        SetFailure("Supply", result);
         return 0;
     }
     return 1;
@@ -156,6 +169,7 @@ void CVELK::CriticalError(const std::string& what, const std::string& operation)
                                     what.c_str(), operation.c_str());
     ShowCriticalError("CVELK Critical Error", text);
     ErrorText = text;
+    SetFailure("Fault");
 }
 
 void CVELK::SetStatusText(const std::string& text)
@@ -269,8 +283,9 @@ int CVELK::EraseInfoFlash()
 {
     SetProgress(50);
     SetStatusText("Preparing flash erase");
-    if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, DeviceNumberField, nullptr) != 0) {
+    if (const int32_t found = GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, DeviceNumberField, nullptr); found != 0) {
         ErrorText = "Could not read config file";
+        SetFailure("Erase", found);
         return 0;
     }
     const int32_t regions = GetDeviceCfgInfo(VELK_CFG_REGION_COUNT, 0, nullptr);
@@ -307,8 +322,10 @@ int CVELK::EraseInfoFlash()
 
 bool CVELK::ReadRegion(int32_t index, VelkRegion& region)
 {
-    if (GetDeviceCfgInfo(VELK_CFG_REGION, index, &region) == 0) return true;
+    const int32_t found = GetDeviceCfgInfo(VELK_CFG_REGION, index, &region);
+    if (found == 0) return true;
     ErrorText = "Could not read config file";
+    SetFailure("Erase", found);
     return false;
 }
 
@@ -325,6 +342,7 @@ bool CVELK::CheckSegmentAddresses(const VelkRegion& region)
     if (steps < 0 || steps >= count) return true;
     ErrorText = Format("Segment address out of range (%lld)",
                        static_cast<long long>(start + size * steps));
+    SetFailure("Erase");
     return false;
 }
 
@@ -332,11 +350,12 @@ bool CVELK::EraseSegments(const VelkRegion& region, int64_t step, int64_t& posit
 {
     for (int32_t k = 0; k < region.SegmentCount; ++k) {
         const auto address = static_cast<int32_t>(region.Start + static_cast<int64_t>(region.SegmentSize) * k);
-        bool erased = false;
-        for (int attempt = 0; attempt < 3 && !erased; ++attempt)
-            erased = Erase(address, region.SegmentSize, 1) == 0;
-        if (!erased) {
+        int32_t erased = -1;
+        for (int attempt = 0; attempt < 3 && erased != 0; ++attempt)
+            erased = Erase(address, region.SegmentSize, 1);
+        if (erased != 0) {
             ErrorText = Format("Could not erase segment %04lX", Hex(address));
+            SetFailure("Erase", erased);
             return false;
         }
         position += step;
@@ -355,6 +374,7 @@ int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
         const int32_t programmed = ProgramFile(file, 0, 1, 0);
         if (programmed != VELK_DONE) {
             ErrorText = Format("Unable to program (%d)", programmed);
+            SetFailure("Program", programmed);
             return 0;
         }
         ProgressStep();
@@ -362,6 +382,7 @@ int CVELK::ProgramAndVerifyFile(const std::string& fileName, int32_t passes)
         const int32_t verified = VerifyFile(file, 0);
         if (verified != VELK_DONE) {
             ErrorText = Format("Unable to verify (%04lX)", Hex(verified));
+            SetFailure("Verify", verified);
             return 0;
         }
     }
@@ -385,6 +406,7 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
     const int32_t written = ProgramData(address, count, bytes);
     if (written != VELK_DONE) {
         ErrorText = Format("Unable to program serial number (%04lX)", Hex(written));
+        SetFailure("Serial number", written);
         return 0;
     }
     ProgressStep();
@@ -392,6 +414,7 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
     const int32_t verified = VerifyData(address, count, bytes);
     if (verified != VELK_DONE) {
         ErrorText = Format("Unable to verify serial number (%04lX)", Hex(verified));
+        SetFailure("Serial verify", verified);
         return 0;
     }
     return 1;
@@ -404,8 +427,10 @@ int CVELK::BlowAndCheckFuse()
     BlowFuse();
     ProgressStep();
     SetStatusText("Checking fuse");
-    if (Reset(1) == VELK_FUSE_BLOWN) return 1;
+    const int32_t checked = Reset(1);
+    if (checked == VELK_FUSE_BLOWN) return 1;
     ErrorText = "Fuse blow failed";
+    SetFailure("Fuse", checked);
     return 0;
 }
 

@@ -113,6 +113,19 @@ public:
 
     int32_t DeviceNumber() const { return DeviceNumberField; }
 
+    // Where the last failed operation stopped, for the production record.
+    // Step: "Open", "Device type", "Supply", "Target", "Erase", "Program",
+    // "Verify", "Serial number", "Serial verify", "Fuse", "Fault" (program
+    // fault); empty while nothing failed. It follows the error text: the
+    // failure that set the text set the step. HasCode: the library answered with
+    // Code (a refused name has none; for "Fuse" it is the fuse check's answer).
+    struct CFailure {
+        std::string Step;
+        bool HasCode = false;
+        int32_t Code = 0;
+    };
+    const CFailure& LastFailure() const { return Failure; }
+
 private:
     enum class StatusOrder { BeforeBar, AfterBar };
     enum class Supply { On, Off };
@@ -148,4 +161,7 @@ private:
     CProgressWindow* ProgressControl;
     int32_t DeviceNumberField = 0;
     bool SerialSent = false;
+    CFailure Failure;
+    void SetFailure(const char* step) { Failure = {step, false, 0}; }
+    void SetFailure(const char* step, int32_t code) { Failure = {step, true, code}; }
 };

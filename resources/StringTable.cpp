@@ -24,6 +24,7 @@ const std::map<uint32_t, const char*>& Table()
         {IDS_SERIAL_TYPE, "SerialType"},
         {IDS_COUNT, "Count"},
         {IDS_COUNT_UP, "CountUp"},
+        {IDS_PRODUCTIONLOG, "&Production Log..."},
     };
     return table;
 }

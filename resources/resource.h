@@ -51,9 +51,11 @@
 #define IDS_SERIAL_TYPE 113
 #define IDS_COUNT 115
 #define IDS_COUNT_UP 116
+#define IDS_PRODUCTIONLOG 117
 
-// System-menu command of the About entry
+// System-menu commands of the About and Production Log entries
 #define IDM_ABOUTBOX 16
+#define IDM_PRODUCTIONLOG 32
 
 // Icon and bitmaps
 #define IDI_MAIN 128

@@ -8,6 +8,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   # toolkit
   qt6-base-dev libgl-dev fonts-liberation
+  # Qt's SQLite driver: the production record
+  libqt6sql6-sqlite
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (clang with the libFuzzer runtime)

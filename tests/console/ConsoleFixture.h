@@ -11,6 +11,7 @@
 #include "FakeVelk.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -88,6 +89,10 @@ protected:
         fake.Devices({CFakeDevice("MSP430F112", 3300), CFakeDevice("MSP430F149", 3000),
                       CFakeDevice("MSP430F1232", 1850)});
         ClearStore();
+        // A production record per test process: ctest runs this binary's
+        // tests side by side, and one writer at a time is what a station is.
+        qputenv("XDG_DATA_HOME", QDir::tempPath().toUtf8() + "/corv-console-record-" +
+                                     QByteArray::number(QCoreApplication::applicationPid()));
         previousFileHandler = SetFileOpenHandler(
             [this](QWidget*, std::string& path, const std::string& filter, uint32_t flags) {
                 fileDialogs.push_back({path, filter, flags});

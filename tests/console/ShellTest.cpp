@@ -21,10 +21,10 @@ TEST_F(ConsoleTest, SystemMenuGetsTheAboutEntry)
 {
     ASSERT_TRUE(Start());
     const auto& items = console->SysMenuItems();
-    ASSERT_EQ(items.size(), 2u);
+    ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].id, 0u);  // separator
-    EXPECT_EQ(items[1].id, 16u);
-    EXPECT_EQ(items[1].text, "&About Corvantis...");
+    EXPECT_EQ(items[2].id, 16u);
+    EXPECT_EQ(items[2].text, "&About Corvantis...");
     EXPECT_EQ(console->GetIcon(true).cacheKey(), console->Icon.cacheKey());
     EXPECT_EQ(console->GetIcon(false).cacheKey(), console->Icon.cacheKey());
     EXPECT_EQ(console->OnQueryDragIcon().cacheKey(), console->Icon.cacheKey());
@@ -59,7 +59,7 @@ TEST_F(ConsoleTest, SystemCommandsSixteenToThirtyOneOpenTheAboutBox)
     }
     EXPECT_EQ(opened, 4);
     // Other ids go to the default handling; none of these opens a box.
-    for (uint32_t id : {0u, 15u, 32u, 48u})
+    for (uint32_t id : {0u, 15u, 48u, 64u})
         console->SendMessage(WM_SYSCOMMAND, id, 0);
     EXPECT_EQ(opened, 4);
     EXPECT_FALSE(console->IsEnded());

@@ -34,6 +34,9 @@ protected:
         std::filesystem::remove_all(SimDir);
         std::filesystem::create_directories(SimDir);
         setenv("VELK430_SIM_DIR", SimDir.c_str(), 1);
+        // The production record of this test alone.
+        RecordFile = (SimDir / "data/Quillfern/Corvantis/production.db").string();
+        setenv("XDG_DATA_HOME", (SimDir / "data").c_str(), 1);
         setenv("VELK430_SIM_TIMING", "fast", 1);
         ASSERT_TRUE(velk::LoadDefaultDeviceTable(Table));
         Sim.emplace(SimDir.string());
@@ -86,6 +89,7 @@ protected:
     std::string Base;
     std::filesystem::path SimDir;
     std::string Conf;
+    std::string RecordFile;
     velk::CDeviceTable Table;
     std::optional<velk::CSimStore> Sim;
     CMessageBoxRecorder Boxes;

@@ -12,6 +12,8 @@
 #include "resource.h"
 #include "ControlHelpers.h"
 
+#include "ProductionRecord.h"
+
 #include "Codes.h"
 #include "velk430.h"
 
@@ -34,6 +36,7 @@ struct CFaultCase {
     EPicture Picture;      // what the station shows
     const char* Box;       // its message; null: none
     const char* Status;    // the Operation field afterwards
+    const char* Step;      // the record's step of a failed batch; null: the batch passed
     bool Locked = false;   // the fuse blew before the failure: the unit is a reject
     bool Consumed = false; // the serial number was sent to the unit: never issued again
 };
@@ -70,6 +73,17 @@ TEST_P(FaultDrill, FailsCleanlyAndTheNextBatchPasses)
                                                       : Console->PendingBitmap));
     EXPECT_EQ(Boxes.Texts(), c.Box ? std::vector<std::string>{c.Box} : std::vector<std::string>{});
     EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), c.Status);
+    // One row, completed before the picture changed, with the step that failed.
+    const auto rows = Console->Record->Select({});
+    ASSERT_TRUE(rows && rows->size() == 1u);
+    const CAttempt& row = rows->front();
+    EXPECT_EQ(row.Result.toStdString(), c.Step ? "failed" : "passed");
+    EXPECT_EQ(row.Step.toStdString(), c.Step ? c.Step : "");
+    EXPECT_EQ(row.ErrorText.toStdString(), c.Box ? c.Box : "");
+    EXPECT_EQ(row.ErrorCode.has_value(), c.Step != nullptr);
+    EXPECT_EQ(row.SerialValue, Serial);
+    EXPECT_EQ(row.SerialWritten, passed || c.Consumed);
+    EXPECT_FALSE(row.EndedAt.isEmpty());
     EXPECT_EQ(Sim->LoadSettings().Faults.size(), 0u) << "the injected failure was never reached";
     // The port is let go, and with it the supply (the simulator drops it on release).
     EXPECT_EQ(ReleaseTarget(), velk::kNotOpen);
@@ -106,37 +120,37 @@ INSTANTIATE_TEST_SUITE_P(
     EveryCall, FaultDrill,
     ::testing::Values(
         CFaultCase{"InitCom", 1, EPicture::Pending,
-                   "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)", "Comm failed"},
+                   "Error opening VELK\nUnable to open VELK on COM1 at 115200 (-25)", "Comm failed", "Open"},
         CFaultCase{"SetNotificationWnd", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"},
+                   nullptr, "Batch executed successfully", nullptr},
         CFaultCase{"SetDeviceType", 1, EPicture::Cross,
-                   "Unable to set device type MSP430F112 (-25)", "Could not set device type"},
+                   "Unable to set device type MSP430F112 (-25)", "Could not set device type", "Device type"},
         CFaultCase{"SetVcc", 1, EPicture::Cross,
-                   "Unable to set target VCC to 3.300000 volts (-25)", "Could not set VCC"},
+                   "Unable to set target VCC to 3.300000 volts (-25)", "Could not set VCC", "Supply"},
         CFaultCase{"InitTarget", 1, EPicture::Cross,
-                   "Unable to initialize target MSP430F112 (-25)", "Could not initialize target"},
+                   "Unable to initialize target MSP430F112 (-25)", "Could not initialize target", "Target"},
         CFaultCase{"GetDeviceCfgInfo", 1, EPicture::Cross,
-                   "Could not read config file", "Flash erase failed"},
+                   "Could not read config file", "Flash erase failed", "Erase"},
         CFaultCase{"Erase", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"},
+                   nullptr, "Batch executed successfully", nullptr},
         CFaultCase{"Erase", 3, EPicture::Cross,
-                   "Could not erase segment 1000", "Flash erase failed"},
+                   "Could not erase segment 1000", "Flash erase failed", "Erase"},
         CFaultCase{"ProgramFile", 1, EPicture::Cross,
-                   "Unable to program (-25)", "Batch program failed"},
+                   "Unable to program (-25)", "Batch program failed", "Program"},
         CFaultCase{"VerifyFile", 1, EPicture::Cross,
-                   "Unable to verify (FFFFFFE7)", "Batch program failed"},
+                   "Unable to verify (FFFFFFE7)", "Batch program failed", "Verify"},
         CFaultCase{"ProgramData", 1, EPicture::Cross,
-                   "Unable to program serial number (FFFFFFE7)", "Serial number failed", false, true},
+                   "Unable to program serial number (FFFFFFE7)", "Serial number failed", "Serial number", false, true},
         CFaultCase{"VerifyData", 1, EPicture::Cross,
-                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed", false, true},
+                   "Unable to verify serial number (FFFFFFE7)", "Serial number failed", "Serial verify", false, true},
         CFaultCase{"BlowFuse", 1, EPicture::Cross,
-                   "Fuse blow failed", "Fuse blow failed", false, true},
+                   "Fuse blow failed", "Fuse blow failed", "Fuse", false, true},
         CFaultCase{"Reset", 1, EPicture::Cross,
-                   "Fuse blow failed", "Fuse blow failed", true, true},
+                   "Fuse blow failed", "Fuse blow failed", "Fuse", true, true},
         CFaultCase{"ReleaseTarget", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"},
+                   nullptr, "Batch executed successfully", nullptr},
         CFaultCase{"ReleaseCom", 1, EPicture::Tick,
-                   nullptr, "Batch executed successfully"}),
+                   nullptr, "Batch executed successfully", nullptr}),
     PrintCase);
 
 namespace {
@@ -208,7 +222,8 @@ TEST_F(HurriedOperator, InputMadeWhileABatchRunsIsDropped)
 
 // The disk fills while a unit is programmed: its number is already
 // reserved and the unit passes, but the counter cannot be written, and
-// neither can Exit's save. Both are told, naming the file; Exit offers to
+// neither can Exit's save, nor the production record's pass. Each is told,
+// naming the file; Exit offers to
 // try again, and once there is space again a retry saves.
 TEST_F(HurriedOperator, SettingsWritesOnAFullDiskAreTold)
 {
@@ -227,9 +242,12 @@ TEST_F(HurriedOperator, SettingsWritesOnAFullDiskAreTold)
     Console->RunBatchButton->click();
     ASSERT_TRUE(full && full->Active());
     EXPECT_TRUE(Shows(Console->PassBitmap));
-    ASSERT_EQ(Boxes.Texts().size(), 1u);
-    EXPECT_EQ(Boxes.Texts()[0],
-              "The unit passed, but Count 1 could not be saved.\nThe settings cannot be written to\n" + Conf);
+    // The production record on the same disk cannot take the pass either.
+    EXPECT_EQ(Boxes.Texts(),
+              (std::vector<std::string>{
+                  "The production record cannot be written:\n" + RecordFile +
+                      "\ndisk I/O error\nThis unit's pass is not recorded.",
+                  "The unit passed, but Count 1 could not be saved.\nThe settings cannot be written to\n" + Conf}));
     EXPECT_EQ(onDisk("SerialNumber"), std::to_string(Serial + 1));
     EXPECT_EQ(onDisk("Count"), "0");
 

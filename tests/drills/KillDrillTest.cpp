@@ -2,16 +2,22 @@
 // random moments while it programs units, and started again, until the
 // target number of units has left the station. Every unit that left must
 // carry its own serial number, and the store's next serial number must lie
-// above every serial number already shipped, after every kill.
+// above every serial number already shipped, after every kill. The
+// production record must hold exactly one passed row for every unit that
+// left, no serial number in two rows that wrote it, and at most the one
+// row the last kill cut short still running.
 //
 // Kills come two ways: at the start of a random library call (the
 // simulator's VELK430_SIM_KILL_AT, so they land inside batches), and after a
 // random delay (anywhere: start-up, settings writes, between batches).
 // Environment: CORV_KILL_DRILL_UNITS (default 200), CORV_KILL_DRILL_SEED
 // (default 1).
+#include "ProductionRecord.h"
 #include "SettingsStore.h"
 
 #include "SimStore.h"
+
+#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +66,39 @@ uint32_t StoredNextSerial(const fs::path& conf)
 }
 
 uint32_t SerialOf(const CTrayEntry& unit) { return unit.Read(0x1000) | (unit.Read(0x1001) << 8); }
+
+// The record as a restarted station would find it, against the units that
+// left: shipped[i] is the 32-bit serial number unit i was issued.
+void CheckRecord(const fs::path& file, const std::vector<uint32_t>& shipped, int& interrupted, int& passedRows)
+{
+    CProductionRecord record;
+    ASSERT_TRUE(record.Open(QString::fromStdString(file.string()), 2000, true))
+        << record.ErrorText().toStdString();
+    const auto rows = record.Select({});
+    ASSERT_TRUE(rows);
+    std::map<int64_t, int> passed, written;
+    int running = 0;
+    interrupted = 0;
+    for (const CAttempt& row : *rows) {
+        running += row.Result == "running";
+        interrupted += row.Result == "interrupted";
+        if (!row.SerialValue)
+            continue;
+        passed[*row.SerialValue] += row.Result == "passed";
+        written[*row.SerialValue] += row.SerialWritten.value_or(false);
+    }
+    for (const uint32_t serial : shipped)
+        EXPECT_EQ(passed[serial], 1) << "serial " << serial << " left the station";
+    for (const auto& [serial, n] : written)
+        EXPECT_LE(n, 1) << "serial " << serial << " written by " << n << " rows";
+    // A kill after the row was completed but before the port was let go
+    // leaves a passed unit on the socket, which the next batch programs anew:
+    // one passed row more than units that left, at most one per kill.
+    passedRows = 0;
+    for (const auto& entry : passed)
+        passedRows += entry.second;
+    EXPECT_LE(running, 1) << "rows a start did not mark interrupted";
+}
 
 struct CRun {
     bool killed = false;
@@ -111,6 +150,10 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
 {
     const long units = EnvNumber("CORV_KILL_DRILL_UNITS", 200);
     const auto seed = static_cast<uint32_t>(EnvNumber("CORV_KILL_DRILL_SEED", 1));
+    int argc = 1;
+    char name[] = "corv_kill_drill";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication app(argc, argv);  // Qt SQL finds its driver through it
     const char* base = std::getenv("XDG_CONFIG_HOME");
     const fs::path dir = fs::path(base && *base ? base : ::testing::TempDir()).parent_path() / "kill-drill";
     fs::remove_all(dir);
@@ -118,6 +161,11 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     setenv("VELK430_SIM_DIR", (dir / "sim").c_str(), 1);
     setenv("VELK430_SIM_TIMING", "fast", 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    const fs::path recordFile = dir / "data/Quillfern/Corvantis/production.db";
+    std::vector<uint32_t> issuedSerials;
+    int interrupted = 0;
+    int extraPassed = 0;
     const fs::path conf = dir / "config/Quillfern/Corvantis.conf";
     const fs::path log = dir / "station.log";
 
@@ -137,9 +185,10 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
 
     std::mt19937 random(seed);
     // About 25 library calls per batch: hook kills land within the next three
-    // batches; delays span start-up (about 0.2 s) and the first batches.
+    // batches; delays span start-up (about 0.3 s with the production record
+    // opened) and the first batches.
     std::uniform_int_distribution<long> callPick(1, 25 * 3);
-    std::uniform_int_distribution<int> delayPick(0, 400);
+    std::uniform_int_distribution<int> delayPick(0, 700);
     int hookKills = 0, timedKills = 0, rounds = 0, insideBatch = 0;
     uint32_t skipped = 0;
     std::map<long, int> unitsBeforeTimedKill;
@@ -168,7 +217,13 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
             const uint32_t issued = firstSerial + static_cast<uint32_t>((serial - firstSerial) & 0xFFFF);
             ASSERT_GT(next, issued) << "unit " << i << " left with " << serial
                                     << " but the store's next serial number is " << next;
+            issuedSerials.push_back(issued);
         }
+        int passedRows = 0;
+        CheckRecord(recordFile, issuedSerials, interrupted, passedRows);
+        EXPECT_LE(passedRows, static_cast<int>(tray.size()) + hookKills + timedKills);
+        extraPassed = passedRows - static_cast<int>(tray.size());
+        ASSERT_FALSE(HasFailure()) << "after start " << rounds << "; see " << log;
         if (run.killed && !byCall)
             ++unitsBeforeTimedKill[static_cast<long>(tray.size() - shipped)];
         stalled = tray.size() > shipped ? 0 : stalled + 1;
@@ -202,6 +257,9 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
            << "was reserved\n  kills at the start of:";
     for (const auto& [function, n] : where)
         report << " " << function << " " << n;
+    report << "\n  record: " << issuedSerials.size() << " passed rows for " << tray.size()
+           << " units that left and " << extraPassed << " for units a kill kept on the socket, "
+           << interrupted << " rows interrupted by a kill";
     report << "\n  units finished by a start that a timed kill ended:";
     for (const auto& [n, times] : unitsBeforeTimedKill)
         report << " " << n << "x" << times;

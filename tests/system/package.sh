@@ -16,6 +16,7 @@ deb=${debs[0]}
 [ "$(dpkg-deb -f "$deb" Package)" = corvantis ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* ]] || fail "no Qt 6 dependency: $depends"
+[[ $depends == *libqt6sql6-sqlite* ]] || fail "no dependency on Qt's SQLite driver: $depends"
 
 root="$scratch/root"
 dpkg -x "$deb" "$root" || fail "dpkg -x"
@@ -25,6 +26,7 @@ for f in Corvantis libVELK430.so device.cfg Corvantis.HLP velk430-sim; do
   [ -f "$app/$f" ] || fail "$f is not in $app"
 done
 [ -x "$root/usr/bin/corvantis" ] || fail "no launcher on the path"
+[ -x "$root/usr/bin/corvantis-log" ] || fail "no corvantis-log on the path"
 desktop="$root/usr/share/applications/corvantis.desktop"
 grep -qx 'Exec=corvantis' "$desktop" && grep -qx 'Icon=corvantis' "$desktop" || fail "desktop entry"
 [ "$(head -c 4 "$root/usr/share/icons/hicolor/32x32/apps/corvantis.png" | tail -c 3)" = PNG ] ||
@@ -38,6 +40,7 @@ libs=$(ldd "$app/Corvantis")
 # appears only once the device list was read from device.cfg, and the
 # settings are written back on Exit under the program's own name.
 export XDG_CONFIG_HOME="$scratch/config" VELK430_SIM_DIR="$scratch/sim" VELK430_SIM_TIMING=fast
+export XDG_DATA_HOME="$scratch/data"
 conf="$XDG_CONFIG_HOME/Quillfern/Corvantis.conf"
 printf '[Options]\nDeviceName=MSP430F149\nSerialNumber=77\n' >"$conf"
 cd "$scratch"
@@ -57,4 +60,9 @@ else
   PROGRAM_PID=$!
   ! wait_for 2 program_stopped || { cat "$scratch/program.log" >&2; fail "the program ended at once"; }
 fi
+# The station made its production record at start; the installed tool reads it.
+"$root/usr/bin/corvantis-log" summary >"$scratch/summary.txt" 2>&1 ||
+  { cat "$scratch/summary.txt" >&2; fail "corvantis-log cannot read the station's record"; }
+"$root/usr/bin/corvantis-log" --database "$scratch/none.db" summary >/dev/null 2>&1
+[ $? = 2 ] || fail "corvantis-log: a missing record must exit 2"
 echo "PASS: $(basename "$deb") unpacked and started from $root"

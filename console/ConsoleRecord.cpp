@@ -1,0 +1,129 @@
+// CMainConsoleDlg's production record: one row per command, begun before the
+// library is first called and completed before the tick or the cross shows.
+#include "ConsoleRecord.h"
+
+#include "MainConsoleDlg.h"
+#include "ProductionLogDlg.h"
+
+#include "ProductionRecord.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
+
+#include "SerialNumber.h"
+#include "VELK.h"
+
+
+std::string RecordMessage(const CProductionRecord& record)
+{
+    return record.ErrorText().toStdString() + "\nNo unit is programmed until the record can be written.";
+}
+
+bool CMainConsoleDlg::OpenRecord()
+{
+    if (!Record)
+        Record = std::make_unique<CProductionRecord>();
+    if (Record->IsOpen())
+        return true;
+    if (RecordPath.isEmpty())
+        RecordPath = CProductionRecord::DefaultPath();
+    // A row still running was left by a station that was killed or lost power.
+    if (Record->Open(RecordPath, RecordBusyTimeoutMs) && Record->MarkInterrupted() >= 0)
+        return true;
+    Record->Close();
+    return false;
+}
+
+bool CMainConsoleDlg::BeginRecord(const char* kind, const CSerialNumber* serial, int32_t deviceNumber)
+{
+    RecordId.clear();
+    if (!RecordEnabled)
+        return true;
+    if (OpenRecord()) {
+        CAttempt attempt;
+        attempt.Kind = kind;
+        CProductionRecord::FillStation(attempt);
+        attempt.Settings = QString::fromStdString(OpenSettingsStore().Location());
+        attempt.Port = QString::fromStdString(CommPort);
+        attempt.Baud = Baud;
+        attempt.Device = QString::fromStdString(DeviceName);
+        attempt.DeviceNumber = deviceNumber;
+        attempt.Vcc = Vcc;
+        if (serial) {
+            CProductionRecord::FillFirmware(attempt, QString::fromStdString(FileName));
+            attempt.EraseInfo = EraseFlash == 1;
+            attempt.BlowFuse = BlowFuse == 1;
+            if (serial->ByteCount > 0) {
+                attempt.SerialValue = serial->Value;
+                attempt.SerialWidth = serial->ByteCount;
+                attempt.SerialAddress = serial->Address;
+            }
+        }
+        RecordId = Record->Begin(attempt);
+        if (!RecordId.isEmpty())
+            return true;
+    }
+    const std::string text = RecordMessage(*Record);
+    Record->Close();  // the next command opens it afresh
+    MessageBox(this, text);
+    return false;
+}
+
+void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
+{
+    if (RecordId.isEmpty())
+        return;
+    CAttemptEnd end;
+    end.Result = "failed";
+    end.ErrorText = QString::fromStdString(text);
+    if (step) {
+        end.Step = step;
+    } else if (Session) {
+        const CVELK::CFailure& failure = Session->LastFailure();
+        end.Step = QString::fromStdString(failure.Step);
+        if (failure.HasCode)
+            end.ErrorCode = failure.Code;
+    }
+    // Once the number was sent, the rejected unit may carry it.
+    end.SerialWritten = Session && Session->SerialNumberSent();
+    const QString id = RecordId;
+    RecordId.clear();
+    if (!Record->Complete(id, end)) {
+        const std::string message = Record->ErrorText().toStdString() + "\nThis unit's failure is not recorded.";
+        Record->Close();
+        MessageBox(this, message);
+    }
+}
+
+void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
+{
+    if (RecordId.isEmpty())
+        return;
+    CAttemptEnd end;
+    end.Result = "passed";
+    if (fuseBlown >= 0)
+        end.FuseBlown = fuseBlown != 0;
+    else
+        end.SerialWritten = true;
+    const QString id = RecordId;
+    RecordId.clear();
+    if (!Record->Complete(id, end)) {
+        const std::string message = Record->ErrorText().toStdString() + "\nThis unit's pass is not recorded.";
+        Record->Close();
+        MessageBox(this, message);
+    }
+}
+
+void CMainConsoleDlg::OnProductionLog()
+{
+    if (!RecordEnabled) {
+        MessageBox(this, "The production record is turned off ([Record] Enabled=0 in\n" +
+                             OpenSettingsStore().Location() + ").");
+        return;
+    }
+    if (!OpenRecord()) {
+        MessageBox(this, Record->ErrorText().toStdString());
+        return;
+    }
+    CProductionLogDlg dialog(*Record, this);
+    dialog.exec();
+}

@@ -1,0 +1,238 @@
+#include "LogTool.h"
+
+#include "ProductionRecord.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimeZone>
+
+#include <functional>
+
+namespace {
+
+constexpr const char* Usage =
+    "usage: corvantis-log [--database FILE] export --format csv|json\n"
+    "                     [--since TIME] [--until TIME] [--serial N] [--result R] [--device NAME]\n"
+    "       corvantis-log [--database FILE] summary [--since TIME] [--until TIME] [--device NAME]\n"
+    "       corvantis-log [--database FILE] find SERIAL\n"
+    "TIME is ISO 8601 in UTC (2026-12-07 or 2026-12-07T13:05:00Z); R is passed, failed,\n"
+    "interrupted or running.\n";
+
+int BadArguments(std::ostream& err, const QString& what)
+{
+    err << "corvantis-log: " << what.toStdString() << "\n" << Usage;
+    return 1;
+}
+
+bool ParseSerial(const QString& text, qint64& serial)
+{
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok, 10);
+    if (!ok || value > 0xFFFFFFFFull)
+        return false;
+    serial = static_cast<qint64>(value);
+    return true;
+}
+
+QString Opt(const std::optional<qint64>& v) { return v ? QString::number(*v) : QString(); }
+QString Opt(const std::optional<qint32>& v) { return v ? QString::number(*v) : QString(); }
+QString Opt(const std::optional<bool>& v) { return v ? QString(*v ? "1" : "0") : QString(); }
+
+// Column name and its text, in the record's column order.
+QList<QPair<QString, QString>> Fields(const CAttempt& a)
+{
+    const bool numbered = a.SerialValue.has_value();
+    return {
+        {"id", a.Id}, {"kind", a.Kind}, {"started_at", a.StartedAt}, {"ended_at", a.EndedAt},
+        {"station", a.Station}, {"settings", a.Settings}, {"operator", a.Operator}, {"port", a.Port},
+        {"baud", QString::number(a.Baud)}, {"device", a.Device}, {"device_number", QString::number(a.DeviceNumber)},
+        {"vcc", QString::number(a.Vcc, 'g', 12)}, {"firmware", a.Firmware}, {"firmware_size", Opt(a.FirmwareSize)},
+        {"firmware_sha256", a.FirmwareSha256}, {"erase_info", a.EraseInfo ? "1" : "0"},
+        {"blow_fuse", a.BlowFuse ? "1" : "0"}, {"serial_value", Opt(a.SerialValue)},
+        {"serial_width", numbered ? QString::number(a.SerialWidth) : QString()},
+        {"serial_address", numbered ? QString::number(a.SerialAddress) : QString()},
+        {"serial_written", Opt(a.SerialWritten)}, {"result", a.Result}, {"step", a.Step},
+        {"error_text", a.ErrorText}, {"error_code", Opt(a.ErrorCode)}, {"fuse_blown", Opt(a.FuseBlown)},
+    };
+}
+
+// Columns that are numbers in JSON (an empty text is null there).
+bool IsNumber(const QString& column)
+{
+    static const QStringList numbers = {"baud", "device_number", "vcc", "firmware_size", "erase_info",
+                                        "blow_fuse", "serial_value", "serial_width", "serial_address",
+                                        "serial_written", "error_code", "fuse_blown"};
+    return numbers.contains(column);
+}
+
+void WriteCsv(const QList<CAttempt>& rows, std::ostream& out)
+{
+    QStringList header;
+    for (const auto& field : Fields(CAttempt{}))
+        header << field.first;
+    out << header.join(',').toStdString() << "\r\n";
+    for (const CAttempt& a : rows) {
+        QStringList cells;
+        for (const auto& field : Fields(a))
+            cells << CsvField(field.second);
+        out << cells.join(',').toStdString() << "\r\n";
+    }
+}
+
+void WriteJson(const QList<CAttempt>& rows, std::ostream& out)
+{
+    QJsonArray array;
+    for (const CAttempt& a : rows) {
+        QJsonObject object;
+        for (const auto& [column, text] : Fields(a)) {
+            if (text.isEmpty() && column != "station" && column != "operator" && column != "firmware")
+                object.insert(column, QJsonValue::Null);
+            else if (IsNumber(column))
+                object.insert(column, column == "vcc" ? QJsonValue(a.Vcc) : QJsonValue(text.toLongLong()));
+            else
+                object.insert(column, text);
+        }
+        array.append(object);
+    }
+    out << QJsonDocument(array).toJson(QJsonDocument::Indented).toStdString();
+}
+
+QString Yield(qint64 passed, qint64 failed)
+{
+    const qint64 finished = passed + failed;
+    return finished == 0 ? QString("-")
+                         : QString::number(100.0 * static_cast<double>(passed) / static_cast<double>(finished), 'f', 1) +
+                               "%";
+}
+
+}  // namespace
+
+QString CsvField(const QString& text)
+{
+    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
+        return text;
+    return '"' + QString(text).replace("\"", "\"\"") + '"';
+}
+
+QString NormaliseTime(const QString& text)
+{
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (date.isValid() && text.size() == 10)
+        return CProductionRecord::ToUtcText(QDateTime(date, QTime(0, 0), QTimeZone::utc()));
+    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!time.isValid())
+        return {};
+    // No zone given: the record's own, UTC.
+    if (time.timeSpec() == Qt::LocalTime)
+        time = QDateTime(time.date(), time.time(), QTimeZone::utc());
+    return CProductionRecord::ToUtcText(time);
+}
+
+int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
+{
+    QString database = CProductionRecord::DefaultPath();
+    QString command, format, serialText;
+    CAttemptFilter filter;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == "-h" || a == "--help") {
+            out << Usage;
+            return 0;
+        }
+        if (!a.startsWith("--")) {
+            positional << a;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return BadArguments(err, a + " needs a value");
+        const QString value = args[++i];
+        if (a == "--database") {
+            database = value;
+        } else if (a == "--format") {
+            format = value;
+        } else if (a == "--since" || a == "--until") {
+            const QString time = NormaliseTime(value);
+            if (time.isEmpty())
+                return BadArguments(err, a + " \"" + value + "\" is no ISO 8601 time");
+            (a == "--since" ? filter.Since : filter.Until) = time;
+        } else if (a == "--serial") {
+            qint64 serial = 0;
+            if (!ParseSerial(value, serial))
+                return BadArguments(err, "--serial \"" + value + "\" is no serial number (0 to 4294967295)");
+            filter.Serial = serial;
+        } else if (a == "--result") {
+            if (!QStringList{"passed", "failed", "interrupted", "running"}.contains(value))
+                return BadArguments(err, "--result \"" + value + "\" is none of passed, failed, interrupted, running");
+            filter.Result = value;
+        } else if (a == "--device") {
+            filter.Device = value;
+        } else {
+            return BadArguments(err, "unknown option " + a);
+        }
+    }
+    if (positional.isEmpty())
+        return BadArguments(err, "no command");
+    command = positional.takeFirst();
+    if (command == "export") {
+        if (!positional.isEmpty())
+            return BadArguments(err, "export takes no argument \"" + positional.first() + "\"");
+        if (format != "csv" && format != "json")
+            return BadArguments(err, format.isEmpty() ? QString("export needs --format csv or --format json")
+                                                      : "--format \"" + format + "\" is neither csv nor json");
+    } else if (command == "summary") {
+        if (!positional.isEmpty() || !format.isEmpty() || filter.Serial || !filter.Result.isEmpty())
+            return BadArguments(err, "summary takes only --since, --until and --device");
+    } else if (command == "find") {
+        qint64 serial = 0;
+        if (positional.size() != 1 || !ParseSerial(positional.first(), serial))
+            return BadArguments(err, "find needs one serial number (0 to 4294967295)");
+        if (!format.isEmpty() || !filter.Since.isEmpty() || !filter.Until.isEmpty() || filter.Serial ||
+            !filter.Result.isEmpty() || !filter.Device.isEmpty())
+            return BadArguments(err, "find takes no filter");
+        filter.Serial = serial;
+    } else {
+        return BadArguments(err, "unknown command \"" + command + "\"");
+    }
+
+    CProductionRecord record;
+    if (!record.Open(database, 2000, true)) {
+        err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
+        return 2;
+    }
+    if (command == "summary") {
+        const char* titles[] = {"day (UTC)", "device", "firmware SHA-256"};
+        const ESummaryBy by[] = {ESummaryBy::Day, ESummaryBy::Device, ESummaryBy::Firmware};
+        for (int i = 0; i < 3; ++i) {
+            const auto rows = record.Summary(by[i], filter);
+            if (!rows) {
+                err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
+                return 2;
+            }
+            if (i > 0)
+                out << "\n";
+            out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\n").arg(titles[i]).toStdString();
+            for (const CSummaryRow& r : *rows)
+                out << QString("%1\t%2\t%3\t%4\t%5\t%6\n")
+                           .arg(r.Key.isEmpty() ? QString("(none)") : r.Key)
+                           .arg(r.Attempts).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
+                           .arg(Yield(r.Passed, r.Failed))
+                           .toStdString();
+        }
+        return 0;
+    }
+    auto rows = record.Select(filter);
+    if (!rows) {
+        err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
+        return 2;
+    }
+    // Oldest first: an export reads as the day went.
+    std::reverse(rows->begin(), rows->end());
+    if (command == "find" || format == "csv")
+        WriteCsv(*rows, out);
+    else
+        WriteJson(*rows, out);
+    return 0;
+}

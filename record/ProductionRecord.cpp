@@ -1,0 +1,482 @@
+#include "ProductionRecord.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QUuid>
+#include <QVariant>
+
+namespace {
+
+// Each entry brings a file from version (index) to version (index + 1).
+const char* const Migrations[][4] = {
+    {
+        "CREATE TABLE record_schema (version INTEGER NOT NULL)",
+        "CREATE TABLE attempts ("
+        " id VARCHAR(36) PRIMARY KEY, kind VARCHAR(8) NOT NULL,"
+        " started_at VARCHAR(24) NOT NULL, ended_at VARCHAR(24),"
+        " station VARCHAR(255) NOT NULL, settings TEXT NOT NULL, operator VARCHAR(255) NOT NULL,"
+        " port VARCHAR(255) NOT NULL, baud INTEGER NOT NULL,"
+        " device VARCHAR(255) NOT NULL, device_number INTEGER NOT NULL, vcc DOUBLE PRECISION NOT NULL,"
+        " firmware TEXT NOT NULL, firmware_size BIGINT, firmware_sha256 VARCHAR(64),"
+        " erase_info INTEGER NOT NULL, blow_fuse INTEGER NOT NULL,"
+        " serial_value BIGINT, serial_width INTEGER, serial_address INTEGER, serial_written INTEGER,"
+        " result VARCHAR(12) NOT NULL, step VARCHAR(32), error_text TEXT, error_code INTEGER,"
+        " fuse_blown INTEGER)",
+        "CREATE INDEX attempts_started ON attempts (started_at)",
+        "CREATE INDEX attempts_serial ON attempts (serial_value)",
+    },
+};
+constexpr int KnownVersion = sizeof Migrations / sizeof Migrations[0];
+static_assert(KnownVersion == CProductionRecord::SchemaVersion);
+
+constexpr const char* Columns =
+    "id, kind, started_at, ended_at, station, settings, operator, port, baud, device, device_number,"
+    " vcc, firmware, firmware_size, firmware_sha256, erase_info, blow_fuse, serial_value, serial_width,"
+    " serial_address, serial_written, result, step, error_text, error_code, fuse_blown";
+
+template <typename T>
+QVariant Optional(const std::optional<T>& value)
+{
+    if (!value)
+        return QVariant();
+    if constexpr (std::is_same_v<T, bool>)
+        return QVariant(*value ? 1 : 0);
+    else
+        return QVariant::fromValue(*value);
+}
+
+QVariant TextOrNull(const QString& text) { return text.isEmpty() ? QVariant() : QVariant(text); }
+// A null QString binds as SQL NULL: a NOT NULL text column gets '' instead.
+QVariant Text(const QString& text) { return QVariant(text.isNull() ? QString("") : text); }
+
+std::optional<qint64> OptionalInt(const QVariant& v)
+{
+    return v.isNull() ? std::nullopt : std::optional<qint64>(v.toLongLong());
+}
+
+std::optional<bool> OptionalBool(const QVariant& v)
+{
+    return v.isNull() ? std::nullopt : std::optional<bool>(v.toInt() != 0);
+}
+
+CAttempt ReadRow(const QSqlQuery& q)
+{
+    CAttempt a;
+    int i = 0;
+    a.Id = q.value(i++).toString();
+    a.Kind = q.value(i++).toString();
+    a.StartedAt = q.value(i++).toString();
+    a.EndedAt = q.value(i++).toString();
+    a.Station = q.value(i++).toString();
+    a.Settings = q.value(i++).toString();
+    a.Operator = q.value(i++).toString();
+    a.Port = q.value(i++).toString();
+    a.Baud = q.value(i++).toInt();
+    a.Device = q.value(i++).toString();
+    a.DeviceNumber = q.value(i++).toInt();
+    a.Vcc = q.value(i++).toDouble();
+    a.Firmware = q.value(i++).toString();
+    a.FirmwareSize = OptionalInt(q.value(i++));
+    a.FirmwareSha256 = q.value(i++).toString();
+    a.EraseInfo = q.value(i++).toInt() != 0;
+    a.BlowFuse = q.value(i++).toInt() != 0;
+    a.SerialValue = OptionalInt(q.value(i++));
+    a.SerialWidth = q.value(i++).toInt();
+    a.SerialAddress = q.value(i++).toInt();
+    a.SerialWritten = OptionalBool(q.value(i++));
+    a.Result = q.value(i++).toString();
+    a.Step = q.value(i++).toString();
+    a.ErrorText = q.value(i++).toString();
+    const auto code = OptionalInt(q.value(i++));
+    if (code)
+        a.ErrorCode = static_cast<qint32>(*code);
+    a.FuseBlown = OptionalBool(q.value(i++));
+    return a;
+}
+
+// WHERE clause and its values for a filter.
+QString Where(const CAttemptFilter& f, QVariantList& values)
+{
+    QStringList terms;
+    auto add = [&](const char* term, const QVariant& v) {
+        terms << QString::fromLatin1(term);
+        values << v;
+    };
+    if (!f.Since.isEmpty()) add("started_at >= ?", f.Since);
+    if (!f.Until.isEmpty()) add("started_at < ?", f.Until);
+    if (f.Serial) add("serial_value = ?", QVariant::fromValue(*f.Serial));
+    if (!f.Result.isEmpty()) add("result = ?", f.Result);
+    if (!f.Device.isEmpty()) add("device = ?", f.Device);
+    if (!f.Kind.isEmpty()) add("kind = ?", f.Kind);
+    return terms.isEmpty() ? QString() : " WHERE " + terms.join(" AND ");
+}
+
+}  // namespace
+
+CProductionRecord::CProductionRecord() : m_connection("corv-record-" + NewId()) {}
+
+CProductionRecord::~CProductionRecord() { Close(); }
+
+QString CProductionRecord::DefaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           "/Quillfern/Corvantis/production.db";
+}
+
+QString CProductionRecord::ToUtcText(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QString CProductionRecord::NowUtc() { return ToUtcText(QDateTime::currentDateTimeUtc()); }
+
+QString CProductionRecord::NewId() { return QUuid::createUuid().toString(QUuid::WithoutBraces); }
+
+void CProductionRecord::FillStation(CAttempt& attempt)
+{
+    attempt.Station = QSysInfo::machineHostName();
+    for (const char* name : {"USER", "LOGNAME", "USERNAME"}) {
+        attempt.Operator = qEnvironmentVariable(name);
+        if (!attempt.Operator.isEmpty())
+            return;
+    }
+    // No login name in the environment (a service, a test): the home folder's name.
+    attempt.Operator = QDir::home().dirName();
+}
+
+void CProductionRecord::FillFirmware(CAttempt& attempt, const QString& path)
+{
+    attempt.Firmware = path;
+    attempt.FirmwareSize.reset();
+    attempt.FirmwareSha256.clear();
+    QFile file(path);
+    // Only a regular file: a FIFO or device would block or never end.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return;
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return;
+    attempt.FirmwareSize = file.size();
+    attempt.FirmwareSha256 = QString::fromLatin1(hash.result().toHex());
+}
+
+bool CProductionRecord::Fail(const QString& what, const QSqlError& error)
+{
+    QString reason = error.databaseText();
+    if (reason.isEmpty())
+        reason = error.driverText();
+    m_error = what + "\n" + m_path + (reason.isEmpty() ? QString() : "\n" + reason);
+    return false;
+}
+
+bool CProductionRecord::Exec(const QString& sql)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(sql)) {
+        q.finish();
+        return true;
+    }
+    return Fail("The production record cannot be written:", q.lastError());
+}
+
+bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOnly)
+{
+    Close();
+    m_path = path;
+    m_error.clear();
+    m_foundVersion = 0;
+    const QFileInfo info(path);
+    if (!readOnly && !QDir().mkpath(info.absolutePath())) {
+        m_error = "The production record's folder cannot be created:\n" + info.absolutePath();
+        return false;
+    }
+    if (readOnly && !info.exists()) {
+        m_error = "The production record does not exist:\n" + path;
+        return false;
+    }
+    if (info.exists() && !info.isFile()) {
+        m_error = "The production record is not a file:\n" + path;
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", m_connection);
+    db.setDatabaseName(path);
+    QString options = "QSQLITE_BUSY_TIMEOUT=" + QString::number(busyTimeoutMs);
+    if (readOnly)
+        options += ";QSQLITE_OPEN_READONLY";
+    db.setConnectOptions(options);
+    if (!db.open()) {
+        Fail("The production record cannot be opened:", db.lastError());
+        Close();
+        return false;
+    }
+    m_open = true;
+    if (!ReadVersion()) {
+        Close();
+        return false;
+    }
+    if (m_foundVersion > KnownVersion) {
+        m_error = QString("The production record was written by a newer station "
+                          "(schema %1; this station knows up to %2):\n%3")
+                      .arg(m_foundVersion).arg(KnownVersion).arg(path);
+        Close();
+        return false;
+    }
+    if (readOnly) {
+        if (m_foundVersion < KnownVersion) {
+            m_error = "The production record is older than this program reads:\n" + path;
+            Close();
+            return false;
+        }
+        return true;
+    }
+    // WAL: readers never wait for the writer; FULL: each commit reaches the
+    // disk before it returns, so a completed row survives a power cut.
+    // The write probe takes the write lock once, so that a read-only, locked
+    // or full file is refused here and not in the middle of a batch.
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL") || !Migrate() ||
+        !Exec("BEGIN IMMEDIATE") || !Exec("COMMIT")) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CProductionRecord::ReadVersion()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    // The first statement reads the header: a file that is no database ends here.
+    if (!q.exec("SELECT count(*) FROM sqlite_master"))
+        return Fail("The production record cannot be read:", q.lastError());
+    q.finish();
+    const QStringList tables = db.tables();
+    if (tables.contains("record_schema")) {
+        if (!q.exec("SELECT version FROM record_schema") || !q.next())
+            return Fail("The production record cannot be read:", q.lastError());
+        m_foundVersion = q.value(0).toInt();
+        q.finish();
+    } else if (tables.contains("attempts")) {
+        m_error = "The production record is not one this station wrote:\n" + m_path;
+        return false;
+    }
+    return true;
+}
+
+bool CProductionRecord::Migrate()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    for (int version = m_foundVersion; version < KnownVersion; ++version) {
+        if (!db.transaction())
+            return Fail("The production record cannot be written:", db.lastError());
+        for (const char* statement : Migrations[version]) {
+            if (statement && !Exec(QString::fromLatin1(statement))) {
+                db.rollback();
+                return false;
+            }
+        }
+        const QString mark = version == 0 ? "INSERT INTO record_schema (version) VALUES (%1)"
+                                          : "UPDATE record_schema SET version = %1";
+        if (!Exec(mark.arg(version + 1))) {
+            db.rollback();
+            return false;
+        }
+        if (!db.commit())
+            return Fail("The production record cannot be written:", db.lastError());
+    }
+    return true;
+}
+
+void CProductionRecord::Close()
+{
+    if (QSqlDatabase::contains(m_connection)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_open = false;
+}
+
+int CProductionRecord::MarkInterrupted()
+{
+    if (!m_open)
+        return -1;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare("UPDATE attempts SET result = 'interrupted' WHERE result = 'running'");
+    if (!q.exec()) {
+        Fail("The production record cannot be written:", q.lastError());
+        return -1;
+    }
+    return q.numRowsAffected();
+}
+
+QString CProductionRecord::Begin(CAttempt attempt)
+{
+    if (attempt.Id.isEmpty())
+        attempt.Id = NewId();
+    if (attempt.StartedAt.isEmpty())
+        attempt.StartedAt = NowUtc();
+    attempt.EndedAt.clear();
+    attempt.Result = "running";
+    return Insert(attempt) ? attempt.Id : QString();
+}
+
+bool CProductionRecord::Insert(const CAttempt& a)
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QString("INSERT INTO attempts (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+                  .arg(Columns));
+    const bool numbered = a.SerialValue.has_value();
+    for (const QVariant& v : QVariantList{
+             Text(a.Id), Text(a.Kind), Text(a.StartedAt), TextOrNull(a.EndedAt), Text(a.Station),
+             Text(a.Settings), Text(a.Operator), Text(a.Port), a.Baud, Text(a.Device), a.DeviceNumber, a.Vcc,
+             Text(a.Firmware), Optional(a.FirmwareSize),
+             TextOrNull(a.FirmwareSha256), a.EraseInfo ? 1 : 0, a.BlowFuse ? 1 : 0,
+             Optional(a.SerialValue), numbered ? QVariant(a.SerialWidth) : QVariant(),
+             numbered ? QVariant(a.SerialAddress) : QVariant(), Optional(a.SerialWritten), Text(a.Result),
+             TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown)})
+        q.addBindValue(v);
+    if (!q.exec())
+        return Fail("The production record cannot be written:", q.lastError());
+    return true;
+}
+
+bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
+        return Fail("The production record cannot be written:", db.lastError());
+    for (const CAttempt& row : rows) {
+        if (!Insert(row)) {
+            db.rollback();
+            return false;
+        }
+    }
+    if (!db.commit())
+        return Fail("The production record cannot be written:", db.lastError());
+    return true;
+}
+
+bool CProductionRecord::Complete(const QString& id, const CAttemptEnd& end)
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare("UPDATE attempts SET ended_at = ?, result = ?, step = ?, error_text = ?, error_code = ?,"
+              " fuse_blown = ?,"
+              " serial_written = CASE WHEN serial_value IS NULL THEN NULL ELSE ? END"
+              " WHERE id = ? AND result = 'running'");
+    for (const QVariant& v : QVariantList{NowUtc(), end.Result, TextOrNull(end.Step), TextOrNull(end.ErrorText),
+                                          Optional(end.ErrorCode), Optional(end.FuseBlown),
+                                          Optional(end.SerialWritten), id})
+        q.addBindValue(v);
+    if (!q.exec())
+        return Fail("The production record cannot be written:", q.lastError());
+    if (q.numRowsAffected() != 1) {
+        m_error = "The production record holds no running attempt " + id + ":\n" + m_path;
+        return false;
+    }
+    return true;
+}
+
+std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& filter, int limit)
+{
+    if (!m_open)
+        return std::nullopt;
+    QVariantList values;
+    QString sql = QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) +
+                  " ORDER BY started_at DESC, id DESC";
+    if (limit >= 0)
+        sql += " LIMIT " + QString::number(limit);
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        Fail("The production record cannot be read:", q.lastError());
+        return std::nullopt;
+    }
+    QList<CAttempt> rows;
+    while (q.next())
+        rows.append(ReadRow(q));
+    return rows;
+}
+
+std::optional<CTally> CProductionRecord::Tally(const QString& sinceUtc, const QString& untilUtc)
+{
+    if (!m_open)
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare("SELECT result, count(*) FROM attempts WHERE kind = 'batch' AND started_at >= ?"
+              " AND started_at < ? GROUP BY result");
+    q.addBindValue(sinceUtc);
+    q.addBindValue(untilUtc);
+    if (!q.exec()) {
+        Fail("The production record cannot be read:", q.lastError());
+        return std::nullopt;
+    }
+    CTally tally;
+    while (q.next()) {
+        const QString result = q.value(0).toString();
+        const qint64 n = q.value(1).toLongLong();
+        if (result == "passed") tally.Passed = n;
+        else if (result == "failed") tally.Failed = n;
+        else if (result == "interrupted") tally.Interrupted = n;
+        else if (result == "running") tally.Running = n;
+    }
+    return tally;
+}
+
+std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, const CAttemptFilter& filter)
+{
+    if (!m_open)
+        return std::nullopt;
+    const char* key = by == ESummaryBy::Day      ? "substr(started_at, 1, 10)"
+                      : by == ESummaryBy::Device ? "device"
+                                                 : "COALESCE(firmware_sha256, '')";
+    CAttemptFilter batches = filter;
+    batches.Kind = "batch";
+    QVariantList values;
+    const QString sql =
+        QString("SELECT %1 AS k, count(*),"
+                " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
+                " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
+                " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END)"
+                " FROM attempts")
+            .arg(key) +
+        Where(batches, values) + " GROUP BY k ORDER BY k";
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        Fail("The production record cannot be read:", q.lastError());
+        return std::nullopt;
+    }
+    QList<CSummaryRow> rows;
+    while (q.next())
+        rows.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
+                     q.value(3).toLongLong(), q.value(4).toLongLong()});
+    return rows;
+}

@@ -1,0 +1,181 @@
+// The production record cannot be used: a corrupt file, a newer station's
+// file, a folder in its place, locked by another process, a full disk (a
+// file-size limit), a read-only folder. The station says so, naming the file,
+// calls no library function, keeps what was recorded, and records again by
+// itself once the cause is gone.
+#include "DrillFixture.h"
+
+#include "ProductionRecord.h"
+#include "resource.h"
+#include "RecordSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+class RecordFault;
+
+struct CRecordFaultCase {
+    const char* Name;
+    bool BeforeStart;                                  // the fault is there when the station starts
+    std::function<bool(RecordFault&)> Make, Clear;
+    const char* First;                                 // the message's first line
+    const char* Reason;                                // the database's reason; null: none
+};
+
+class RecordFault : public ::testing::TestWithParam<CRecordFaultCase>, protected CDrillFixture {
+public:
+    void SetUp() override { SetUpDrill(); }
+    void TearDown() override
+    {
+        if (Locker.state() != QProcess::NotRunning) {
+            Locker.closeWriteChannel();
+            Locker.waitForFinished(5000);
+        }
+        setrlimit(RLIMIT_FSIZE, &Limit);
+        TearDownDrill();
+    }
+
+    QString File() const { return QString::fromStdString(RecordFile); }
+
+    // Another process holds the write lock until its standard input closes.
+    bool Lock()
+    {
+        Locker.start("python3", {"-c", "import sqlite3, sys\n"
+                                       "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                       "c.execute('BEGIN EXCLUSIVE')\n"
+                                       "print('locked', flush=True)\n"
+                                       "sys.stdin.read()\n",
+                                 File()});
+        return Locker.waitForReadyRead(10000) && Locker.readAll().startsWith("locked");
+    }
+    bool Unlock()
+    {
+        Locker.closeWriteChannel();
+        return Locker.waitForFinished(10000) && Locker.exitCode() == 0;
+    }
+    // A disk that takes no more: no file of this process may grow past 1 KiB
+    // (the record's file is far larger already, so every new page is refused).
+    bool Fill()
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = Limit;
+        small.rlim_cur = 1024;
+        return setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    bool Unfill() { return setrlimit(RLIMIT_FSIZE, &Limit) == 0; }
+
+    QProcess Locker;
+    rlimit Limit = [] {
+        rlimit r{};
+        getrlimit(RLIMIT_FSIZE, &r);
+        return r;
+    }();
+};
+
+void PrintTo(const CRecordFaultCase& c, std::ostream* os) { *os << c.Name; }
+
+std::string PrintCase(const ::testing::TestParamInfo<CRecordFaultCase>& info) { return info.param.Name; }
+
+bool Garbage(RecordFault& t)
+{
+    QFile f(t.File());
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(QByteArray(8192, 'x')) == 8192;
+}
+bool Remove(RecordFault& t) { return QFile::remove(t.File()); }
+
+}  // namespace
+
+TEST_P(RecordFault, NoUnitIsProgrammedAndTheRowsStay)
+{
+    const CRecordFaultCase& c = GetParam();
+    if (std::string(c.Name) == "ReadOnlyFolder" && geteuid() == 0)
+        GTEST_SKIP() << "root writes into a read-only folder";
+    WriteConf(FullBatchConf(500));
+    // One unit recorded before the fault.
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(File()));
+        ASSERT_TRUE(record.Insert(SampleAttempt(1)));
+    }
+    if (c.BeforeStart) {
+        ASSERT_TRUE(c.Make(*this));
+    }
+    const QByteArray before = FileBytes(File());
+    Console = std::make_unique<CMainConsoleDlg>();
+    Console->RecordBusyTimeoutMs = 0;  // a locked file answers at once
+    ASSERT_TRUE(Console->Create() && !Console->IsEnded());
+    if (!c.BeforeStart) {
+        ASSERT_TRUE(c.Make(*this));
+    }
+
+    Console->RunBatchButton->click();
+    std::string expected = c.First + std::string(":\n") + RecordFile;
+    if (c.Reason)
+        expected += std::string("\n") + c.Reason;
+    expected += "\nNo unit is programmed until the record can be written.";
+    ASSERT_FALSE(Boxes.Boxes.empty());
+    EXPECT_EQ(Boxes.Boxes.back().text, expected);
+    // The session was never opened: no library call, no reservation, no unit.
+    EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), "");
+    EXPECT_TRUE(Shows(Console->PendingBitmap));
+    EXPECT_EQ(Stored("SerialNumber"), "500");
+    EXPECT_EQ(Sim->LoadTray().size(), 0u);
+    EXPECT_TRUE(Console->IsWindowEnabled(IDC_RUN_BATCH));
+    EXPECT_EQ(FileBytes(File()), before);
+
+    ASSERT_TRUE(c.Clear(*this));
+    Boxes.Boxes.clear();
+    Console->RunBatchButton->click();
+    EXPECT_TRUE(Boxes.Boxes.empty()) << Boxes.Boxes.front().text;
+    EXPECT_TRUE(Shows(Console->PassBitmap));
+    const auto rows = Console->Record->Select({});
+    ASSERT_TRUE(rows);
+    ASSERT_FALSE(rows->empty());
+    EXPECT_EQ(rows->front().Result, "passed");
+    EXPECT_EQ(rows->front().SerialValue, 500);
+    // The earlier row is still there, unless the file was garbage from the start.
+    EXPECT_EQ(rows->size(), std::string(c.Name) == "Corrupt" ||
+                                    std::string(c.Name) == "FolderInItsPlace" ? 1u : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Record, RecordFault,
+    ::testing::Values(
+        CRecordFaultCase{"Corrupt", true, Garbage, Remove,
+                         "The production record cannot be read", "file is not a database"},
+        CRecordFaultCase{"NewerSchema", true,
+                         [](RecordFault& t) { return RawExec(t.File(), "UPDATE record_schema SET version = 2"); },
+                         [](RecordFault& t) { return RawExec(t.File(), "UPDATE record_schema SET version = 1"); },
+                         "The production record was written by a newer station (schema 2; this station knows up to 1)",
+                         nullptr},
+        CRecordFaultCase{"FolderInItsPlace", true,
+                         [](RecordFault& t) { return QFile::remove(t.File()) && QDir().mkdir(t.File()); },
+                         [](RecordFault& t) { return QDir(t.File()).removeRecursively(); },
+                         "The production record is not a file", nullptr},
+        CRecordFaultCase{"Locked", false, [](RecordFault& t) { return t.Lock(); },
+                         [](RecordFault& t) { return t.Unlock(); },
+                         "The production record cannot be written", "database is locked"},
+        CRecordFaultCase{"Full", false, [](RecordFault& t) { return t.Fill(); },
+                         [](RecordFault& t) { return t.Unfill(); },
+                         "The production record cannot be written", "disk I/O error"},
+        CRecordFaultCase{"ReadOnlyFolder", true,
+                         [](RecordFault& t) {
+                             const QString dir = QFileInfo(t.File()).absolutePath();
+                             return QFile::setPermissions(t.File(), QFile::ReadOwner) &&
+                                    QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
+                         },
+                         [](RecordFault& t) {
+                             const QString dir = QFileInfo(t.File()).absolutePath();
+                             return QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+                                    QFile::setPermissions(t.File(), QFile::ReadOwner | QFile::WriteOwner);
+                         },
+                         "The production record cannot be written", "attempt to write a readonly database"}),
+    PrintCase);

@@ -1,0 +1,219 @@
+// corvantis-log: arguments and exit status, CSV quoting, times, and a
+// round trip of 1,000 attempts through the real program and Python's csv
+// module.
+#include "LogTool.h"
+
+#include "RecordSupport.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+class LogTool : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        for (int i = 1; i <= 10; ++i)
+            ASSERT_TRUE(record.Insert(SampleAttempt(i)));
+    }
+
+    int Run(QStringList args)
+    {
+        Out.str({});
+        Err.str({});
+        args.prepend(Path);
+        args.prepend("--database");
+        return RunLogTool(args, Out, Err);
+    }
+
+    QTemporaryDir Dir;
+    QString Path = Dir.filePath("production.db");
+    std::ostringstream Out, Err;
+};
+
+}  // namespace
+
+TEST(CsvField, QuotesOnlyWhatNeedsIt)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"plain", "plain"},
+        {"", ""},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\nlines", "\"two\nlines\""},
+        {"cr\rhere", "\"cr\rhere\""},
+    };
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(CsvField(in).toStdString(), out);
+}
+
+TEST(NormaliseTime, AcceptsDatesAndZonesGivesUtc)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"2026-12-07", "2026-12-07T00:00:00.000Z"},
+        {"2026-12-07T13:05:00Z", "2026-12-07T13:05:00.000Z"},
+        {"2026-12-07T13:05:00", "2026-12-07T13:05:00.000Z"},
+        {"2026-12-07T15:05:00+02:00", "2026-12-07T13:05:00.000Z"},
+        {"2026-12-07T00:30:00.250-01:00", "2026-12-07T01:30:00.250Z"},
+        {"yesterday", ""},
+        {"2026-13-01", ""},
+        {"", ""},
+    };
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(NormaliseTime(in).toStdString(), out) << in;
+}
+
+TEST_F(LogTool, BadArgumentsExitOneWithUsage)
+{
+    const QStringList rows[] = {
+        {},
+        {"frobnicate"},
+        {"export"},
+        {"export", "--format", "xml"},
+        {"export", "--format", "csv", "--since", "last week"},
+        {"export", "--format", "csv", "--serial", "-1"},
+        {"export", "--format", "csv", "--serial", "4294967296"},
+        {"export", "--format", "csv", "--result", "ok"},
+        {"export", "--format", "csv", "extra"},
+        {"export", "--format"},
+        {"summary", "--serial", "5"},
+        {"find"},
+        {"find", "12x"},
+        {"find", "5", "--device", "MSP430F149"},
+        {"--colour", "red", "summary"},
+    };
+    for (const QStringList& args : rows) {
+        EXPECT_EQ(Run(args), 1) << args.join(' ').toStdString();
+        EXPECT_NE(Err.str().find("usage: corvantis-log"), std::string::npos) << args.join(' ').toStdString();
+        EXPECT_EQ(Out.str(), "");
+    }
+}
+
+TEST_F(LogTool, AnUnreadableRecordExitsTwo)
+{
+    const QString garbage = Dir.filePath("garbage.db");
+    QFile f(garbage);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+    for (const QString& file : {Dir.filePath("missing.db"), garbage, Dir.path()}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(RunLogTool({"--database", file, "summary"}, out, err), 2) << file.toStdString();
+        EXPECT_NE(err.str().find(file.toStdString()), std::string::npos) << err.str();
+    }
+    EXPECT_FALSE(QFile::exists(Dir.filePath("missing.db"))) << "reading must not create the file";
+}
+
+TEST_F(LogTool, FiltersSummaryAndFind)
+{
+    ASSERT_EQ(Run({"export", "--format", "csv", "--result", "failed", "--device", "MSP430F112"}), 0);
+    // Attempt 10 is the only failed F112 (even numbers are F112, every fifth fails).
+    std::istringstream lines(Out.str());
+    std::string header, row, more;
+    std::getline(lines, header);
+    std::getline(lines, row);
+    EXPECT_EQ(row.substr(0, 37), "00000000-0000-4000-8000-000000000010,");
+    EXPECT_NE(row.find(",failed,Verify,\"Unable to verify (FFFFFFE7)"), std::string::npos);
+
+    ASSERT_EQ(Run({"summary", "--since", "2026-03-02T08:00:05Z"}), 0);
+    EXPECT_EQ(Out.str(),
+              "day (UTC)\tunits\tpassed\tfailed\tinterrupted\tyield\n"
+              "2026-03-02\t6\t4\t2\t0\t66.7%\n"
+              "\n"
+              "device\tunits\tpassed\tfailed\tinterrupted\tyield\n"
+              "MSP430F112\t3\t2\t1\t0\t66.7%\n"
+              "MSP430F149\t3\t2\t1\t0\t66.7%\n"
+              "\n"
+              "firmware SHA-256\tunits\tpassed\tfailed\tinterrupted\tyield\n"
+              "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\n"
+              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\n");
+
+    ASSERT_EQ(Run({"find", "1003"}), 0);
+    const std::string found = Out.str();
+    EXPECT_EQ(std::count(found.begin(), found.end(), '\n'), 2) << found;
+    EXPECT_NE(found.find("\r\n00000000-0000-4000-8000-000000000003,"), std::string::npos);
+    ASSERT_EQ(Run({"find", "1007"}), 0);  // attempt 7 carried no number
+    const std::string none = Out.str();
+    EXPECT_EQ(std::count(none.begin(), none.end(), '\n'), 1) << "header only";
+
+    ASSERT_EQ(Run({"export", "--format", "json", "--serial", "1005"}), 0);
+    const QJsonArray json = QJsonDocument::fromJson(QByteArray::fromStdString(Out.str())).array();
+    ASSERT_EQ(json.size(), 1);
+    const QJsonObject o = json[0].toObject();
+    EXPECT_EQ(o["serial_value"].toInt(), 1005);
+    EXPECT_EQ(o["error_code"].toInt(), -25);
+    EXPECT_EQ(o["serial_written"].toInt(), 0);
+    EXPECT_TRUE(o["fuse_blown"].isNull());
+    EXPECT_EQ(o["vcc"].toDouble(), 3.3);
+    EXPECT_EQ(o["error_text"].toString(), "Unable to verify (FFFFFFE7)\nunit 5, \"bad\" cell");
+}
+
+// 1,000 attempts, exported by the program itself, read back by Python's csv
+// module field for field.
+TEST_F(LogTool, ThousandAttemptsSurviveACsvReader)
+{
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        QList<CAttempt> rows;
+        for (int i = 11; i <= 1000; ++i)
+            rows.append(SampleAttempt(i));
+        ASSERT_TRUE(record.InsertAll(rows)) << record.ErrorText().toStdString();
+    }
+    const QString csv = Dir.filePath("export.csv");
+    QProcess tool;
+    tool.setStandardOutputFile(csv);
+    tool.start(QCoreApplication::applicationDirPath() + "/corvantis-log",
+               {"--database", Path, "export", "--format", "csv"});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+
+    QProcess python;
+    python.start("python3", {"-c", "import csv, json, sys\n"
+                                   "with open(sys.argv[1], newline='') as f:\n"
+                                   "    print(json.dumps(list(csv.reader(f, strict=True))))\n",
+                             csv});
+    ASSERT_TRUE(python.waitForFinished(60000));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    const QJsonArray table = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+    ASSERT_EQ(table.size(), 1001);
+    const QJsonArray header = table[0].toArray();
+    ASSERT_EQ(header.size(), 26);
+    EXPECT_EQ(header[0].toString(), "id");
+    EXPECT_EQ(header[25].toString(), "fuse_blown");
+    auto cell = [&](int row, const char* column) {
+        for (int c = 0; c < header.size(); ++c)
+            if (header[c].toString() == column)
+                return table[row].toArray()[c].toString();
+        return QString("(no column %1)").arg(column);
+    };
+    for (int i = 1; i <= 1000; ++i) {
+        const CAttempt a = SampleAttempt(i);  // oldest first: row i is attempt i
+        ASSERT_EQ(table[i].toArray().size(), 26) << "row " << i;
+        EXPECT_EQ(cell(i, "id"), a.Id);
+        EXPECT_EQ(cell(i, "started_at"), a.StartedAt);
+        EXPECT_EQ(cell(i, "station"), "line-3, bay \"B\"");
+        EXPECT_EQ(cell(i, "firmware"), "/srv/fw/node, rev \"7\".txt");
+        EXPECT_EQ(cell(i, "vcc"), "3.3");
+        EXPECT_EQ(cell(i, "serial_value"), i % 7 ? QString::number(1000 + i) : QString());
+        EXPECT_EQ(cell(i, "result"), i % 5 ? "passed" : "failed");
+        EXPECT_EQ(cell(i, "error_text"),
+                  i % 5 ? QString() : QString("Unable to verify (FFFFFFE7)\nunit %1, \"bad\" cell").arg(i));
+        if (HasFailure())
+            break;
+    }
+    EXPECT_EQ(cell(5, "step"), "Verify");
+    EXPECT_EQ(cell(5, "error_code"), "-25");
+    EXPECT_EQ(cell(1000, "started_at"), "2026-03-02T08:16:40.000Z");
+}

@@ -1,13 +1,15 @@
 #include "ConsoleApp.h"
 
+#include "AboutDlg.h"
+
 #include "EndSignals.h"
 
-#include "console/MainConsoleDlg.h"
-#include "console/StationGuards.h"
-#include "resources/Resources.h"
-#include "toolkit/Application.h"
-#include "toolkit/MessageBox.h"
-#include "toolkit/SettingsStore.h"
+#include "MainConsoleDlg.h"
+#include "StationGuards.h"
+#include "Resources.h"
+#include "Application.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -132,6 +134,7 @@ bool CConsoleApp::StartUp()
         return false;
     {
         auto console = std::make_unique<CMainConsoleDlg>(nullptr);
+        console->SetAboutBox(OpenAboutBox);
         const CEndSignals endSignals([&console](int) { console->EndWithoutOperator(); });
         static const bool atExit = std::atexit(SaveOnProgramExit) == 0;
         (void)atExit;

@@ -2,9 +2,9 @@
 // microcontrollers.
 #include "ConsoleApp.h"
 
-#include "programmer/CriticalError.h"
-#include "resources/Resources.h"
-#include "toolkit/MessageBox.h"
+#include "CriticalError.h"
+#include "Resources.h"
+#include "MessageBox.h"
 
 #include <QApplication>
 

@@ -8,10 +8,10 @@
 //  - the Production Log dialog opening on 100,000 rows (built, shown, painted);
 //  - corvantis-log summary over the same 100,000 rows.
 // The database lives in the build folder (a real disk: fsync is the cost).
-#include "console/ProductionLogDlg.h"
-#include "logtool/LogTool.h"
-#include "record/ProductionRecord.h"
-#include "tests/record/RecordSupport.h"
+#include "ProductionLogDlg.h"
+#include "LogTool.h"
+#include "ProductionRecord.h"
+#include "RecordSupport.h"
 
 #include "SerialNumber.h"
 #include "SimStore.h"

@@ -5,11 +5,11 @@
 // the console's own cost of a press: reading and checking the fields, the
 // pictures, the status texts and the bar it repaints, the settings it writes
 // for the serial number, and showing the fields again (goal: under 5 ms).
-#include "console/MainConsoleDlg.h"
-#include "resources/Resources.h"
-#include "toolkit/Application.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/MessageBox.h"
+#include "MainConsoleDlg.h"
+#include "Resources.h"
+#include "Application.h"
+#include "ControlHelpers.h"
+#include "MessageBox.h"
 
 #include "SerialNumber.h"
 #include "SimStore.h"

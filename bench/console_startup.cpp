@@ -6,9 +6,9 @@
 //
 //   console_startup                          the benchmarks
 //   console_startup --child console|bare|bare-text --size WxH   one start (internal)
-#include "console/MainConsoleDlg.h"
-#include "resources/Resources.h"
-#include "toolkit/Application.h"
+#include "MainConsoleDlg.h"
+#include "Resources.h"
+#include "Application.h"
 
 #include <benchmark/benchmark.h>
 

@@ -12,7 +12,7 @@
 //   line_reserve [UNITS_PER_RUN]      (default 2000 units per client count)
 #include "PgTestServer.h"
 
-#include "record/SerialPool.h"
+#include "SerialPool.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -7,10 +7,10 @@
 // Undelivered and is delivered before the station takes its next number.
 #include "MainConsoleDlg.h"
 
-#include "record/LineStation.h"
-#include "record/ProductionRecord.h"
-#include "toolkit/MessageBox.h"
-#include "toolkit/SettingsStore.h"
+#include "LineStation.h"
+#include "ProductionRecord.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
 
 #include "SerialNumber.h"
 

@@ -5,9 +5,9 @@
 #include "MainConsoleDlg.h"
 #include "ProductionLogDlg.h"
 
-#include "record/ProductionRecord.h"
-#include "toolkit/MessageBox.h"
-#include "toolkit/SettingsStore.h"
+#include "ProductionRecord.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
 
 #include "SerialNumber.h"
 #include "VELK.h"

@@ -1,6 +1,6 @@
 #include "DeviceList.h"
 
-#include "toolkit/ControlHelpers.h"
+#include "ControlHelpers.h"
 #include "velk430.h"
 
 #include <QComboBox>

@@ -6,16 +6,15 @@
 #include "StationGuards.h"
 #include "VccText.h"
 
-#include "app/AboutDlg.h"
-#include "record/LineStation.h"
-#include "record/ProductionRecord.h"
-#include "resources/Resources.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/DataExchange.h"
-#include "toolkit/DecimalText.h"
-#include "toolkit/FileDialog.h"
-#include "toolkit/MessageBox.h"
-#include "toolkit/SettingsStore.h"
+#include "Resources.h"
+#include "ControlHelpers.h"
+#include "DataExchange.h"
+#include "DecimalText.h"
+#include "FileDialog.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
+#include "ProductionRecord.h"
+#include "LineStation.h"
 
 #include "ConsoleRecord.h"
 #include "SerialNumber.h"
@@ -34,10 +33,11 @@
 #include <QPushButton>
 
 #include <cstdio>
+#include <variant>
 
 namespace {
 
-// Size of the icon a minimised window shows (the platform's system icon).
+// Side in pixels of the icon a minimised console paints in its middle.
 constexpr int SystemIconSize = 32;
 
 constexpr const char* FirmwareFilter = "TI Text Files (*.txt)|*.txt||";
@@ -52,6 +52,56 @@ constexpr int InputControls[] = {
 };
 
 std::string Name(uint32_t id) { return LoadString(id); }
+
+// One stored setting: its name (a string id), the field it fills and the
+// value the field takes when the store has none, or none that reads as a
+// number. Integers are written as their field's type (SerialNumber unsigned,
+// the others signed).
+struct CStoredSetting {
+    uint32_t nameId;
+    std::variant<std::string CMainConsoleDlg::*, int32_t CMainConsoleDlg::*, uint32_t CMainConsoleDlg::*> field;
+    const char* defaultText;  // text fields
+    uint32_t defaultNumber;   // integer fields
+};
+
+const CStoredSetting StoredSettings[] = {
+    {IDS_COMM_PORT, &CMainConsoleDlg::CommPort, "COM1", 0},
+    {IDS_BAUD, &CMainConsoleDlg::Baud, nullptr, 57600},
+    {IDS_DEVICE_NAME, &CMainConsoleDlg::DeviceName, "MSP430F112", 0},
+    {IDS_FILE_NAME, &CMainConsoleDlg::FileName, "", 0},
+    {IDS_VCC, &CMainConsoleDlg::VccText, DefaultVccText, 0},
+    {IDS_BLOW_FUSE, &CMainConsoleDlg::BlowFuse, nullptr, 0},
+    {IDS_ERASE_FLASH, &CMainConsoleDlg::EraseFlash, nullptr, 0},
+    {IDS_SERIAL_NUMBER, &CMainConsoleDlg::SerialNumber, nullptr, 0},
+    {IDS_SERIAL_ADDRESS, &CMainConsoleDlg::SerialAddress, DefaultSerialAddress, 0},
+    {IDS_SERIAL_TYPE, &CMainConsoleDlg::SerialType, nullptr, 0},
+    {IDS_COUNT, &CMainConsoleDlg::Count, nullptr, 0},
+    {IDS_COUNT_UP, &CMainConsoleDlg::CountUp, nullptr, 1},
+};
+
+void LoadSetting(const CSettingsStore& store, const std::string& section, const CStoredSetting& s,
+                 CMainConsoleDlg& dlg)
+{
+    const std::string name = Name(s.nameId);
+    if (const auto* text = std::get_if<std::string CMainConsoleDlg::*>(&s.field))
+        dlg.*(*text) = store.GetProfileString(section, name, s.defaultText);
+    else if (const auto* number = std::get_if<int32_t CMainConsoleDlg::*>(&s.field))
+        dlg.*(*number) = static_cast<int32_t>(store.GetProfileInt(section, name, s.defaultNumber));
+    else
+        dlg.*std::get<uint32_t CMainConsoleDlg::*>(s.field) = store.GetProfileInt(section, name, s.defaultNumber);
+}
+
+void SaveSetting(CSettingsStore& store, const std::string& section, const CStoredSetting& s,
+                 const CMainConsoleDlg& dlg)
+{
+    const std::string name = Name(s.nameId);
+    if (const auto* text = std::get_if<std::string CMainConsoleDlg::*>(&s.field))
+        store.WriteProfileString(section, name, dlg.*(*text));
+    else if (const auto* number = std::get_if<int32_t CMainConsoleDlg::*>(&s.field))
+        store.WriteProfileInt(section, name, dlg.*(*number));
+    else
+        store.WriteProfileInt(section, name, dlg.*std::get<uint32_t CMainConsoleDlg::*>(s.field));
+}
 
 // The counter wraps at the 32-bit limits instead of overflowing.
 int32_t AddWrapped(int32_t value, int32_t delta)
@@ -447,8 +497,8 @@ void CMainConsoleDlg::OnSysCommand(uint32_t id, intptr_t param)
         return;
     }
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(this);
-        about.DoModal();
+        if (m_openAbout)
+            m_openAbout(this);
         return;
     }
     CDialog::OnSysCommand(id, param);
@@ -506,21 +556,11 @@ int CMainConsoleDlg::LoadSettings()
     const std::string section = Name(IDS_SECTION);
     if (RefuseSettings(this, store, section))
         return 0;
-    CommPort = store.GetProfileString(section, Name(IDS_COMM_PORT), "COM1");
-    Baud = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_BAUD), 57600));
-    DeviceName = store.GetProfileString(section, Name(IDS_DEVICE_NAME), "MSP430F112");
-    FileName = store.GetProfileString(section, Name(IDS_FILE_NAME), "");
-    VccText = store.GetProfileString(section, Name(IDS_VCC), "3.3");
+    for (const CStoredSetting& s : StoredSettings)
+        LoadSetting(store, section, s, *this);
     Vcc = ParseVccText(VccText);
-    BlowFuse = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_BLOW_FUSE), 0));
-    EraseFlash = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_ERASE_FLASH), 0));
-    SerialNumber = store.GetProfileInt(section, Name(IDS_SERIAL_NUMBER), 0);
-    SerialAddress = store.GetProfileString(section, Name(IDS_SERIAL_ADDRESS), "1000");
-    SerialType = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_SERIAL_TYPE), 0));
     if (!IsSerialType(SerialType))
         SerialType = 0;  // no width the list offers: the default, like any bad stored value
-    Count = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT), 0));
-    CountUp = static_cast<int32_t>(store.GetProfileInt(section, Name(IDS_COUNT_UP), 1));
     RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
     LoadLine(store);
     SettingsLoaded = 1;
@@ -533,18 +573,11 @@ int CMainConsoleDlg::SaveSettings()
         return 1;
     CSettingsStore store = OpenSettingsStore();
     const std::string section = Name(IDS_SECTION);
-    store.WriteProfileString(section, Name(IDS_COMM_PORT), CommPort);
-    store.WriteProfileInt(section, Name(IDS_BAUD), Baud);
-    store.WriteProfileString(section, Name(IDS_DEVICE_NAME), DeviceName);
-    store.WriteProfileString(section, Name(IDS_FILE_NAME), FileName);
-    store.WriteProfileString(section, Name(IDS_VCC), VccText);
-    store.WriteProfileInt(section, Name(IDS_BLOW_FUSE), BlowFuse);
-    store.WriteProfileInt(section, Name(IDS_ERASE_FLASH), EraseFlash);
-    store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), Line ? OwnSerialNumber : SerialNumber);
-    store.WriteProfileString(section, Name(IDS_SERIAL_ADDRESS), SerialAddress);
-    store.WriteProfileInt(section, Name(IDS_SERIAL_TYPE), SerialType);
-    store.WriteProfileInt(section, Name(IDS_COUNT), Count);
-    store.WriteProfileInt(section, Name(IDS_COUNT_UP), CountUp);
+    for (const CStoredSetting& s : StoredSettings)
+        SaveSetting(store, section, s, *this);
+    // In a line the field shows the pool's number: the station's own stays.
+    if (Line)
+        store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), OwnSerialNumber);
     return store.Flush() ? 1 : 0;
 }
 

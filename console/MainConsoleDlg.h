@@ -13,12 +13,12 @@
 // failed batch gives N back only if it failed before N was sent to the unit;
 // a number that reached a unit, even a rejected one, stays consumed.
 
-#include "toolkit/Dialog.h"
-#include "toolkit/EditTextWindow.h"
-#include "toolkit/ProgressBarWindow.h"
+#include "Dialog.h"
+#include "EditTextWindow.h"
+#include "ProgressBarWindow.h"
 #include "velk430.h"
 
-#include "record/ProductionRecord.h"
+#include "ProductionRecord.h"
 
 #include <QIcon>
 #include <QPixmap>
@@ -26,6 +26,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +51,9 @@ static_assert(WM_PROGRAMMER_NOTIFY == WM_USER + 105);
 // Where a minimised window draws its icon: centred in the client area,
 // ((client - icon + 1) / 2) per axis, divided toward zero.
 QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
+
+// The serial number address before any is loaded or typed.
+constexpr const char* DefaultSerialAddress = "1000";
 
 class CMainConsoleDlg : public CDialog {
 public:
@@ -83,7 +87,7 @@ public:
     int32_t BlowFuse = 0;            // 1 = blow the fuse at the end of a batch
     uint32_t SerialNumber = 0;       // next serial number to write
     int32_t SerialType = 0;          // 0 none, 1 BYTE, 2 WORD, 3 DWORD; -1 no selection
-    std::string SerialAddress = "1000";  // hexadecimal text
+    std::string SerialAddress = DefaultSerialAddress;  // hexadecimal text
     int32_t EraseFlash = 0;          // 1 = erase the information flash first
     std::string DeviceName;
     int32_t CountUp = 0;             // exactly 1: the counter counts up
@@ -120,7 +124,10 @@ public:
     void OnDeviceSelChange();
     // Message 1129: hands (type, value) to the open session. Returns 0.
     intptr_t OnProgrammerNotify(uintptr_t wParam, intptr_t lParam);
+    // System commands 16 to 31 open the About box through what SetAboutBox
+    // was given (nothing opens while it was given nothing).
     void OnSysCommand(uint32_t id, intptr_t param) override;
+    void SetAboutBox(std::function<void(QWidget* owner)> open) { m_openAbout = std::move(open); }
     // The icon dragged for the minimised window.
     QIcon OnQueryDragIcon() const { return Icon; }
 
@@ -220,4 +227,5 @@ private:
     CProgressBarWindow m_progressWindow;
     // Drops clicks and keys made while a command ran (owned by the dialog).
     CQueuedInputFilter* m_queuedInput;
+    std::function<void(QWidget* owner)> m_openAbout;
 };

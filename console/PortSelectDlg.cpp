@@ -1,7 +1,7 @@
 #include "PortSelectDlg.h"
 
-#include "resources/Resources.h"
-#include "toolkit/DataExchange.h"
+#include "Resources.h"
+#include "DataExchange.h"
 
 CPortSelectDlg::CPortSelectDlg(QWidget* owner) : CDialog(*GetDialogTemplate(IDD_PORT), owner) {}
 

@@ -3,7 +3,7 @@
 // the serial port and the baud rate the programmer is opened at. It only
 // edits its two fields; the caller copies them back on OK.
 
-#include "toolkit/Dialog.h"
+#include "Dialog.h"
 
 #include <cstdint>
 #include <string>

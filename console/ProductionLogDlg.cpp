@@ -1,6 +1,6 @@
 #include "ProductionLogDlg.h"
 
-#include "record/ProductionRecord.h"
+#include "ProductionRecord.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <locale.h>
 
+#include "Blanks.h"
+
 namespace {
 
 // Switches the calling thread to the C locale for one conversion.
@@ -50,7 +52,7 @@ EVolts ReadVolts(const std::string& text, double& volts)
     volts = std::strtod(begin, &end);
     if (end == begin)
         return EVolts::None;
-    while (*end == ' ' || *end == '\t')
+    while (IsBlank(*end))
         ++end;
     return end == begin + text.size() ? EVolts::Number : EVolts::Trailing;
 }

@@ -5,8 +5,10 @@
 
 #include <string>
 
-// Volts assumed when the text holds no number.
+// Volts assumed when the text holds no number, and that number as the Vcc
+// field shows it (the stored "VCC" when there is none).
 constexpr double DefaultVcc = 3.3;
+constexpr const char* DefaultVccText = "3.3";
 
 // A voltage the library can be given: finite, not negative, and within the
 // 32-bit millivolts it takes.

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/DecimalText.h"
+#include "DecimalText.h"
 
 namespace {
 

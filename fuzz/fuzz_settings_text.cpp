@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "toolkit/SettingsStore.h"
+#include "SettingsText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const CSettingsValues values = ParseSettingsText(std::string_view(reinterpret_cast<const char*>(data), size));

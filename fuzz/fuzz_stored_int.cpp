@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/SettingsStore.h"
+#include "SettingsText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -1,14 +1,16 @@
 #include "LogTool.h"
 
-#include "record/LineDatabase.h"
-#include "record/PoolCommand.h"
-#include "record/ProductionRecord.h"
-#include "toolkit/SettingsStore.h"
+#include "LineDatabase.h"
+#include "PoolCommand.h"
+#include "ProductionRecord.h"
+#include "SettingsText.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QFile>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTimeZone>
@@ -208,11 +210,16 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
     if (line && databaseGiven)
         return BadArguments(err, "--line and --database exclude each other");
     if (line) {
-        // The station's own settings, as the station reads them.
-        const CSettingsStore store("Quillfern", "Corvantis");
-        database = QString::fromStdString(store.GetProfileString("Line", "Database", "")).trimmed();
+        // The station's own settings file, read as the station reads it.
+        const QString location =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillfern/Corvantis.conf";
+        QFile file(location);
+        const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const CSettingsValues values = ParseSettingsText(std::string_view(text.constData(), text.size()));
+        const auto it = values.find("Line/Database");
+        database = it == values.end() ? QString() : QString::fromStdString(it->second).trimmed();
         if (database.isEmpty()) {
-            err << "corvantis-log: this station is in no line: " << store.Location()
+            err << "corvantis-log: this station is in no line: " << location.toStdString()
                 << " has no [Line] Database\n";
             return 2;
         }

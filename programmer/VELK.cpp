@@ -204,8 +204,8 @@ int32_t CVELK::OnNotification(uint32_t type, int32_t value)
     case VELK_NOTIFY_PROGRAM:
     case VELK_NOTIFY_VERIFY:
     case VELK_NOTIFY_DATA:
-        // 20 * value - 1000 with 32-bit wrap-around, as the library's
-        // out-of-range values would give on the original platform.
+        // 20 * value - 1000 in unsigned 32-bit arithmetic: any value gives
+        // a defined position (wrapping around) instead of a signed overflow.
         SetProgress(static_cast<int32_t>(20u * static_cast<uint32_t>(value) - 1000u));
         break;
     default:

@@ -1,5 +1,5 @@
-#include "record/LineDatabase.h"
-#include "record/ProductionRecord.h"
+#include "LineDatabase.h"
+#include "ProductionRecord.h"
 
 #include <QAtomicInt>
 #include <QSqlDriver>

@@ -1,4 +1,4 @@
-#include "record/LineStation.h"
+#include "LineStation.h"
 
 #include <QSqlQuery>
 #include <QVariant>

@@ -9,9 +9,9 @@
 // Complete may be delivered again, later, from the station's local record:
 // the row's id makes it idempotent (a row already finished stays as it is).
 
-#include "record/LineDatabase.h"
-#include "record/ProductionRecord.h"
-#include "record/SerialPool.h"
+#include "LineDatabase.h"
+#include "ProductionRecord.h"
+#include "SerialPool.h"
 
 #include <QList>
 #include <QString>

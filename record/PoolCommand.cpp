@@ -1,6 +1,6 @@
-#include "record/PoolCommand.h"
+#include "PoolCommand.h"
 
-#include "record/SerialPool.h"
+#include "SerialPool.h"
 
 const char* const PoolUsage =
     "       corvantis-log LINE pool create NAME --first N [--last M]\n"

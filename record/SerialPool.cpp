@@ -1,4 +1,4 @@
-#include "record/SerialPool.h"
+#include "SerialPool.h"
 
 #include <QSqlQuery>
 #include <QVariant>

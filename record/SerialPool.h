@@ -21,7 +21,7 @@
 // its transaction ends, so two stations never make the same block, and the
 // others, waiting on that row, then find the new block's rows free.
 
-#include "record/LineDatabase.h"
+#include "LineDatabase.h"
 
 #include <QList>
 #include <QString>

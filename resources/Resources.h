@@ -3,8 +3,8 @@
 // Images are compiled in as Qt resources and loaded through the toolkit's
 // LoadBitmap(id) / LoadIcon(id) (toolkit/ControlHelpers.h).
 
-#include "resources/resource.h"
-#include "toolkit/DialogTemplate.h"
+#include "resource.h"
+#include "DialogTemplate.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // Dialog templates, row by row in template (= tab) order.
 #include "Resources.h"
 
-#include "toolkit/MessageBox.h"  // IDOK, IDCANCEL
+#include "MessageBox.h"  // IDOK, IDCANCEL
 
 namespace {
 

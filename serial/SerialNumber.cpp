@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Blanks.h"
+
 CSerialNumber::CSerialNumber()
 {
     std::memset(Bytes, 0, sizeof Bytes);
@@ -16,16 +18,11 @@ static int HexDigit(char c)
     return -1;
 }
 
-static bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool CSerialNumber::ParseHex(const std::string& text, uint32_t& number)
 {
     size_t i = 0;
     const size_t n = text.size();
-    while (i < n && IsBlank(text[i])) ++i;
+    while (i < n && IsWhiteSpace(text[i])) ++i;  // as "%X" skips it
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';

@@ -22,11 +22,11 @@ public:
     int32_t Address = 0x1000;        // set by Convert
     int32_t ByteCount = 0;           // leading valid bytes of Bytes (0, 1, 2 or 4)
 
-    // Reads AddressText as hexadecimal (blanks, optional sign, optional 0x,
+    // Reads AddressText as hexadecimal (white space, optional sign, optional 0x,
     // digits up to the first non-digit, modulo 2^32, minus negates), rewrites
     // it in normal form and fills Bytes little-endian by Type.
     // Returns 1, or 0 with "Unable to convert serial number address" when the
-    // text has no hexadecimal digit after blanks, sign and any "0x" (so "0x"
+    // text has no hexadecimal digit after white space, sign and any "0x" (so "0x"
     // and "0xg" fail; the record is then unchanged).
     int Convert();
 

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "programmer/velk430.h"  // VelkNotifyWindow
+#include "velk430.h"  // VelkNotifyWindow
 
 class CDataExchange;
 class CDialog;

@@ -1,7 +1,7 @@
 #pragma once
 // The session's status field on a read-only QLineEdit.
 
-#include "programmer/Controls.h"
+#include "Controls.h"
 
 class QLineEdit;
 

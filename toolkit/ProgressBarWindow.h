@@ -4,7 +4,7 @@
 // and a full bar above it. (Qt's bar would ignore such values, so the
 // logical position lives here.)
 
-#include "programmer/Controls.h"
+#include "Controls.h"
 
 class QProgressBar;
 

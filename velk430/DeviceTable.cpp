@@ -11,6 +11,7 @@
 #include <fstream>
 #include <unordered_set>
 
+#include "Blanks.h"
 #include "Codes.h"
 
 namespace velk {
@@ -59,12 +60,11 @@ std::string Upper(std::string s) {
 // Splits a line at white space (as stream extraction would), without copying.
 void Split(std::string_view line, std::vector<std::string_view>& tokens) {
     tokens.clear();
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\n'; };
     size_t i = 0;
     while (i < line.size()) {
-        while (i < line.size() && blank(line[i])) ++i;
+        while (i < line.size() && IsWhiteSpace(line[i])) ++i;
         const size_t start = i;
-        while (i < line.size() && !blank(line[i])) ++i;
+        while (i < line.size() && !IsWhiteSpace(line[i])) ++i;
         if (i > start) tokens.push_back(line.substr(start, i - start));
     }
 }

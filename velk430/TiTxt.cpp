@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Blanks.h"
 #include "Codes.h"
 
 namespace velk {
@@ -26,9 +27,6 @@ constexpr std::array<int8_t, 256> MakeHexTable() {
 }
 constexpr std::array<int8_t, 256> kHex = MakeHexTable();
 
-inline bool IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
 
 CTiTxtResult Fail(ETiTxtStatus status, int line, std::string message) {
     CTiTxtResult r;
@@ -59,7 +57,7 @@ struct CParser {
             if (!eol) eol = end;
             const char* s = p;
             p = eol < end ? eol + 1 : end;
-            while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
+            while (s < eol && IsWhiteSpace(*s)) ++s;
             if (s == eol) continue;
             if (seenQ) return Fail(ETiTxtStatus::Syntax, line, "text after the closing \"q\"");
             const char* bad = nullptr;
@@ -83,7 +81,7 @@ struct CParser {
     }
 
     static const char* Rest(const char* s, const char* eol) {
-        while (s < eol && IsBlank(static_cast<unsigned char>(*s))) ++s;
+        while (s < eol && IsWhiteSpace(*s)) ++s;
         return s;
     }
 
@@ -110,12 +108,12 @@ struct CParser {
             if (hi < 0) return "not a hex byte";
             ++s;
             int value = hi;
-            if (s < eol && !IsBlank(static_cast<unsigned char>(*s))) {
+            if (s < eol && !IsWhiteSpace(*s)) {
                 int lo = kHex[static_cast<unsigned char>(*s)];
                 if (lo < 0) return "not a hex byte";
                 value = (hi << 4) | lo;
                 ++s;
-                if (s < eol && !IsBlank(static_cast<unsigned char>(*s))) return "not a hex byte";
+                if (s < eol && !IsWhiteSpace(*s)) return "not a hex byte";
             }
             if (next >= kAddressSpace) return "address beyond 20 bits";
             if (Watching && next == Watch) WatchLines.push_back(line);

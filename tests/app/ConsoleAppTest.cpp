@@ -1,10 +1,10 @@
 // CConsoleApp::StartUp over the fake library: the console runs modally and
 // the program ends with it; names come from the program file and string 102.
-#include "app/ConsoleApp.h"
+#include "ConsoleApp.h"
 
-#include "console/MainConsoleDlg.h"
-#include "resources/Resources.h"
-#include "toolkit/MessageBox.h"
+#include "MainConsoleDlg.h"
+#include "Resources.h"
+#include "MessageBox.h"
 
 #include "FakeVelk.h"
 #include "../FileSizeLimit.h"

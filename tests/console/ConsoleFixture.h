@@ -2,11 +2,11 @@
 // A console over the fake library, with recorded message boxes, a replaced
 // file dialog and a store that starts empty for every test.
 
-#include "console/MainConsoleDlg.h"
-#include "resources/Resources.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/FileDialog.h"
-#include "toolkit/MessageBox.h"
+#include "MainConsoleDlg.h"
+#include "Resources.h"
+#include "ControlHelpers.h"
+#include "FileDialog.h"
+#include "MessageBox.h"
 
 #include "FakeVelk.h"
 

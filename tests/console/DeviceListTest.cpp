@@ -1,7 +1,7 @@
 // The Device drop-down: filling from the library, default supply, choice.
 #include "ConsoleFixture.h"
 
-#include "console/DeviceList.h"
+#include "DeviceList.h"
 
 using ::testing::ElementsAre;
 

@@ -1,7 +1,7 @@
 // The Port Selection dialog on its own, and the console's "Port ..." command.
 #include "ConsoleFixture.h"
 
-#include "console/PortSelectDlg.h"
+#include "PortSelectDlg.h"
 
 #include <QTest>
 

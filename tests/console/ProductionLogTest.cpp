@@ -2,8 +2,8 @@
 // log dialog, Check Fuse rows, and the setting that turns recording off.
 #include "ConsoleFixture.h"
 
-#include "console/ProductionLogDlg.h"
-#include "tests/record/RecordSupport.h"
+#include "ProductionLogDlg.h"
+#include "RecordSupport.h"
 
 #include <QDir>
 #include <QTableWidget>

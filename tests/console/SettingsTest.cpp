@@ -2,7 +2,7 @@
 // numbers that are never issued twice.
 #include "ConsoleFixture.h"
 
-#include "console/VccText.h"
+#include "VccText.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The system menu's About entry, the window icon and the minimised icon.
 #include "ConsoleFixture.h"
 
-#include "app/AboutDlg.h"
+#include "AboutDlg.h"
 
 #include <QPainter>
 
@@ -43,6 +43,7 @@ TEST_F(ConsoleTest, EmptyAboutTextAddsNoEntryButStillSetsTheIcons)
 TEST_F(ConsoleTest, SystemCommandsSixteenToThirtyOneOpenTheAboutBox)
 {
     ASSERT_TRUE(Start());
+    console->SetAboutBox(OpenAboutBox);  // as the application does
     int opened = 0;
     for (uint32_t id : {16u, 17u, 24u, 31u}) {
         SCOPED_TRACE(id);

@@ -1,9 +1,9 @@
 #pragma once
 // The console in-process (offscreen, boxes recorded) against libVELK430.so
 // in fast timing, with its own simulator folder and settings file per test.
-#include "console/MainConsoleDlg.h"
-#include "toolkit/MessageBox.h"
-#include "toolkit/SettingsStore.h"
+#include "MainConsoleDlg.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
 
 #include "SimStore.h"
 

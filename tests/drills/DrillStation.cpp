@@ -7,11 +7,11 @@
 // batch is counted as a refusal and the operator presses again.
 // Exit status: 0 done; 2 usage; 3 the console never came up; 4 a box was
 // shown or a batch failed; 5 the run did not advance.
-#include "app/ConsoleApp.h"
-#include "console/MainConsoleDlg.h"
-#include "programmer/CriticalError.h"
-#include "resources/Resources.h"
-#include "toolkit/MessageBox.h"
+#include "ConsoleApp.h"
+#include "MainConsoleDlg.h"
+#include "CriticalError.h"
+#include "Resources.h"
+#include "MessageBox.h"
 
 #include "SimStore.h"
 

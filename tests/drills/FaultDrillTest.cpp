@@ -9,10 +9,10 @@
 // replaces.
 #include "DrillFixture.h"
 
-#include "resources/resource.h"
-#include "toolkit/ControlHelpers.h"
+#include "resource.h"
+#include "ControlHelpers.h"
 
-#include "record/ProductionRecord.h"
+#include "ProductionRecord.h"
 
 #include "Codes.h"
 #include "velk430.h"

@@ -4,8 +4,8 @@
 // message instead of crashing or sending an overlong text to the library.
 #include "DrillFixture.h"
 
-#include "resources/resource.h"
-#include "toolkit/ControlHelpers.h"
+#include "resource.h"
+#include "ControlHelpers.h"
 
 #include <QComboBox>
 

@@ -12,8 +12,8 @@
 // random delay (anywhere: start-up, settings writes, between batches).
 // Environment: CORV_KILL_DRILL_UNITS (default 200), CORV_KILL_DRILL_SEED
 // (default 1).
-#include "record/ProductionRecord.h"
-#include "toolkit/SettingsStore.h"
+#include "ProductionRecord.h"
+#include "SettingsStore.h"
 
 #include "SimStore.h"
 

@@ -5,9 +5,9 @@
 // itself once the cause is gone.
 #include "DrillFixture.h"
 
-#include "record/ProductionRecord.h"
-#include "resources/resource.h"
-#include "tests/record/RecordSupport.h"
+#include "ProductionRecord.h"
+#include "resource.h"
+#include "RecordSupport.h"
 
 #include <QDir>
 #include <QFileInfo>

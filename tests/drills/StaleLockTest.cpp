@@ -1,7 +1,7 @@
 // A station killed while it wrote its settings can leave an empty lock file
 // beside them; the next start must write at once instead of waiting for
 // the lock to age.
-#include "toolkit/SettingsStore.h"
+#include "SettingsStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The console against libVELK430.so in fast timing: a production run as an
 // operator does it, button by button, with the units inspected through the
 // simulator's state folder and a failure injected in the middle.
-#include "console/MainConsoleDlg.h"
-#include "resources/Resources.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/MessageBox.h"
+#include "MainConsoleDlg.h"
+#include "Resources.h"
+#include "ControlHelpers.h"
+#include "MessageBox.h"
 
 #include "SimStore.h"
 

@@ -5,12 +5,12 @@
 // CORV_LINE_DRILL_UNITS: units per station (default 250).
 #include "PgTestServer.h"
 
-#include "logtool/LogTool.h"
-#include "record/LineStation.h"
-#include "record/SerialPool.h"
+#include "LogTool.h"
+#include "LineStation.h"
+#include "SerialPool.h"
 
 #include "SimStore.h"
-#include "toolkit/SettingsStore.h"
+#include "SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -171,8 +171,10 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     EXPECT_EQ(RunLogTool({"--database", conninfo, "summary"}, out, err), 0) << err.str();
     EXPECT_NE(out.str().find(QStringLiteral("\nMSP430F112\t%1\t%1\t0\t0\t100.0%\n").arg(4 * units).toStdString()),
               std::string::npos) << out.str();
+    // --line: the line in a station's own settings.
+    qputenv("XDG_CONFIG_HOME", (stations[0].dir + "/config").toUtf8());
     std::ostringstream shown;
-    EXPECT_EQ(RunLogTool({"--database", conninfo, "pool", "show", "Sensor"}, shown, err), 0) << err.str();
+    EXPECT_EQ(RunLogTool({"--line", "pool", "show", "Sensor"}, shown, err), 0) << err.str();
     EXPECT_NE(shown.str().find(std::to_string(first + 4 * units)), std::string::npos) << shown.str();
 }
 

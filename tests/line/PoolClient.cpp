@@ -13,7 +13,7 @@
 // next one and given back, and a settlement is delivered again until the
 // server takes it: nothing is lost or counted twice. Exit status 3: the pool
 // is used up.
-#include "record/SerialPool.h"
+#include "SerialPool.h"
 
 #include <QCoreApplication>
 #include <QSqlQuery>

@@ -3,8 +3,8 @@
 // client processes (concurrency, two pools, a server outage).
 #include "PgTestServer.h"
 
-#include "record/PoolCommand.h"
-#include "record/SerialPool.h"
+#include "PoolCommand.h"
+#include "SerialPool.h"
 
 #include <QCoreApplication>
 #include <QDir>

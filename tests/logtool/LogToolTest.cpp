@@ -1,9 +1,9 @@
 // corvantis-log: arguments and exit status, CSV quoting, times, and a
 // round trip of 1,000 attempts through the real program and Python's csv
 // module.
-#include "logtool/LogTool.h"
+#include "LogTool.h"
 
-#include "tests/record/RecordSupport.h"
+#include "RecordSupport.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -89,6 +89,18 @@ TEST(IsConninfo, TellsALineDatabaseFromAFile)
     };
     for (const auto& [text, conninfo] : rows)
         EXPECT_EQ(IsConninfo(text), conninfo) << text;
+}
+
+TEST_F(LogTool, LineWithoutALineInTheSettingsExitsTwo)
+{
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/nonexistent/config");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunLogTool({"--line", "summary"}, out, err), 2);
+    qputenv("XDG_CONFIG_HOME", previous);
+    EXPECT_EQ(err.str(), "corvantis-log: this station is in no line: /nonexistent/config/Quillfern/Corvantis.conf "
+                         "has no [Line] Database\n");
+    EXPECT_EQ(out.str(), "");
 }
 
 TEST_F(LogTool, BadArgumentsExitOneWithUsage)

@@ -1,7 +1,7 @@
 #pragma once
 // Rows for the record's tests and benchmarks: plausible attempts, with the
 // texts a CSV or JSON writer must carry through (commas, quotes, newlines).
-#include "record/ProductionRecord.h"
+#include "ProductionRecord.h"
 
 #include <QDateTime>
 #include <QFile>

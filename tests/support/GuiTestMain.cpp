@@ -1,6 +1,6 @@
 // The one main of the GUI test programs: one QApplication for the whole run,
 // named as the station names itself, with the resources registered.
-#include "resources/Resources.h"
+#include "Resources.h"
 
 #include <QApplication>
 #include <QDir>

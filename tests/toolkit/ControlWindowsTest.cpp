@@ -1,5 +1,5 @@
-#include "toolkit/EditTextWindow.h"
-#include "toolkit/ProgressBarWindow.h"
+#include "EditTextWindow.h"
+#include "ProgressBarWindow.h"
 
 #include <QLineEdit>
 #include <QProgressBar>

@@ -1,7 +1,7 @@
-#include "programmer/CriticalError.h"
-#include "toolkit/Application.h"
-#include "toolkit/FileDialog.h"
-#include "toolkit/MessageBox.h"
+#include "CriticalError.h"
+#include "Application.h"
+#include "FileDialog.h"
+#include "MessageBox.h"
 
 #include <QApplication>
 #include <QStyle>

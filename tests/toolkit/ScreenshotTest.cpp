@@ -1,7 +1,7 @@
 // Renders each template offscreen to a PNG under build/<preset>/screenshots,
 // so a reviewer can look at the dialogs without a display.
 #include "TestDialogs.h"
-#include "toolkit/ProgressBarWindow.h"
+#include "ProgressBarWindow.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Each of the three templates builds into the right controls, in the right
 // tab order, at the pixel positions its dialog units give.
-#include "resources/Resources.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/Dialog.h"
+#include "Resources.h"
+#include "ControlHelpers.h"
+#include "Dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>

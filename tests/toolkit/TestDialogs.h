@@ -1,9 +1,9 @@
 #pragma once
 // Small dialogs over the real templates, for the toolkit tests.
-#include "resources/Resources.h"
-#include "toolkit/ControlHelpers.h"
-#include "toolkit/DataExchange.h"
-#include "toolkit/Dialog.h"
+#include "Resources.h"
+#include "ControlHelpers.h"
+#include "DataExchange.h"
+#include "Dialog.h"
 
 #include <QApplication>
 

@@ -1,24 +1,13 @@
 #include "DecimalText.h"
 
-namespace {
+#include "Blanks.h"
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Parses [sign] digits with blanks around; the magnitude saturates at 2^32
-// so that no arithmetic can overflow.
-struct RawNumber {
-    bool negative = false;
-    bool leadingZero = false;  // first character of the number is '0'
-    uint64_t magnitude = 0;    // saturated at 2^32
-};
-
-std::optional<RawNumber> ParseRaw(std::string_view text, bool allowMinus)
+std::optional<CDecimalNumber> ReadDecimal(std::string_view text, bool allowMinus)
 {
-    text = text.substr(0, DecimalTextLimit);
     std::size_t i = 0;
     while (i < text.size() && IsBlank(text[i]))
         ++i;
-    RawNumber n;
+    CDecimalNumber n;
     n.leadingZero = i < text.size() && text[i] == '0';
     if (i < text.size() && (text[i] == '+' || (allowMinus && text[i] == '-'))) {
         n.negative = text[i] == '-';
@@ -39,7 +28,16 @@ std::optional<RawNumber> ParseRaw(std::string_view text, bool allowMinus)
         ++i;
     if (i != text.size())
         return std::nullopt;
-    if (n.magnitude == 0 && !n.leadingZero)
+    return n;
+}
+
+namespace {
+
+// An edit field's number: the first 31 characters, zero only from a '0'.
+std::optional<CDecimalNumber> ReadField(std::string_view text, bool allowMinus)
+{
+    auto n = ReadDecimal(text.substr(0, DecimalTextLimit), allowMinus);
+    if (n && n->magnitude == 0 && !n->leadingZero)
         return std::nullopt;
     return n;
 }
@@ -48,7 +46,7 @@ std::optional<RawNumber> ParseRaw(std::string_view text, bool allowMinus)
 
 std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text)
 {
-    auto n = ParseRaw(text, false);
+    auto n = ReadField(text, false);
     if (!n)
         return std::nullopt;
     if (n->magnitude > UINT32_MAX)
@@ -58,7 +56,7 @@ std::optional<uint32_t> ParseUnsignedDecimal(std::string_view text)
 
 std::optional<int32_t> ParseSignedDecimal(std::string_view text)
 {
-    auto n = ParseRaw(text, true);
+    auto n = ReadField(text, true);
     if (!n)
         return std::nullopt;
     if (n->negative) {
@@ -73,6 +71,6 @@ std::optional<int32_t> ParseSignedDecimal(std::string_view text)
 
 bool UnsignedDecimalOverflows(std::string_view text)
 {
-    const auto n = ParseRaw(text, false);
+    const auto n = ReadField(text, false);
     return n && n->magnitude > UINT32_MAX;
 }

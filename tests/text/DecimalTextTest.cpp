@@ -1,4 +1,6 @@
-#include "toolkit/DecimalText.h"
+#include "DecimalText.h"
+
+#include "Blanks.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +78,27 @@ TEST(DecimalText, SignedRules)
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseSignedDecimal(c.text), c.value) << "text: '" << c.text << "'";
+}
+
+}  // namespace
+
+namespace {
+
+// Blanks are space and tab only; white space (what "%X" and strtod skip)
+// adds the line and page controls. A NUL is neither.
+TEST(Blanks, BlankAndWhiteSpaceDiffer)
+{
+    struct Row { char c; bool blank; bool white; };
+    const Row rows[] = {
+        {' ', true, true}, {'\t', true, true}, {'\n', false, true}, {'\r', false, true},
+        {'\v', false, true}, {'\f', false, true}, {'\0', false, false}, {'x', false, false},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(IsBlank(r.c), r.blank) << int(r.c);
+        EXPECT_EQ(IsWhiteSpace(r.c), r.white) << int(r.c);
+    }
+    EXPECT_EQ(TrimBlanks(" \t\n5 \t"), "\n5");
+    EXPECT_EQ(TrimBlanks(" \t "), "");
 }
 
 }  // namespace

@@ -91,8 +91,11 @@ protected:
         ClearStore();
         // A production record per test process: ctest runs this binary's
         // tests side by side, and one writer at a time is what a station is.
-        qputenv("XDG_DATA_HOME", QDir::tempPath().toUtf8() + "/corv-console-record-" +
-                                     QByteArray::number(QCoreApplication::applicationPid()));
+        // Under the runner's scratch folder, so that no run leaves it behind.
+        static const QByteArray recordHome =
+            qEnvironmentVariable("XDG_DATA_HOME", QDir::tempPath()).toUtf8() + "/record-" +
+            QByteArray::number(QCoreApplication::applicationPid());
+        qputenv("XDG_DATA_HOME", recordHome);
         previousFileHandler = SetFileOpenHandler(
             [this](QWidget*, std::string& path, const std::string& filter, uint32_t flags) {
                 fileDialogs.push_back({path, filter, flags});

@@ -7,7 +7,7 @@ set -euo pipefail
 bin="$1" src="$2" scratch="$3"
 rm -rf "$scratch"
 mkdir -p "$scratch/config/Quillfern" "$scratch/sim"
-export XDG_CONFIG_HOME="$scratch/config" VELK430_SIM_DIR="$scratch/sim" VELK430_SIM_TIMING=fast
+export XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" VELK430_SIM_DIR="$scratch/sim" VELK430_SIM_TIMING=fast
 export QT_QPA_PLATFORM=offscreen
 # Memcheck cannot follow the code PCRE2 compiles at run time.
 export QT_ENABLE_REGEXP_JIT=0

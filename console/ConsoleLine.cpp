@@ -6,6 +6,7 @@
 // was programmed) stays in the local record; its id waits in [Line]
 // Undelivered and is delivered before the station takes its next number.
 #include "MainConsoleDlg.h"
+#include "StationGuards.h"
 
 #include "LineStation.h"
 #include "ProductionRecord.h"
@@ -95,7 +96,20 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
         return false;
     }
     LineAttempt = attempt;
-    SerialNumber = static_cast<uint32_t>(*attempt.SerialValue);
+    // The pool knows no widths: a number the chosen width cannot hold would
+    // be written cut short, as a number already issued. It goes back unused.
+    const uint32_t number = static_cast<uint32_t>(*attempt.SerialValue);
+    if (const std::string problem = SerialNumberProblem(number, SerialType); !problem.empty()) {
+        CAttemptEnd end;
+        end.Result = QStringLiteral("failed");
+        end.Step = QStringLiteral("Reservation");
+        end.ErrorText = QString::fromStdString(problem);
+        end.SerialWritten = false;
+        CompleteLine(end);
+        MessageBox(this, problem);
+        return false;
+    }
+    SerialNumber = number;
     serial.Value = SerialNumber;
     serial.Convert();
     return true;

@@ -289,6 +289,27 @@ TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
     EXPECT_EQ(rows, QStringList({"40 interrupted", "41 passed"}));
 }
 
+// A pool past what the station's WORD serial holds: the number is refused
+// and goes back unused, never written cut short as 0 (issued long ago).
+TEST_F(LineStations, ANumberTheWidthCannotHoldGoesBackUnused)
+{
+    CLineDatabase db(conninfo);
+    CSerialPool pool(db);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    ASSERT_TRUE(pool.Create("Wide", 65536)) << qPrintable(pool.ErrorText());
+    const QString dir = MakeStation(root, 0, conninfo, "Wide");
+    std::unique_ptr<QProcess> station(StartStation(dir, 1));
+    ASSERT_TRUE(station->waitForFinished(-1));
+    EXPECT_EQ(station->exitCode(), 4);
+    EXPECT_TRUE(LogOf(dir).contains("box: Serial number 65536 does not fit a WORD serial number: the largest is 65535."))
+        << qPrintable(LogOf(dir));
+    EXPECT_TRUE(velk::CSimStore((dir + "/sim").toStdString()).LoadTray().empty());
+    QString state, attempt;
+    ASSERT_TRUE(pool.State("Wide", 65536, state, attempt)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(state, "free");
+    EXPECT_EQ(attempt, "");
+}
+
 // The server stopped (immediate mode) for two seconds while four stations
 // run: they refuse while it is away and go on by themselves after, with no
 // number on two units and every unit's pass in the line's record.

@@ -104,16 +104,7 @@ void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
     }
     // Once the number was sent, the rejected unit may carry it.
     end.SerialWritten = Session && Session->SerialNumberSent();
-    CompleteLine(end);
-    if (RecordId.isEmpty())
-        return;
-    const QString id = RecordId;
-    RecordId.clear();
-    if (!Record->Complete(id, end)) {
-        const std::string message = Record->ErrorText().toStdString() + "\nThis unit's failure is not recorded.";
-        Record->Close();
-        MessageBox(this, message);
-    }
+    CompleteRecord(end, "failure");
 }
 
 void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
@@ -126,13 +117,21 @@ void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
         end.FuseBlown = fuseBlown != 0;
     else
         end.SerialWritten = true;
+    CompleteRecord(end, "pass");
+}
+
+// Completes the attempt in the line and in the station's own record; a
+// completion the record cannot take is told, naming what was lost.
+void CMainConsoleDlg::CompleteRecord(const CAttemptEnd& end, const char* what)
+{
     CompleteLine(end);
     if (RecordId.isEmpty())
         return;
     const QString id = RecordId;
     RecordId.clear();
     if (!Record->Complete(id, end)) {
-        const std::string message = Record->ErrorText().toStdString() + "\nThis unit's pass is not recorded.";
+        const std::string message =
+            Record->ErrorText().toStdString() + "\nThis unit's " + what + " is not recorded.";
         Record->Close();
         MessageBox(this, message);
     }

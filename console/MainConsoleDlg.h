@@ -188,6 +188,7 @@ public:
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
     void PassRecord(int32_t fuseBlown = -1);
+    void CompleteRecord(const CAttemptEnd& end, const char* what);
     void OnProductionLog();
 
     // Production line (ConsoleLine.cpp): with [Line] Database and Pool set,

@@ -426,6 +426,16 @@ bool CProductionRecord::Complete(const QString& id, const CAttemptEnd& end)
     return true;
 }
 
+// Runs a read with its bound values; false (and the error text) on failure.
+bool CProductionRecord::Read(QSqlQuery& q, const QString& sql, const QVariantList& values)
+{
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    return q.exec() || Fail("The production record cannot be read:", q.lastError());
+}
+
 std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& filter, int limit)
 {
     if (!m_open)
@@ -436,14 +446,8 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     if (limit >= 0)
         sql += " LIMIT " + QString::number(limit);
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        Fail("The production record cannot be read:", q.lastError());
+    if (!Read(q, sql, values))
         return std::nullopt;
-    }
     QList<CAttempt> rows;
     while (q.next())
         rows.append(ReadRow(q));
@@ -494,14 +498,8 @@ std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, cons
             .arg(key) +
         Where(batches, values) + " GROUP BY k ORDER BY k";
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        Fail("The production record cannot be read:", q.lastError());
+    if (!Read(q, sql, values))
         return std::nullopt;
-    }
     QList<CSummaryRow> rows;
     while (q.next())
         rows.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),

@@ -131,6 +131,7 @@ public:
 
 private:
     bool Fail(const QString& what, const class QSqlError& error);
+    bool Read(class QSqlQuery& q, const QString& sql, const QVariantList& values);
     bool ReadVersion();
     bool Migrate();
     bool Exec(const QString& sql);

@@ -152,150 +152,194 @@ bool IsConninfo(const QString& database)
            keyValue.match(database).hasMatch();
 }
 
-int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
+namespace {
+
+// What the command line asked for; Exit >= 0: the run ends with that status.
+struct CLogOptions {
+    QString Database = CProductionRecord::DefaultPath();
+    bool Line = false;
+    bool DatabaseGiven = false;
+    QString Format;
+    CAttemptFilter Filter;
+    QStringList Positional;
+    bool Pool = false;
+    QStringList PoolArgs;
+    int Exit = -1;
+};
+
+// One "--name value" option into options; false (and Exit set) when bad.
+bool TakeOption(const QString& a, const QString& value, CLogOptions& o, std::ostream& err)
 {
-    QString database = CProductionRecord::DefaultPath();
-    bool line = false, databaseGiven = false;
-    QString command, format, serialText;
-    CAttemptFilter filter;
-    QStringList positional, poolArgs;
-    bool pool = false;
-    for (int i = 0; i < args.size(); ++i) {
+    if (a == "--database") {
+        o.Database = value;
+        o.DatabaseGiven = true;
+    } else if (a == "--format") {
+        o.Format = value;
+    } else if (a == "--since" || a == "--until") {
+        const QString time = NormaliseTime(value);
+        if (time.isEmpty())
+            o.Exit = BadArguments(err, a + " \"" + value + "\" is no ISO 8601 time");
+        else
+            (a == "--since" ? o.Filter.Since : o.Filter.Until) = time;
+    } else if (a == "--serial") {
+        qint64 serial = 0;
+        if (!ParseSerial(value, serial))
+            o.Exit = BadArguments(err, "--serial \"" + value + "\" is no serial number (0 to 4294967295)");
+        else
+            o.Filter.Serial = serial;
+    } else if (a == "--result") {
+        if (!QStringList{"passed", "failed", "interrupted", "running"}.contains(value))
+            o.Exit = BadArguments(err, "--result \"" + value + "\" is none of passed, failed, interrupted, running");
+        else
+            o.Filter.Result = value;
+    } else if (a == "--device") {
+        o.Filter.Device = value;
+    } else {
+        o.Exit = BadArguments(err, "unknown option " + a);
+    }
+    return o.Exit < 0;
+}
+
+CLogOptions ParseOptions(const QStringList& args, std::ostream& out, std::ostream& err)
+{
+    CLogOptions o;
+    for (int i = 0; i < args.size() && o.Exit < 0; ++i) {
         const QString& a = args[i];
         if (a == "-h" || a == "--help") {
             out << Usage;
-            return 0;
-        }
-        if (a == "pool" && positional.isEmpty()) {
-            pool = true;
-            poolArgs = args.mid(i + 1);
+            o.Exit = 0;
+        } else if (a == "pool" && o.Positional.isEmpty()) {
+            o.Pool = true;
+            o.PoolArgs = args.mid(i + 1);
             break;
-        }
-        if (!a.startsWith("--")) {
-            positional << a;
-            continue;
-        }
-        if (a == "--line") {
-            line = true;
-            continue;
-        }
-        if (i + 1 >= args.size())
-            return BadArguments(err, a + " needs a value");
-        const QString value = args[++i];
-        if (a == "--database") {
-            database = value;
-            databaseGiven = true;
-        } else if (a == "--format") {
-            format = value;
-        } else if (a == "--since" || a == "--until") {
-            const QString time = NormaliseTime(value);
-            if (time.isEmpty())
-                return BadArguments(err, a + " \"" + value + "\" is no ISO 8601 time");
-            (a == "--since" ? filter.Since : filter.Until) = time;
-        } else if (a == "--serial") {
-            qint64 serial = 0;
-            if (!ParseSerial(value, serial))
-                return BadArguments(err, "--serial \"" + value + "\" is no serial number (0 to 4294967295)");
-            filter.Serial = serial;
-        } else if (a == "--result") {
-            if (!QStringList{"passed", "failed", "interrupted", "running"}.contains(value))
-                return BadArguments(err, "--result \"" + value + "\" is none of passed, failed, interrupted, running");
-            filter.Result = value;
-        } else if (a == "--device") {
-            filter.Device = value;
+        } else if (!a.startsWith("--")) {
+            o.Positional << a;
+        } else if (a == "--line") {
+            o.Line = true;
+        } else if (i + 1 >= args.size()) {
+            o.Exit = BadArguments(err, a + " needs a value");
         } else {
-            return BadArguments(err, "unknown option " + a);
+            TakeOption(a, args[++i], o, err);
         }
     }
-    if (line && databaseGiven)
-        return BadArguments(err, "--line and --database exclude each other");
-    if (line) {
-        // The station's own settings file, read as the station reads it.
-        const QString location =
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillfern/Corvantis.conf";
-        QFile file(location);
-        const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        const CSettingsValues values = ParseSettingsText(std::string_view(text.constData(), text.size()));
-        const auto it = values.find("Line/Database");
-        database = it == values.end() ? QString() : QString::fromStdString(it->second).trimmed();
-        if (database.isEmpty()) {
-            err << "corvantis-log: this station is in no line: " << location.toStdString()
-                << " has no [Line] Database\n";
-            return 2;
-        }
-    }
-    const bool inLine = line || IsConninfo(database);
-    if (pool) {
-        if (!inLine)
-            return BadArguments(err, "pool needs --line or --database CONNINFO");
-        return RunPoolCommand(database, poolArgs, out, err);
-    }
-    if (positional.isEmpty())
-        return BadArguments(err, "no command");
-    command = positional.takeFirst();
+    if (o.Exit < 0 && o.Line && o.DatabaseGiven)
+        o.Exit = BadArguments(err, "--line and --database exclude each other");
+    return o;
+}
+
+// The line database named in the station's own settings file, read as the
+// station reads it; empty (and told) when the station is in no line.
+QString StationLineDatabase(std::ostream& err)
+{
+    const QString location =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Quillfern/Corvantis.conf";
+    QFile file(location);
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const CSettingsValues values = ParseSettingsText(std::string_view(text.constData(), text.size()));
+    const auto it = values.find("Line/Database");
+    const QString database = it == values.end() ? QString() : QString::fromStdString(it->second).trimmed();
+    if (database.isEmpty())
+        err << "corvantis-log: this station is in no line: " << location.toStdString() << " has no [Line] Database\n";
+    return database;
+}
+
+// Checks the command and its arguments; -1 when they are sound, else the exit status.
+int CheckCommand(const QString& command, CLogOptions& o, std::ostream& err)
+{
+    const CAttemptFilter& f = o.Filter;
     if (command == "export") {
-        if (!positional.isEmpty())
-            return BadArguments(err, "export takes no argument \"" + positional.first() + "\"");
-        if (format != "csv" && format != "json")
-            return BadArguments(err, format.isEmpty() ? QString("export needs --format csv or --format json")
-                                                      : "--format \"" + format + "\" is neither csv nor json");
+        if (!o.Positional.isEmpty())
+            return BadArguments(err, "export takes no argument \"" + o.Positional.first() + "\"");
+        if (o.Format != "csv" && o.Format != "json")
+            return BadArguments(err, o.Format.isEmpty() ? QString("export needs --format csv or --format json")
+                                                        : "--format \"" + o.Format + "\" is neither csv nor json");
     } else if (command == "summary") {
-        if (!positional.isEmpty() || !format.isEmpty() || filter.Serial || !filter.Result.isEmpty())
+        if (!o.Positional.isEmpty() || !o.Format.isEmpty() || f.Serial || !f.Result.isEmpty())
             return BadArguments(err, "summary takes only --since, --until and --device");
     } else if (command == "find") {
         qint64 serial = 0;
-        if (positional.size() != 1 || !ParseSerial(positional.first(), serial))
+        if (o.Positional.size() != 1 || !ParseSerial(o.Positional.first(), serial))
             return BadArguments(err, "find needs one serial number (0 to 4294967295)");
-        if (!format.isEmpty() || !filter.Since.isEmpty() || !filter.Until.isEmpty() || filter.Serial ||
-            !filter.Result.isEmpty() || !filter.Device.isEmpty())
+        if (!o.Format.isEmpty() || !f.Since.isEmpty() || !f.Until.isEmpty() || f.Serial || !f.Result.isEmpty() ||
+            !f.Device.isEmpty())
             return BadArguments(err, "find takes no filter");
-        filter.Serial = serial;
+        o.Filter.Serial = serial;
     } else {
         return BadArguments(err, "unknown command \"" + command + "\"");
     }
+    return -1;
+}
+
+int PrintSummary(CProductionRecord& record, const CAttemptFilter& filter, std::ostream& out, std::ostream& err)
+{
+    const char* titles[] = {"day (UTC)", "device", "firmware SHA-256"};
+    const ESummaryBy by[] = {ESummaryBy::Day, ESummaryBy::Device, ESummaryBy::Firmware};
+    for (int i = 0; i < 3; ++i) {
+        const auto rows = record.Summary(by[i], filter);
+        if (!rows) {
+            err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
+            return 2;
+        }
+        if (i > 0)
+            out << "\n";
+        out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\n").arg(titles[i]).toStdString();
+        for (const CSummaryRow& r : *rows)
+            out << QString("%1\t%2\t%3\t%4\t%5\t%6\n")
+                       .arg(r.Key.isEmpty() ? QString("(none)") : r.Key)
+                       .arg(r.Attempts).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
+                       .arg(Yield(r.Passed, r.Failed))
+                       .toStdString();
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
+{
+    CLogOptions o = ParseOptions(args, out, err);
+    if (o.Exit >= 0)
+        return o.Exit;
+    if (o.Line) {
+        o.Database = StationLineDatabase(err);
+        if (o.Database.isEmpty())
+            return 2;
+    }
+    const bool inLine = o.Line || IsConninfo(o.Database);
+    if (o.Pool) {
+        if (!inLine)
+            return BadArguments(err, "pool needs --line or --database CONNINFO");
+        return RunPoolCommand(o.Database, o.PoolArgs, out, err);
+    }
+    if (o.Positional.isEmpty())
+        return BadArguments(err, "no command");
+    const QString command = o.Positional.takeFirst();
+    if (const int status = CheckCommand(command, o, err); status >= 0)
+        return status;
 
     CProductionRecord record;
     std::unique_ptr<CLineDatabase> lineDb;
     if (inLine) {
-        lineDb = std::make_unique<CLineDatabase>(database);
+        lineDb = std::make_unique<CLineDatabase>(o.Database);
         if (!lineDb->Open()) {
             err << "corvantis-log: " << lineDb->ErrorText().toStdString() << "\n";
             return 2;
         }
         record.Attach(lineDb->Database().connectionName(), "the line database on " + lineDb->ServerName());
-    } else if (!record.Open(database, 2000, true)) {
+    } else if (!record.Open(o.Database, 2000, true)) {
         err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
         return 2;
     }
-    if (command == "summary") {
-        const char* titles[] = {"day (UTC)", "device", "firmware SHA-256"};
-        const ESummaryBy by[] = {ESummaryBy::Day, ESummaryBy::Device, ESummaryBy::Firmware};
-        for (int i = 0; i < 3; ++i) {
-            const auto rows = record.Summary(by[i], filter);
-            if (!rows) {
-                err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
-                return 2;
-            }
-            if (i > 0)
-                out << "\n";
-            out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\n").arg(titles[i]).toStdString();
-            for (const CSummaryRow& r : *rows)
-                out << QString("%1\t%2\t%3\t%4\t%5\t%6\n")
-                           .arg(r.Key.isEmpty() ? QString("(none)") : r.Key)
-                           .arg(r.Attempts).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
-                           .arg(Yield(r.Passed, r.Failed))
-                           .toStdString();
-        }
-        return 0;
-    }
-    auto rows = record.Select(filter);
+    if (command == "summary")
+        return PrintSummary(record, o.Filter, out, err);
+    auto rows = record.Select(o.Filter);
     if (!rows) {
         err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
         return 2;
     }
     // Oldest first: an export reads as the day went.
     std::reverse(rows->begin(), rows->end());
-    if (command == "find" || format == "csv")
+    if (command == "find" || o.Format == "csv")
         WriteCsv(*rows, out);
     else
         WriteJson(*rows, out);

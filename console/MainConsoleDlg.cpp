@@ -366,20 +366,15 @@ void CMainConsoleDlg::EnableControls(int enable)
         repaint();
 }
 
-void CMainConsoleDlg::OnRunBatch()
+// The serial number record of the next unit, or the cross and a box saying
+// why the number or its address cannot be written.
+bool CMainConsoleDlg::PrepareSerialNumber(CSerialNumber& record)
 {
-    const CCommandInput command(m_queuedInput);
-    if (!ReadFields())
-        return;
-    const int32_t deviceNumber = SelectNamedDevice();
-
     if (const std::string problem = SerialNumberProblem(SerialNumber, SerialType); !problem.empty()) {
         ShowFail();
         MessageBox(this, problem);
-        return;
+        return false;
     }
-
-    CSerialNumber record;
     record.Value = SerialNumber;
     record.Type = SerialType;
     record.AddressText = SerialAddress;
@@ -388,9 +383,21 @@ void CMainConsoleDlg::OnRunBatch()
         std::string text;
         record.GetErrorText(text);
         MessageBox(this, text);
-        return;
+        return false;
     }
     SerialAddress = record.AddressText;
+    return true;
+}
+
+void CMainConsoleDlg::OnRunBatch()
+{
+    const CCommandInput command(m_queuedInput);
+    if (!ReadFields())
+        return;
+    const int32_t deviceNumber = SelectNamedDevice();
+    CSerialNumber record;
+    if (!PrepareSerialNumber(record))
+        return;
 
     EnableControls(0);
     ShowPending();

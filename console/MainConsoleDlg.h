@@ -185,6 +185,8 @@ public:
     // The 'running' row; false after the operator's message (nothing ran).
     // In a line, a numbered batch's serial gets the pool's number.
     bool BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber);
+    // Checks the next number against its width and converts its address.
+    bool PrepareSerialNumber(CSerialNumber& record);
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
     void PassRecord(int32_t fuseBlown = -1);

@@ -23,6 +23,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -308,6 +309,72 @@ TEST_F(LineStations, ANumberTheWidthCannotHoldGoesBackUnused)
     ASSERT_TRUE(pool.State("Wide", 65536, state, attempt)) << qPrintable(pool.ErrorText());
     EXPECT_EQ(state, "free");
     EXPECT_EQ(attempt, "");
+}
+
+// Four stations killed (SIGKILL, by the simulated library at a random call
+// of theirs) again and again and started again until each has shipped its
+// units: no number on two units, every unit's number passed in the line's
+// record exactly once, and every number of the pool in exactly one state.
+TEST_F(LineStations, StationsKilledAtRandomShipNoDuplicate)
+{
+    const long units = 20;
+    {
+        CLineDatabase db(conninfo);
+        CSerialPool pool(db);
+        ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+        ASSERT_TRUE(pool.Create("Sensor", 3000)) << qPrintable(pool.ErrorText());
+    }
+    std::mt19937 random(11);
+    std::vector<Station> stations(4);
+    for (int i = 0; i < 4; ++i)
+        stations[i].dir = MakeStation(root, i, conninfo, "Sensor");
+    int kills = 0, running = 4;
+    for (int round = 0; running > 0 && round < 4000; ++round) {
+        running = 0;
+        for (Station& s : stations) {
+            // No event loop here: QProcess learns of an end only while it waits.
+            if (s.process && !s.process->waitForFinished(20) && s.process->state() != QProcess::NotRunning) {
+                ++running;
+                continue;
+            }
+            if (s.process) {
+                kills += s.process->exitStatus() == QProcess::CrashExit;
+                if (s.process->exitStatus() == QProcess::NormalExit && s.process->exitCode() == 0)
+                    continue;  // shipped all its units
+            }
+            // About 25 library calls a batch: most starts die within three.
+            const int killAt = random() % 8 ? int(random() % 75) + 1 : 0;
+            s.process.reset(StartStation(s.dir, units, killAt, true));
+            ++running;
+        }
+    }
+    ASSERT_EQ(running, 0) << "the stations did not finish";
+    std::cout << kills << " kills\n";
+    EXPECT_GT(kills, 0);
+    std::multiset<uint32_t> onUnits;
+    for (const Station& s : stations)
+        for (const auto& unit : velk::CSimStore((s.dir + "/sim").toStdString()).LoadTray())
+            onUnits.insert(SerialOf(unit));
+    const std::set<uint32_t> distinct(onUnits.begin(), onUnits.end());
+    EXPECT_EQ(distinct.size(), onUnits.size()) << "a serial number on two units";
+    EXPECT_GE(onUnits.size(), static_cast<size_t>(4 * units));
+
+    CLineDatabase db(conninfo);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT a.serial_value, count(*) FROM attempts a JOIN serial_number n"
+                       " ON n.pool = 'Sensor' AND n.number = a.serial_value AND n.attempt = a.id"
+                       " WHERE a.result = 'passed' AND n.state = 'passed' GROUP BY a.serial_value"));
+    std::map<int64_t, int> passed;
+    while (q.next())
+        passed[q.value(0).toLongLong()] = q.value(1).toInt();
+    for (const uint32_t serial : distinct)
+        EXPECT_EQ(passed[serial], 1) << "serial " << serial << " has no single passed row";
+    // A number that went back to the pool never reached a unit.
+    ASSERT_TRUE(q.exec("SELECT number FROM serial_number WHERE pool = 'Sensor' AND state = 'free'"));
+    while (q.next())
+        EXPECT_EQ(distinct.count(static_cast<uint32_t>(q.value(0).toLongLong())), 0u)
+            << q.value(0).toLongLong() << " is free again but on a unit";
 }
 
 // The server stopped (immediate mode) for two seconds while four stations

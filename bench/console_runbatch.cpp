@@ -18,6 +18,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QSettings>
 
@@ -78,14 +79,14 @@ void BM_RunBatchPress(benchmark::State& state)
         state.SkipWithError("console did not start");
         return;
     }
-    const auto device =
-        static_cast<int32_t>(GetItemData(console.DeviceList, GetCurSel(console.DeviceList)));
+    auto* const devices = console.GetDlgItemAs<QComboBox>(IDC_DEVICE);
+    const auto device = static_cast<int32_t>(GetItemData(devices, GetCurSel(devices)));
     double pressS = 0, sessionS = 0;
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
-        console.RunBatchButton->click();
+        console.GetDlgItemAs<QPushButton>(IDC_RUN_BATCH)->click();
         const double press = Seconds(std::chrono::steady_clock::now() - begin);
-        const double session = SessionOnly(device, console.SerialNumber);
+        const double session = SessionOnly(device, static_cast<uint32_t>(std::stoul(console.GetDlgItemText(IDC_SERIAL_NUMBER))));
         state.SetIterationTime(press);
         pressS += press;
         sessionS += session;
@@ -96,7 +97,7 @@ void BM_RunBatchPress(benchmark::State& state)
     state.counters["press_ms"] = pressS / n * 1000.0;
     state.counters["session_ms"] = sessionS / n * 1000.0;
     state.counters["console_own_ms"] = (pressS - sessionS) / n * 1000.0;
-    console.ExitButton->click();
+    console.GetDlgItemAs<QPushButton>(IDC_EXIT)->click();
     console.DestroyWindow();
 }
 

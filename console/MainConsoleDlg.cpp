@@ -33,7 +33,19 @@
 #include <QPushButton>
 
 #include <cstdio>
+#include <span>
 #include <variant>
+
+// One stored setting: its name (a string id), the field it fills and the
+// value the field takes when the store has none, or none that reads as a
+// number. Integers are written as their field's type (SerialNumber unsigned,
+// the others signed).
+struct CStoredSetting {
+    uint32_t nameId;
+    std::variant<std::string CMainConsoleDlg::*, int32_t CMainConsoleDlg::*, uint32_t CMainConsoleDlg::*> field;
+    const char* defaultText;  // text fields
+    uint32_t defaultNumber;   // integer fields
+};
 
 namespace {
 
@@ -52,32 +64,6 @@ constexpr int InputControls[] = {
 };
 
 std::string Name(uint32_t id) { return LoadString(id); }
-
-// One stored setting: its name (a string id), the field it fills and the
-// value the field takes when the store has none, or none that reads as a
-// number. Integers are written as their field's type (SerialNumber unsigned,
-// the others signed).
-struct CStoredSetting {
-    uint32_t nameId;
-    std::variant<std::string CMainConsoleDlg::*, int32_t CMainConsoleDlg::*, uint32_t CMainConsoleDlg::*> field;
-    const char* defaultText;  // text fields
-    uint32_t defaultNumber;   // integer fields
-};
-
-const CStoredSetting StoredSettings[] = {
-    {IDS_COMM_PORT, &CMainConsoleDlg::CommPort, "COM1", 0},
-    {IDS_BAUD, &CMainConsoleDlg::Baud, nullptr, 57600},
-    {IDS_DEVICE_NAME, &CMainConsoleDlg::DeviceName, "MSP430F112", 0},
-    {IDS_FILE_NAME, &CMainConsoleDlg::FileName, "", 0},
-    {IDS_VCC, &CMainConsoleDlg::VccText, DefaultVccText, 0},
-    {IDS_BLOW_FUSE, &CMainConsoleDlg::BlowFuse, nullptr, 0},
-    {IDS_ERASE_FLASH, &CMainConsoleDlg::EraseFlash, nullptr, 0},
-    {IDS_SERIAL_NUMBER, &CMainConsoleDlg::SerialNumber, nullptr, 0},
-    {IDS_SERIAL_ADDRESS, &CMainConsoleDlg::SerialAddress, DefaultSerialAddress, 0},
-    {IDS_SERIAL_TYPE, &CMainConsoleDlg::SerialType, nullptr, 0},
-    {IDS_COUNT, &CMainConsoleDlg::Count, nullptr, 0},
-    {IDS_COUNT_UP, &CMainConsoleDlg::CountUp, nullptr, 1},
-};
 
 void LoadSetting(const CSettingsStore& store, const std::string& section, const CStoredSetting& s,
                  CMainConsoleDlg& dlg)
@@ -144,6 +130,25 @@ bool Written(QWidget* owner, CSettingsStore& store, const std::string& what)
 }
 
 }  // namespace
+
+std::span<const CStoredSetting> CMainConsoleDlg::StoredSettings()
+{
+    static const CStoredSetting table[] = {
+        {IDS_COMM_PORT, &CMainConsoleDlg::CommPort, "COM1", 0},
+        {IDS_BAUD, &CMainConsoleDlg::Baud, nullptr, 57600},
+        {IDS_DEVICE_NAME, &CMainConsoleDlg::DeviceName, "MSP430F112", 0},
+        {IDS_FILE_NAME, &CMainConsoleDlg::FileName, "", 0},
+        {IDS_VCC, &CMainConsoleDlg::VccText, DefaultVccText, 0},
+        {IDS_BLOW_FUSE, &CMainConsoleDlg::BlowFuse, nullptr, 0},
+        {IDS_ERASE_FLASH, &CMainConsoleDlg::EraseFlash, nullptr, 0},
+        {IDS_SERIAL_NUMBER, &CMainConsoleDlg::SerialNumber, nullptr, 0},
+        {IDS_SERIAL_ADDRESS, &CMainConsoleDlg::SerialAddress, DefaultSerialAddress, 0},
+        {IDS_SERIAL_TYPE, &CMainConsoleDlg::SerialType, nullptr, 0},
+        {IDS_COUNT, &CMainConsoleDlg::Count, nullptr, 0},
+        {IDS_COUNT_UP, &CMainConsoleDlg::CountUp, nullptr, 1},
+    };
+    return table;
+}
 
 QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight)
 {
@@ -563,7 +568,7 @@ int CMainConsoleDlg::LoadSettings()
     const std::string section = Name(IDS_SECTION);
     if (RefuseSettings(this, store, section))
         return 0;
-    for (const CStoredSetting& s : StoredSettings)
+    for (const CStoredSetting& s : StoredSettings())
         LoadSetting(store, section, s, *this);
     Vcc = ParseVccText(VccText);
     if (!IsSerialType(SerialType))
@@ -580,7 +585,7 @@ int CMainConsoleDlg::SaveSettings()
         return 1;
     CSettingsStore store = OpenSettingsStore();
     const std::string section = Name(IDS_SECTION);
-    for (const CStoredSetting& s : StoredSettings)
+    for (const CStoredSetting& s : StoredSettings())
         SaveSetting(store, section, s, *this);
     // In a line the field shows the pool's number: the station's own stays.
     if (Line)

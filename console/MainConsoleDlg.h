@@ -29,10 +29,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 class CProductionRecord;
 class CLineStation;
+struct CStoredSetting;
 class CSerialNumber;
 class CSettingsStore;
 class CVELK;
@@ -61,6 +63,49 @@ public:
     // application's main window.
     explicit CMainConsoleDlg(QWidget* parent = nullptr);
     ~CMainConsoleDlg() override;
+
+    // The operator's commands, each bound to its control or menu entry.
+    void OnRunBatch();
+    void OnCheckFuse();
+    void OnBrowse();
+    void OnExit();
+    void OnPort();
+    void OnDeviceSelChange();
+    void OnProductionLog();
+    // Message 1129: hands (type, value) to the open session. Returns 0.
+    intptr_t OnProgrammerNotify(uintptr_t wParam, intptr_t lParam);
+    // System commands 16 to 31 open the About box through what SetAboutBox
+    // was given (nothing opens while it was given nothing).
+    void OnSysCommand(uint32_t id, intptr_t param) override;
+    void SetAboutBox(std::function<void(QWidget* owner)> open) { m_openAbout = std::move(open); }
+    // The icon dragged for the minimised window.
+    QIcon OnQueryDragIcon() const { return Icon; }
+
+    // Ends the station as Exit does when nobody is there to answer (a
+    // signal to end, a lost display): the fields are read and saved without
+    // waiting on any box, modal boxes and dialogs above the console are
+    // closed, and a running command finishes first. Never asks; a failed
+    // save is written to stderr.
+    void EndWithoutOperator();
+    // Its save alone, touching no window (the program is ending under it).
+    void SaveWithoutOperator();
+
+    // The settings store the console reads and writes.
+    static CSettingsStore OpenSettingsStore();
+
+protected:
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnInitDialog() override;
+    void OnDestroy() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnClose() override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Tests reach the state below through this one seam, which names what
+    // they may touch (tests/support/ConsoleProbe.h).
+    friend class CConsoleProbe;
 
     // Control attachments, bound at the first data exchange.
     QComboBox* SerialTypeList = nullptr;
@@ -108,28 +153,6 @@ public:
     // Start-up; false when the dialog was ended (device list unavailable).
     bool OnInitConsole();
     void OnDestroyConsole();
-    void OnRunBatch();
-    void OnCheckFuse();
-    void OnBrowse();
-    void OnExit();
-    // Ends the station as Exit does when nobody is there to answer (a
-    // signal to end, a lost display): the fields are read and saved without
-    // waiting on any box, modal boxes and dialogs above the console are
-    // closed, and a running command finishes first. Never asks; a failed
-    // save is written to stderr.
-    void EndWithoutOperator();
-    // Its save alone, touching no window (the program is ending under it).
-    void SaveWithoutOperator();
-    void OnPort();
-    void OnDeviceSelChange();
-    // Message 1129: hands (type, value) to the open session. Returns 0.
-    intptr_t OnProgrammerNotify(uintptr_t wParam, intptr_t lParam);
-    // System commands 16 to 31 open the About box through what SetAboutBox
-    // was given (nothing opens while it was given nothing).
-    void OnSysCommand(uint32_t id, intptr_t param) override;
-    void SetAboutBox(std::function<void(QWidget* owner)> open) { m_openAbout = std::move(open); }
-    // The icon dragged for the minimised window.
-    QIcon OnQueryDragIcon() const { return Icon; }
 
     // 1 = open; 0 after showing "Error opening VELK\n%s" (no session left).
     int OpenSession();
@@ -155,6 +178,13 @@ public:
     int SaveSettings();
     int ShowFields();     // VccText from Vcc ("%0.1lf"), then exchange out; 1
     int ReadFields();     // exchange in, then Vcc from VccText; 0 if the exchange failed
+    // What LoadSettings reads and SaveSettings writes: {key, field, default}.
+    static std::span<const CStoredSetting> StoredSettings();
+
+    // Serial numbers in the store around one batch (see the class comment).
+    bool ReserveSerialNumber();
+    void ReleaseSerialNumber();
+    void CommitCount();
 
     // Device list.
     bool InitDeviceList();  // false after its message when the library lists nothing
@@ -166,9 +196,6 @@ public:
 
     // The system-menu entry (when aboutText is not empty) and the window icons.
     void InitSystemMenu(const std::string& aboutText);
-
-    // The settings store the console reads and writes.
-    static CSettingsStore OpenSettingsStore();
 
     // Production record (ConsoleRecord.cpp): one row per Run Batch and Check
     // Fuse, begun before the library is first called and completed before
@@ -191,7 +218,6 @@ public:
     void FailRecord(const std::string& text, const char* step = nullptr);
     void PassRecord(int32_t fuseBlown = -1);
     void CompleteRecord(const CAttemptEnd& end, const char* what);
-    void OnProductionLog();
 
     // Production line (ConsoleLine.cpp): with [Line] Database and Pool set,
     // numbered batches take their numbers from the line's pool (the field
@@ -210,21 +236,6 @@ public:
     bool DeliverKept();
     void KeepForLine(const QString& id);
     void KeepInterruptedForLine();
-
-protected:
-    void DoDataExchange(CDataExchange& dx) override;
-    bool OnInitDialog() override;
-    void OnDestroy() override;
-    void OnOK() override;
-    void OnCancel() override;
-    void OnClose() override;
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    // Serial numbers in the store around one batch (see the class comment).
-    bool ReserveSerialNumber();
-    void ReleaseSerialNumber();
-    void CommitCount();
 
     CEditTextWindow m_statusWindow;
     CProgressBarWindow m_progressWindow;

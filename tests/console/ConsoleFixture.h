@@ -2,7 +2,7 @@
 // A console over the fake library, with recorded message boxes, a replaced
 // file dialog and a store that starts empty for every test.
 
-#include "MainConsoleDlg.h"
+#include "ConsoleProbe.h"
 #include "Resources.h"
 #include "ControlHelpers.h"
 #include "FileDialog.h"
@@ -119,7 +119,7 @@ protected:
     // false when start-up ended it.
     bool Start()
     {
-        console = std::make_unique<CMainConsoleDlg>();
+        console = std::make_unique<CConsoleProbe>();
         if (!console->Create())
             return false;
         QApplication::setActiveWindow(console.get());
@@ -141,19 +141,7 @@ protected:
         emit list->activated(index);
     }
     // Which status picture the console shows: "pending", "pass", "fail" or "none".
-    std::string Picture() const
-    {
-        const QLabel* picture = console->StatusPicture;
-        if (!picture || !HasPicture(picture))
-            return "none";
-        const QPixmap shown = picture->pixmap();
-        for (const auto& [bitmap, name] :
-             {std::pair{console->PendingBitmap.get(), "pending"}, std::pair{console->PassBitmap.get(), "pass"},
-              std::pair{console->FailBitmap.get(), "fail"}})
-            if (bitmap && shown.cacheKey() == bitmap->cacheKey())
-                return name;
-        return "other";
-    }
+    std::string Picture() const { return CConsoleProbe::Picture(*console); }
     bool AllInputsEnabled() const
     {
         for (int id : {IDC_BLOW_FUSE, IDC_CHECK_FUSE, IDC_BROWSE, IDC_COUNT_UP, IDC_ERASE_INFO, IDC_PORT,
@@ -171,7 +159,7 @@ protected:
 
     CFakeVelk& fake = CFakeVelk::Instance();
     CMessageBoxRecorder boxes;
-    std::unique_ptr<CMainConsoleDlg> console;
+    std::unique_ptr<CConsoleProbe> console;
     std::string chosenFile;  // empty: the operator cancels the file dialog
     std::vector<FileDialogCall> fileDialogs;
     FileOpenHandler previousFileHandler;

@@ -76,7 +76,7 @@ TEST(ProductionLog, TodayLatestFirstAndSearchBySerial)
 TEST_F(ConsoleTest, CheckFuseIsRecordedAndTheLogOpensFromTheSystemMenu)
 {
     QTemporaryDir dir;
-    console = std::make_unique<CMainConsoleDlg>();
+    console = std::make_unique<CConsoleProbe>();
     console->RecordPath = dir.filePath("production.db");
     ASSERT_TRUE(console->Create());
     const auto& items = console->SysMenuItems();
@@ -116,7 +116,7 @@ TEST_F(ConsoleTest, RecordTurnedOffRunsAsBeforeAndWritesNoFile)
         QSettings settings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis"));
         settings.setValue("Record/Enabled", 0);
     }
-    console = std::make_unique<CMainConsoleDlg>();
+    console = std::make_unique<CConsoleProbe>();
     console->RecordPath = dir.filePath("production.db");
     ASSERT_TRUE(console->Create());
     SelectType(2);

@@ -33,7 +33,7 @@ TEST_F(ConsoleTest, SystemMenuGetsTheAboutEntry)
 
 TEST_F(ConsoleTest, EmptyAboutTextAddsNoEntryButStillSetsTheIcons)
 {
-    console = std::make_unique<CMainConsoleDlg>();
+    console = std::make_unique<CConsoleProbe>();
     console->InitSystemMenu("");
     EXPECT_TRUE(console->SysMenuItems().empty());
     EXPECT_EQ(console->GetIcon(true).cacheKey(), console->Icon.cacheKey());

@@ -1,7 +1,7 @@
 #pragma once
 // The console in-process (offscreen, boxes recorded) against libVELK430.so
 // in fast timing, with its own simulator folder and settings file per test.
-#include "MainConsoleDlg.h"
+#include "ConsoleProbe.h"
 #include "MessageBox.h"
 #include "SettingsStore.h"
 
@@ -77,7 +77,7 @@ protected:
 
     bool Start()
     {
-        Console = std::make_unique<CMainConsoleDlg>();
+        Console = std::make_unique<CConsoleProbe>();
         return Console->Create() && !Console->IsEnded();
     }
 
@@ -93,5 +93,5 @@ protected:
     velk::CDeviceTable Table;
     std::optional<velk::CSimStore> Sim;
     CMessageBoxRecorder Boxes;
-    std::unique_ptr<CMainConsoleDlg> Console;
+    std::unique_ptr<CConsoleProbe> Console;
 };

@@ -8,7 +8,7 @@
 // Exit status: 0 done; 2 usage; 3 the console never came up; 4 a box was
 // shown or a batch failed; 5 the run did not advance.
 #include "ConsoleApp.h"
-#include "MainConsoleDlg.h"
+#include "ConsoleProbe.h"
 #include "CriticalError.h"
 #include "Resources.h"
 #include "MessageBox.h"
@@ -35,12 +35,6 @@ CMainConsoleDlg* FindConsole()
         if (auto* console = dynamic_cast<CMainConsoleDlg*>(w); console && console->isVisible())
             return console;
     return nullptr;
-}
-
-bool ShowsTick(const CMainConsoleDlg& console)
-{
-    return console.PassBitmap && console.StatusPicture &&
-           console.StatusPicture->pixmap().cacheKey() == console.PassBitmap->cacheKey();
 }
 
 }  // namespace
@@ -91,12 +85,12 @@ int main(int argc, char** argv)
             if (status == 0 && before + passes < units)
                 status = 5;
             operatorHand.stop();
-            console->ExitButton->click();
+            console->GetDlgItemAs<QPushButton>(IDC_EXIT)->click();
             return;
         }
-        console->RunBatchButton->click();
+        console->GetDlgItemAs<QPushButton>(IDC_RUN_BATCH)->click();
         ++presses;
-        if (ShowsTick(*console))
+        if (CConsoleProbe::Picture(*console) == "pass")
             ++passes;
         else if (!patient)
             status = 4;

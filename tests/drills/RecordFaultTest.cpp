@@ -109,7 +109,7 @@ TEST_P(RecordFault, NoUnitIsProgrammedAndTheRowsStay)
         ASSERT_TRUE(c.Make(*this));
     }
     const QByteArray before = FileBytes(File());
-    Console = std::make_unique<CMainConsoleDlg>();
+    Console = std::make_unique<CConsoleProbe>();
     Console->RecordBusyTimeoutMs = 0;  // a locked file answers at once
     ASSERT_TRUE(Console->Create() && !Console->IsEnded());
     if (!c.BeforeStart) {

@@ -1,7 +1,7 @@
 // The console against libVELK430.so in fast timing: a production run as an
 // operator does it, button by button, with the units inspected through the
 // simulator's state folder and a failure injected in the middle.
-#include "MainConsoleDlg.h"
+#include "ConsoleProbe.h"
 #include "Resources.h"
 #include "ControlHelpers.h"
 #include "MessageBox.h"
@@ -82,7 +82,7 @@ protected:
 
     void Start()
     {
-        Console = std::make_unique<CMainConsoleDlg>();
+        Console = std::make_unique<CConsoleProbe>();
         ASSERT_TRUE(Console->Create());
     }
 
@@ -104,7 +104,7 @@ protected:
     CDeviceTable Table;
     std::optional<CSimStore> Store;
     CMessageBoxRecorder Boxes;
-    std::unique_ptr<CMainConsoleDlg> Console;
+    std::unique_ptr<CConsoleProbe> Console;
 };
 
 const std::string Firmware = std::string(CORV_SOURCE_DIR) + "/examples/fill-f149.txt";

@@ -52,7 +52,8 @@ enum : int32_t {
 };
 
 // Baud rates the programmer opens at.
-inline bool IsSupportedBaud(int32_t baud) {
+inline bool IsSupportedBaud(int32_t baud)
+{
     return baud == 9600 || baud == 19200 || baud == 38400 || baud == 57600 || baud == 115200;
 }
 

@@ -22,7 +22,8 @@ constexpr size_t kMaxDevices = 4096;
 constexpr size_t kMaxRegions = 64;
 constexpr size_t kMaxCfgBytes = size_t{16} << 20;
 
-bool ParseNumber(std::string_view token, int64_t max, int64_t& out) {
+bool ParseNumber(std::string_view token, int64_t max, int64_t& out)
+{
     if (token.empty() || token.size() > 12) return false;
     size_t i = 0;
     int base = 10;
@@ -45,20 +46,23 @@ bool ParseNumber(std::string_view token, int64_t max, int64_t& out) {
     return true;
 }
 
-bool ValidName(const std::string& s) {
+bool ValidName(const std::string& s)
+{
     if (s.empty() || s.size() > 63) return false;
     for (unsigned char c : s)
         if (!(std::isalnum(c) || c == '_' || c == '-')) return false;
     return true;
 }
 
-std::string Upper(std::string s) {
+std::string Upper(std::string s)
+{
     for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
 // Splits a line at white space (as stream extraction would), without copying.
-void Split(std::string_view line, std::vector<std::string_view>& tokens) {
+void Split(std::string_view line, std::vector<std::string_view>& tokens)
+{
     tokens.clear();
     size_t i = 0;
     while (i < line.size()) {
@@ -69,20 +73,23 @@ void Split(std::string_view line, std::vector<std::string_view>& tokens) {
     }
 }
 
-std::string DirOf(const std::string& path) {
+std::string DirOf(const std::string& path)
+{
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 }  // namespace
 
-const CRegion* CDevice::RegionAt(uint32_t address) const {
+const CRegion* CDevice::RegionAt(uint32_t address) const
+{
     for (const auto& r : Regions)
         if (r.Contains(address)) return &r;
     return nullptr;
 }
 
-int32_t CDevice::CheckSegment(uint32_t address, uint32_t size) const {
+int32_t CDevice::CheckSegment(uint32_t address, uint32_t size) const
+{
     const CRegion* r = RegionAt(address);
     if (!r) return kNotFlash;
     if (!r->Writable()) return kProtected;
@@ -91,7 +98,8 @@ int32_t CDevice::CheckSegment(uint32_t address, uint32_t size) const {
 }
 
 // Walks the range region by region; a gap or a region the rule refuses ends it.
-static int32_t CheckRange(const CDevice& d, uint32_t address, uint32_t count, bool write) {
+static int32_t CheckRange(const CDevice& d, uint32_t address, uint32_t count, bool write)
+{
     uint64_t pos = address;
     const uint64_t end = uint64_t{address} + count;
     while (pos < end) {
@@ -107,20 +115,23 @@ int32_t CDevice::CheckWritable(uint32_t address, uint32_t count) const { return 
 
 int32_t CDevice::CheckReadable(uint32_t address, uint32_t count) const { return CheckRange(*this, address, count, false); }
 
-uint32_t CDevice::MemoryEnd() const {
+uint32_t CDevice::MemoryEnd() const
+{
     uint32_t end = 0;
     for (const auto& r : Regions) end = std::max(end, r.End());
     return end;
 }
 
-int32_t CDevice::MainFlashBytes() const {
+int32_t CDevice::MainFlashBytes() const
+{
     uint32_t n = 0;
     for (const auto& r : Regions)
         if (r.Type == kRegionMain) n += r.SegmentSize * r.SegmentCount;
     return static_cast<int32_t>(n);
 }
 
-void CDevice::Values(int32_t out[8]) const {
+void CDevice::Values(int32_t out[8]) const
+{
     out[0] = Family;
     out[1] = Cpu;
     out[2] = Supply;
@@ -133,7 +144,8 @@ void CDevice::Values(int32_t out[8]) const {
 
 // A device line's values into d: null, or what is wrong with them.
 static const char* DeviceLine(const std::vector<std::string_view>& tok, std::unordered_set<std::string>& names,
-                              CDevice& d) {
+                              CDevice& d)
+{
     d.Name = Upper(std::string(tok[1]));
     if (!ValidName(d.Name)) return "bad device name";
     if (!names.insert(d.Name).second) return "device listed twice";
@@ -158,7 +170,8 @@ static const char* DeviceLine(const std::vector<std::string_view>& tok, std::uno
 }
 
 // A region line appended to the device: null, or what is wrong with it.
-static const char* RegionLine(const std::vector<std::string_view>& tok, CDevice& d) {
+static const char* RegionLine(const std::vector<std::string_view>& tok, CDevice& d)
+{
     if (d.Regions.size() == kMaxRegions) return "too many regions";
     int64_t type, start, size, count;
     if (!ParseNumber(tok[1], 100, type) || !ParseNumber(tok[2], kAddressSpace, start) ||
@@ -176,7 +189,8 @@ static const char* RegionLine(const std::vector<std::string_view>& tok, CDevice&
     return nullptr;
 }
 
-bool CDeviceTable::Parse(std::string_view text, std::string* error) {
+bool CDeviceTable::Parse(std::string_view text, std::string* error)
+{
     DevicesList.clear();
     std::vector<CDevice> devices;
     std::unordered_set<std::string> names;
@@ -226,7 +240,8 @@ bool CDeviceTable::Parse(std::string_view text, std::string* error) {
     return true;
 }
 
-bool CDeviceTable::Load(const std::string& path, std::string* error) {
+bool CDeviceTable::Load(const std::string& path, std::string* error)
+{
     DevicesList.clear();
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -249,18 +264,21 @@ bool CDeviceTable::Load(const std::string& path, std::string* error) {
     return Parse(text, error);
 }
 
-int32_t CDeviceTable::IndexOf(std::string_view name) const {
+int32_t CDeviceTable::IndexOf(std::string_view name) const
+{
     for (size_t i = 0; i < DevicesList.size(); ++i)
         if (SameName(DevicesList[i].Name, name)) return static_cast<int32_t>(i);
     return -1;
 }
 
-const CDevice* CDeviceTable::Find(std::string_view name) const {
+const CDevice* CDeviceTable::Find(std::string_view name) const
+{
     const int32_t i = IndexOf(name);
     return i < 0 ? nullptr : &DevicesList[static_cast<size_t>(i)];
 }
 
-bool SameName(std::string_view a, std::string_view b) {
+bool SameName(std::string_view a, std::string_view b)
+{
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
@@ -272,7 +290,8 @@ namespace {
 
 // Beside the program, then beside the library. Neither moves while the
 // process runs, so they are looked up once.
-const std::vector<std::string>& InstalledCandidates() {
+const std::vector<std::string>& InstalledCandidates()
+{
     static const std::vector<std::string> candidates = [] {
         std::vector<std::string> out;
         char exe[4096];
@@ -293,12 +312,14 @@ const std::vector<std::string>& InstalledCandidates() {
 
 }  // namespace
 
-std::vector<std::string> DeviceCfgCandidates() {
+std::vector<std::string> DeviceCfgCandidates()
+{
     if (const char* env = std::getenv("VELK430_DEVICE_CFG"); env && *env) return {std::string(env)};
     return InstalledCandidates();
 }
 
-bool LoadDefaultDeviceTable(CDeviceTable& table, std::string* error) {
+bool LoadDefaultDeviceTable(CDeviceTable& table, std::string* error)
+{
     const auto candidates = DeviceCfgCandidates();
     for (const auto& path : candidates) {
         if (access(path.c_str(), F_OK) != 0) continue;

@@ -12,11 +12,13 @@
 
 namespace velk {
 
-double LinkSeconds(uint64_t bytes, int32_t baud) {
+double LinkSeconds(uint64_t bytes, int32_t baud)
+{
     return baud > 0 ? static_cast<double>(bytes) * 10.0 / baud : 0.0;
 }
 
-bool CProgrammer::EnsureTable() {
+bool CProgrammer::EnsureTable()
+{
     // Reloaded when the place it comes from changes (VELK430_DEVICE_CFG).
     const auto candidates = DeviceCfgCandidates();
     const std::string where = candidates.empty() ? std::string() : candidates.front();
@@ -31,7 +33,8 @@ bool CProgrammer::EnsureTable() {
     return TableLoaded;
 }
 
-bool CProgrammer::Fault(const char* function, int32_t& code) {
+bool CProgrammer::Fault(const char* function, int32_t& code)
+{
     if (!Open || !Store) return false;
     // velk430-sim may add failures while the port is open: reread the
     // settings whenever the file was replaced.
@@ -55,13 +58,15 @@ bool CProgrammer::Fault(const char* function, int32_t& code) {
     return false;
 }
 
-void CProgrammer::Notify(uint32_t type, intptr_t value) {
+void CProgrammer::Notify(uint32_t type, intptr_t value)
+{
     if (Window && Window->Deliver) Window->Deliver(Window, Message, type, value);
 }
 
 void CProgrammer::Transfer(uint64_t bytes) { Wait(LinkSeconds(bytes, Baud)); }
 
-void CProgrammer::Wait(double seconds) {
+void CProgrammer::Wait(double seconds)
+{
     Modelled += seconds;
     if (Fast || seconds <= 0) return;
     const auto now = std::chrono::steady_clock::now();
@@ -72,7 +77,8 @@ void CProgrammer::Wait(double seconds) {
 
 // A call that did not give its success marks the unit as not passed (it is
 // not taken off the socket at release).
-int32_t CProgrammer::Outcome(int32_t result, int32_t success) {
+int32_t CProgrammer::Outcome(int32_t result, int32_t success)
+{
     if (result != success) Passed = false;
     return result;
 }
@@ -80,7 +86,8 @@ int32_t CProgrammer::Outcome(int32_t result, int32_t success) {
 // Each block of the image in address order, with the bar moved after it;
 // stops at the first block the call refuses.
 template <class F>
-bool CProgrammer::EachBlock(const CImage& image, CProgress& progress, F call) {
+bool CProgrammer::EachBlock(const CImage& image, CProgress& progress, F call)
+{
     for (const auto& s : image.Sections)
         for (size_t off = 0; off < s.Bytes.size(); off += kBlockBytes) {
             const size_t n = std::min<size_t>(kBlockBytes, s.Bytes.size() - off);
@@ -90,7 +97,8 @@ bool CProgrammer::EachBlock(const CImage& image, CProgress& progress, F call) {
     return true;
 }
 
-int32_t CProgrammer::InitCom(const char* port, int32_t baud) {
+int32_t CProgrammer::InitCom(const char* port, int32_t baud)
+{
     std::string name;
     if (!ReadName(port, VELK_PORT_BUFFER, name)) return kBadArgument;
     if (Open) return kAlreadyOpen;
@@ -134,7 +142,8 @@ int32_t CProgrammer::InitCom(const char* port, int32_t baud) {
     return kOk;
 }
 
-int32_t CProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t message) {
+int32_t CProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t message)
+{
     int32_t code;
     if (Fault("SetNotificationWnd", code)) return code;
     Window = window;
@@ -142,7 +151,8 @@ int32_t CProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t messa
     return kOk;
 }
 
-int32_t CProgrammer::ReleaseCom() {
+int32_t CProgrammer::ReleaseCom()
+{
     if (!Open) return kNotOpen;
     int32_t code = kOk;
     Fault("ReleaseCom", code);  // the port closes all the same
@@ -163,7 +173,8 @@ int32_t CProgrammer::ReleaseCom() {
     return code == kOk && !kept ? kStateFile : code;
 }
 
-int32_t CProgrammer::SetDeviceType(const char* name) {
+int32_t CProgrammer::SetDeviceType(const char* name)
+{
     std::string n;
     if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
@@ -182,7 +193,8 @@ int32_t CProgrammer::SetDeviceType(const char* name) {
     return Outcome(r, kOk);
 }
 
-int32_t CProgrammer::SetVcc(uint32_t millivolts) {
+int32_t CProgrammer::SetVcc(uint32_t millivolts)
+{
     if (!Open) return kNotOpen;
     int32_t r;
     if (!Fault("SetVcc", r)) {
@@ -206,7 +218,8 @@ int32_t CProgrammer::SetVcc(uint32_t millivolts) {
     return Outcome(r, kOk);
 }
 
-int32_t CProgrammer::InitTarget(const char* name) {
+int32_t CProgrammer::InitTarget(const char* name)
+{
     std::string n;
     if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
@@ -228,7 +241,8 @@ int32_t CProgrammer::InitTarget(const char* name) {
     return Outcome(r, kOk);
 }
 
-int32_t CProgrammer::ReleaseTarget() {
+int32_t CProgrammer::ReleaseTarget()
+{
     if (!Open) return kNotOpen;
     int32_t r = kOk;
     if (!Fault("ReleaseTarget", r)) {
@@ -238,7 +252,8 @@ int32_t CProgrammer::ReleaseTarget() {
     return r;
 }
 
-int32_t CProgrammer::GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer) {
+int32_t CProgrammer::GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer)
+{
     int32_t code;
     if (Fault("GetDeviceCfgInfo", code)) return code;
     if (selector != VELK_CFG_DEVICE_COUNT && selector != VELK_CFG_SELECT_DEVICE && selector != VELK_CFG_DEVICE_NAME &&
@@ -275,7 +290,8 @@ int32_t CProgrammer::GetDeviceCfgInfo(int32_t selector, int32_t index, void* buf
     return kOk;
 }
 
-int32_t CProgrammer::TargetCheck(const char* function) {
+int32_t CProgrammer::TargetCheck(const char* function)
+{
     if (!Open) return kNotOpen;
     int32_t code;
     if (Fault(function, code)) return code;
@@ -284,7 +300,8 @@ int32_t CProgrammer::TargetCheck(const char* function) {
     return kOk;
 }
 
-int32_t CProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
+int32_t CProgrammer::Erase(int32_t address, int32_t size, int32_t mode)
+{
     int32_t r;
     if (mode != 1 || address < 0 || size <= 0) {
         r = kBadArgument;
@@ -300,7 +317,8 @@ int32_t CProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
     return Outcome(r, kOk);
 }
 
-int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
+int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain)
+{
     if (eraseMain) {
         const uint32_t segments = Socket->EraseMain();
         CProgress progress(Window, Message, kNotifyErase, segments);
@@ -322,7 +340,8 @@ int32_t CProgrammer::ProgramImage(const CImage& image, bool eraseMain) {
     return kDone;
 }
 
-int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c) {
+int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c)
+{
     std::string p;
     int32_t r;
     if (!ReadName(path, VELK_PATH_BUFFER, p) || a != 0 || c != 0 || (b != 0 && b != 1)) {
@@ -339,7 +358,8 @@ int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t
     return r;
 }
 
-int32_t CProgrammer::VerifyFile(const char* path, int32_t a) {
+int32_t CProgrammer::VerifyFile(const char* path, int32_t a)
+{
     std::string p;
     int32_t r;
     if (!ReadName(path, VELK_PATH_BUFFER, p) || a != 0) {
@@ -365,17 +385,20 @@ int32_t CProgrammer::VerifyFile(const char* path, int32_t a) {
     return Outcome(r, kDone);
 }
 
-int32_t CProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes) {
+int32_t CProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes)
+{
     return Data("ProgramData", address, count, bytes, true);
 }
 
-int32_t CProgrammer::VerifyData(int32_t address, int32_t count, const unsigned char* bytes) {
+int32_t CProgrammer::VerifyData(int32_t address, int32_t count, const unsigned char* bytes)
+{
     return Data("VerifyData", address, count, bytes, false);
 }
 
 // ProgramData (write) and VerifyData: 1 to 16 bytes at an address.
 int32_t CProgrammer::Data(const char* function, int32_t address, int32_t count, const unsigned char* bytes,
-                          bool write) {
+                          bool write)
+{
     if (!bytes || count < 1 || count > 16 || address < 0) return Outcome(kBadArgument, kDone);
     const uint32_t at = static_cast<uint32_t>(address), n = static_cast<uint32_t>(count);
     int32_t r = TargetCheck(function);
@@ -389,7 +412,8 @@ int32_t CProgrammer::Data(const char* function, int32_t address, int32_t count, 
     return kDone;
 }
 
-int32_t CProgrammer::BlowFuse() {
+int32_t CProgrammer::BlowFuse()
+{
     const int32_t r = TargetCheck("BlowFuse");
     if (r == kOk) {
         Notify(kNotifyBusy, 0);
@@ -401,7 +425,8 @@ int32_t CProgrammer::BlowFuse() {
     return Outcome(r, kOk);
 }
 
-int32_t CProgrammer::Reset(int32_t mode) {
+int32_t CProgrammer::Reset(int32_t mode)
+{
     int32_t r;
     if (mode != 1) {
         r = kBadArgument;

@@ -8,7 +8,8 @@
 
 namespace velk {
 
-bool ReadName(const char* text, size_t buffer, std::string& out) {
+bool ReadName(const char* text, size_t buffer, std::string& out)
+{
     if (!text) return false;
     const size_t n = strnlen(text, buffer);
     if (n == buffer) return false;
@@ -16,7 +17,8 @@ bool ReadName(const char* text, size_t buffer, std::string& out) {
     return true;
 }
 
-int32_t FileCode(const CTiTxtResult& file) {
+int32_t FileCode(const CTiTxtResult& file)
+{
     switch (file.Status) {
         case ETiTxtStatus::Ok: return kOk;
         case ETiTxtStatus::Unreadable: return kFileOpen;
@@ -26,7 +28,8 @@ int32_t FileCode(const CTiTxtResult& file) {
     return kFileSyntax;
 }
 
-int32_t CheckImage(const CDevice& device, const CImage& image) {
+int32_t CheckImage(const CDevice& device, const CImage& image)
+{
     for (const auto& s : image.Sections) {
         const int32_t r = device.CheckWritable(s.Start, static_cast<uint32_t>(s.Bytes.size()));
         if (r == kNotFlash) return kFileRange;
@@ -35,7 +38,8 @@ int32_t CheckImage(const CDevice& device, const CImage& image) {
     return kOk;
 }
 
-void ImageBytes(const CImage& image, uint32_t start, uint32_t count, uint8_t* out) {
+void ImageBytes(const CImage& image, uint32_t start, uint32_t count, uint8_t* out)
+{
     std::memset(out, 0xFF, count);
     const uint64_t end = uint64_t{start} + count;
     for (const auto& s : image.Sections) {
@@ -46,29 +50,34 @@ void ImageBytes(const CImage& image, uint32_t start, uint32_t count, uint8_t* ou
 }
 
 CProgress::CProgress(VelkNotifyWindow* w, uint32_t msg, uint32_t type, uint64_t total)
-    : Window(w), Message(msg), Type(type), Total(total ? total : 1) {
+    : Window(w), Message(msg), Type(type), Total(total ? total : 1)
+{
     Send(50);
 }
 
-void CProgress::Step(uint64_t n) {
+void CProgress::Step(uint64_t n)
+{
     Done = std::min(Total, Done + n);
     Send(static_cast<int>(50 + 50 * Done / Total));
 }
 
-void CProgress::Send(int value) {
+void CProgress::Send(int value)
+{
     if (value == Last) return;
     Last = value;
     if (Window && Window->Deliver) Window->Deliver(Window, Message, Type, value);
 }
 
 namespace {
-std::string& ErrorText() {
+std::string& ErrorText()
+{
     static std::string text;
     return text;
 }
 }  // namespace
 
-void SetLastError(const std::string& text) {
+void SetLastError(const std::string& text)
+{
     ErrorText() = text;
     std::fprintf(stderr, "VELK430: %s\n", text.c_str());
 }

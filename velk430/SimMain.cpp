@@ -37,13 +37,15 @@ const char kUsage[] =
     "  check FILE                    the sections of a TI-TXT file, or its first error\n"
     "State directory: $VELK430_SIM_DIR, else $XDG_STATE_HOME/velk430-sim, else ~/.local/state/velk430-sim\n";
 
-int Usage(const char* what) {
+int Usage(const char* what)
+{
     if (what) std::fprintf(stderr, "velk430-sim: %s\n", what);
     std::fputs(kUsage, stderr);
     return kExitUsage;
 }
 
-bool ParseLong(const char* s, long long lo, long long hi, long long& out) {
+bool ParseLong(const char* s, long long lo, long long hi, long long& out)
+{
     if (!s || !*s) return false;
     char* end = nullptr;
     errno = 0;
@@ -53,14 +55,16 @@ bool ParseLong(const char* s, long long lo, long long hi, long long& out) {
     return true;
 }
 
-bool LoadTable(CDeviceTable& table) {
+bool LoadTable(CDeviceTable& table)
+{
     std::string error;
     if (LoadDefaultDeviceTable(table, &error)) return true;
     std::fprintf(stderr, "velk430-sim: %s\n", error.c_str());
     return false;
 }
 
-int Status(const CSimStore& store) {
+int Status(const CSimStore& store)
+{
     CDeviceTable table;
     if (!LoadTable(table)) return kExitState;
     // Such a file is never read (it could hang or flood the reader), and
@@ -92,7 +96,8 @@ int Status(const CSimStore& store) {
     return kExitOk;
 }
 
-int Dump(const CSimStore& store, int argc, char** argv) {
+int Dump(const CSimStore& store, int argc, char** argv)
+{
     long long addr, len;
     if (argc != 2 || !ParseLong(argv[0], 0, kAddressSpace - 1, addr) || !ParseLong(argv[1], 1, 65536, len))
         return Usage("dump takes an address (below 0x100000) and a length (1 to 65536)");
@@ -112,7 +117,8 @@ int Dump(const CSimStore& store, int argc, char** argv) {
     return kExitOk;
 }
 
-int Swap(const CSimStore& store, int argc, char** argv) {
+int Swap(const CSimStore& store, int argc, char** argv)
+{
     std::string device;
     bool blown = false;
     for (int i = 0; i < argc; ++i) {
@@ -144,13 +150,15 @@ int Swap(const CSimStore& store, int argc, char** argv) {
     return kExitOk;
 }
 
-int SaveSettings(const CSimStore& store, const CSimSettings& s) {
+int SaveSettings(const CSimStore& store, const CSimSettings& s)
+{
     if (store.SaveSettings(s)) return kExitOk;
     std::fprintf(stderr, "velk430-sim: cannot write %s\n", store.SettingsPath().c_str());
     return kExitState;
 }
 
-int Fail(const CSimStore& store, int argc, char** argv) {
+int Fail(const CSimStore& store, int argc, char** argv)
+{
     if (argc == 1 && std::strcmp(argv[0], "clear") == 0) {
         CSimSettings s = store.LoadSettings();
         s.Faults.clear();
@@ -169,7 +177,8 @@ int Fail(const CSimStore& store, int argc, char** argv) {
     return kExitOk;
 }
 
-int Check(const char* path) {
+int Check(const char* path)
+{
     const CTiTxtResult r = ReadTiTxtFile(path);
     if (!r.Ok()) {
         if (r.Line > 0) std::printf("%s:%d: %s\n", path, r.Line, r.Message.c_str());
@@ -184,7 +193,8 @@ int Check(const char* path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) return Usage(nullptr);
     const std::string cmd = argv[1];
     const CSimStore store(CSimStore::DefaultDir());

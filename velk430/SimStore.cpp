@@ -29,7 +29,8 @@ const char* const kFunctions[] = {"InitCom",       "SetNotificationWnd", "Releas
 // The firmware file's rules: opened without blocking (a named pipe without a
 // writer cannot hold the caller), only a regular file, its size checked
 // before a byte is read, and a file that grows while read is refused too.
-EStateFile ReadFile(const std::string& path, std::string& out) {
+EStateFile ReadFile(const std::string& path, std::string& out)
+{
     out.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return errno == ENOENT ? EStateFile::Missing : EStateFile::Unusable;
@@ -56,7 +57,8 @@ EStateFile ReadFile(const std::string& path, std::string& out) {
     return EStateFile::Ok;
 }
 
-bool ParseInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
+bool ParseInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out)
+{
     if (s.empty() || s.size() > 12) return false;
     char* end = nullptr;
     errno = 0;
@@ -66,7 +68,8 @@ bool ParseInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
     return true;
 }
 
-bool MakeDirs(const std::string& dir) {
+bool MakeDirs(const std::string& dir)
+{
     std::string path;
     size_t pos = 0;
     while (pos != std::string::npos) {
@@ -82,7 +85,8 @@ bool MakeDirs(const std::string& dir) {
 const char kHexDigits[] = "0123456789ABCDEF";
 
 // Upper-case hex only, as RenderUnit writes it.
-inline int HexValue(char c) {
+inline int HexValue(char c)
+{
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
@@ -90,13 +94,15 @@ inline int HexValue(char c) {
 
 }  // namespace
 
-std::string CanonicalFunctionName(const std::string& name) {
+std::string CanonicalFunctionName(const std::string& name)
+{
     for (const char* f : kFunctions)
         if (SameName(f, name)) return f;
     return {};
 }
 
-std::string CSimSettings::Render() const {
+std::string CSimSettings::Render() const
+{
     std::string s = "# velk430-sim settings; change them with velk430-sim\n";
     s += "port " + Port + "\n";
     s += std::string("timing ") + (Timing == ETiming::Fast ? "fast" : "realistic") + "\n";
@@ -106,7 +112,8 @@ std::string CSimSettings::Render() const {
     return s;
 }
 
-bool CSimSettings::Parse(const std::string& text) {
+bool CSimSettings::Parse(const std::string& text)
+{
     CSimSettings out;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -141,19 +148,22 @@ bool CSimSettings::Parse(const std::string& text) {
 
 CSimStore::CSimStore(std::string dir) : Directory(std::move(dir)) {}
 
-std::string CSimStore::DefaultDir() {
+std::string CSimStore::DefaultDir()
+{
     if (const char* d = std::getenv("VELK430_SIM_DIR"); d && *d) return d;
     if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x) return std::string(x) + "/velk430-sim";
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : "/tmp") + "/.local/state/velk430-sim";
 }
 
-bool CSimStore::FastForced() {
+bool CSimStore::FastForced()
+{
     const char* t = std::getenv("VELK430_SIM_TIMING");
     return t && std::strcmp(t, "fast") == 0;
 }
 
-bool CSimStore::WriteAtomically(const std::string& path, const std::string& text) const {
+bool CSimStore::WriteAtomically(const std::string& path, const std::string& text) const
+{
     if (!MakeDirs(Directory)) return false;
     const std::string tmp = path + ".tmp" + std::to_string(getpid());
     const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -176,16 +186,19 @@ bool CSimStore::WriteAtomically(const std::string& path, const std::string& text
     return true;
 }
 
-EStateFile CSimStore::Check(const std::string& path) {
+EStateFile CSimStore::Check(const std::string& path)
+{
     std::string text;
     return ReadFile(path, text);
 }
 
-bool CSimStore::StateFilesUsable() const {
+bool CSimStore::StateFilesUsable() const
+{
     return Check(SettingsPath()) != EStateFile::Unusable && Check(UnitPath()) != EStateFile::Unusable;
 }
 
-int CSimStore::LockProgrammer() const {
+int CSimStore::LockProgrammer() const
+{
     if (!MakeDirs(Directory)) return -1;
     const int fd = ::open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) return -1;
@@ -196,22 +209,26 @@ int CSimStore::LockProgrammer() const {
     return fd;
 }
 
-void CSimStore::UnlockProgrammer(int fd) {
+void CSimStore::UnlockProgrammer(int fd)
+{
     if (fd >= 0) close(fd);  // closing the descriptor drops its lock
 }
 
-CSimSettings CSimStore::LoadSettings() const {
+CSimSettings CSimStore::LoadSettings() const
+{
     CSimSettings s;
     std::string text;
     if (ReadFile(SettingsPath(), text) == EStateFile::Ok) s.Parse(text);
     return s;
 }
 
-bool CSimStore::SaveSettings(const CSimSettings& settings) const {
+bool CSimStore::SaveSettings(const CSimSettings& settings) const
+{
     return WriteAtomically(SettingsPath(), settings.Render());
 }
 
-bool CSimStore::InjectFault(const std::string& function, int32_t code, int32_t count) const {
+bool CSimStore::InjectFault(const std::string& function, int32_t code, int32_t count) const
+{
     const std::string name = CanonicalFunctionName(function);
     if (name.empty() || count < 0) return false;
     CSimSettings s = LoadSettings();
@@ -220,7 +237,8 @@ bool CSimStore::InjectFault(const std::string& function, int32_t code, int32_t c
     return SaveSettings(s);
 }
 
-bool CSimStore::ConsumeFault(const std::string& function, int32_t& code) const {
+bool CSimStore::ConsumeFault(const std::string& function, int32_t& code) const
+{
     CSimSettings s = LoadSettings();
     for (auto& f : s.Faults)
         if (f.Function == function && f.Count > 0) {
@@ -232,7 +250,8 @@ bool CSimStore::ConsumeFault(const std::string& function, int32_t& code) const {
     return false;
 }
 
-static bool AppendLine(const std::string& dir, const std::string& path, const std::string& line) {
+static bool AppendLine(const std::string& dir, const std::string& path, const std::string& line)
+{
     if (!MakeDirs(dir)) return false;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return false;
@@ -242,13 +261,15 @@ static bool AppendLine(const std::string& dir, const std::string& path, const st
     return ok;
 }
 
-uint8_t CTrayEntry::Read(uint32_t address) const {
+uint8_t CTrayEntry::Read(uint32_t address) const
+{
     for (const auto& [start, bytes] : Info)
         if (address >= start && address - start < bytes.size()) return bytes[address - start];
     return 0xFF;
 }
 
-std::string RenderTrayEntry(const CUnit& unit) {
+std::string RenderTrayEntry(const CUnit& unit)
+{
     char head[64];
     std::snprintf(head, sizeof head, " main %08X", unit.MainCrc());
     std::string s = unit.Device().Name + head;
@@ -266,7 +287,8 @@ std::string RenderTrayEntry(const CUnit& unit) {
     return s + "\n";
 }
 
-std::optional<CTrayEntry> ParseTrayEntry(const std::string& line) {
+std::optional<CTrayEntry> ParseTrayEntry(const std::string& line)
+{
     std::istringstream in(line);
     CTrayEntry e;
     std::string word, crc;
@@ -290,11 +312,13 @@ std::optional<CTrayEntry> ParseTrayEntry(const std::string& line) {
     return e;
 }
 
-bool CSimStore::AppendToTray(const CUnit& unit) const {
+bool CSimStore::AppendToTray(const CUnit& unit) const
+{
     return AppendLine(Directory, TrayPath(), RenderTrayEntry(unit));
 }
 
-std::vector<CTrayEntry> CSimStore::LoadTray() const {
+std::vector<CTrayEntry> CSimStore::LoadTray() const
+{
     std::vector<CTrayEntry> out;
     std::ifstream in(TrayPath(), std::ios::binary);
     for (std::string line; std::getline(in, line);)
@@ -302,7 +326,8 @@ std::vector<CTrayEntry> CSimStore::LoadTray() const {
     return out;
 }
 
-void KillPoint(const char* function) {
+void KillPoint(const char* function)
+{
     static const long long at = [] {
         const char* v = std::getenv("VELK430_SIM_KILL_AT");
         return v && *v ? std::atoll(v) : 0LL;
@@ -319,7 +344,8 @@ void KillPoint(const char* function) {
     raise(SIGKILL);
 }
 
-std::string RenderUnit(const CUnit& unit) {
+std::string RenderUnit(const CUnit& unit)
+{
     std::string s;
     s.reserve(4096 + unit.Memory().size() * 2);
     s += "velk430-unit 1\n";
@@ -346,7 +372,8 @@ std::string RenderUnit(const CUnit& unit) {
     return s + tail;
 }
 
-std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& table) {
+std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& table)
+{
     // The last line carries the CRC-32 of everything before it.
     if (text.size() < 14 || text.back() != '\n') return std::nullopt;
     const size_t lastStart = text.rfind('\n', text.size() - 2) + 1;
@@ -387,7 +414,8 @@ std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& tabl
     return unit;
 }
 
-std::optional<CUnit> CSimStore::LoadUnitFrom(const std::string& path, const CDeviceTable& table) const {
+std::optional<CUnit> CSimStore::LoadUnitFrom(const std::string& path, const CDeviceTable& table) const
+{
     std::string text;
     if (ReadFile(path, text) != EStateFile::Ok) return std::nullopt;
     return ParseUnit(text, table);
@@ -395,7 +423,8 @@ std::optional<CUnit> CSimStore::LoadUnitFrom(const std::string& path, const CDev
 
 std::optional<CUnit> CSimStore::LoadUnit(const CDeviceTable& table) const { return LoadUnitFrom(UnitPath(), table); }
 
-CUnit CSimStore::LoadUnitOrFresh(const CDeviceTable& table) const {
+CUnit CSimStore::LoadUnitOrFresh(const CDeviceTable& table) const
+{
     if (auto u = LoadUnit(table)) return std::move(*u);
     const CDevice* d = table.Find(kDefaultDevice);
     return CUnit(d ? *d : table.Devices().front());
@@ -403,7 +432,8 @@ CUnit CSimStore::LoadUnitOrFresh(const CDeviceTable& table) const {
 
 bool CSimStore::SaveUnit(const CUnit& unit) const { return SaveUnitTo(UnitPath(), unit); }
 
-bool CSimStore::SaveUnitTo(const std::string& path, const CUnit& unit) const {
+bool CSimStore::SaveUnitTo(const std::string& path, const CUnit& unit) const
+{
     return WriteAtomically(path, RenderUnit(unit));
 }
 

@@ -17,7 +17,8 @@ namespace velk {
 
 namespace {
 
-constexpr std::array<int8_t, 256> MakeHexTable() {
+constexpr std::array<int8_t, 256> MakeHexTable()
+{
     std::array<int8_t, 256> t{};
     for (auto& v : t) v = -1;
     for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<int8_t>(c - '0');
@@ -28,7 +29,8 @@ constexpr std::array<int8_t, 256> MakeHexTable() {
 constexpr std::array<int8_t, 256> kHex = MakeHexTable();
 
 
-CTiTxtResult Fail(ETiTxtStatus status, int line, std::string message) {
+CTiTxtResult Fail(ETiTxtStatus status, int line, std::string message)
+{
     CTiTxtResult r;
     r.Status = status;
     r.Line = line;
@@ -44,7 +46,8 @@ struct CParser {
     bool Watching = false;
     std::vector<int> WatchLines;
 
-    CTiTxtResult Run(std::vector<CSection>& sections) {
+    CTiTxtResult Run(std::vector<CSection>& sections)
+    {
         const char* p = Text.data();
         const char* const end = p + Text.size();
         int line = 0;
@@ -80,13 +83,15 @@ struct CParser {
         return {};
     }
 
-    static const char* Rest(const char* s, const char* eol) {
+    static const char* Rest(const char* s, const char* eol)
+    {
         while (s < eol && IsWhiteSpace(*s)) ++s;
         return s;
     }
 
     // The hex digits after "@": null with the address, or what is wrong.
-    static const char* AddressLine(const char* s, const char* eol, uint32_t& address) {
+    static const char* AddressLine(const char* s, const char* eol, uint32_t& address)
+    {
         uint32_t addr = 0;
         int digits = 0;
         bool tooFar = false;
@@ -102,7 +107,8 @@ struct CParser {
     }
 
     // The bytes of a data line appended to the section: null, or what is wrong.
-    const char* DataLine(const char* s, const char* eol, int line, uint32_t& next, CSection& cur) {
+    const char* DataLine(const char* s, const char* eol, int line, uint32_t& next, CSection& cur)
+    {
         while (s < eol) {
             int hi = kHex[static_cast<unsigned char>(*s)];
             if (hi < 0) return "not a hex byte";
@@ -127,13 +133,15 @@ struct CParser {
 
 }  // namespace
 
-size_t CImage::ByteCount() const {
+size_t CImage::ByteCount() const
+{
     size_t n = 0;
     for (const auto& s : Sections) n += s.Bytes.size();
     return n;
 }
 
-CTiTxtResult ReadTiTxt(std::string_view text) {
+CTiTxtResult ReadTiTxt(std::string_view text)
+{
     std::vector<CSection> raw;
     CParser parser;
     parser.Text = text;
@@ -171,7 +179,8 @@ CTiTxtResult ReadTiTxt(std::string_view text) {
     return r;
 }
 
-CTiTxtResult ReadTiTxtFile(const std::string& path) {
+CTiTxtResult ReadTiTxtFile(const std::string& path)
+{
     // Non-blocking, so that a named pipe without a writer cannot hold the
     // caller; only regular files are read, and their size is checked before
     // a byte is read or a buffer allocated.

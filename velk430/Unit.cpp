@@ -16,7 +16,8 @@ static_assert(std::endian::native == std::endian::little, "the CRC reads words l
 // Slicing-by-8 tables: eight bytes per step.
 using CCrcTables = std::array<std::array<uint32_t, 256>, 8>;
 
-CCrcTables MakeCrcTables() {
+CCrcTables MakeCrcTables()
+{
     CCrcTables t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
@@ -29,7 +30,8 @@ CCrcTables MakeCrcTables() {
 }
 
 // Repeatable per device: a small hash of the name seeds the constants.
-uint32_t NameSeed(const std::string& name) {
+uint32_t NameSeed(const std::string& name)
+{
     uint32_t h = 2166136261u;
     for (unsigned char c : name) h = (h ^ c) * 16777619u;
     return h;
@@ -37,7 +39,8 @@ uint32_t NameSeed(const std::string& name) {
 
 }  // namespace
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc)
+{
     static const CCrcTables t = MakeCrcTables();
     crc = ~crc;
     size_t i = 0;
@@ -57,11 +60,13 @@ CUnit::CUnit(const CDevice& device) : CUnit(device, true) {}
 
 CUnit CUnit::Blank(const CDevice& device) { return CUnit(device, false); }
 
-CUnit::CUnit(const CDevice& device, bool factoryFill) : Type(device), Mem(device.MemoryEnd(), 0xFF) {
+CUnit::CUnit(const CDevice& device, bool factoryFill) : Type(device), Mem(device.MemoryEnd(), 0xFF)
+{
     if (factoryFill) FactoryFill();
 }
 
-void CUnit::FactoryFill() {
+void CUnit::FactoryFill()
+{
     const uint32_t seed = NameSeed(Type.Name);
     for (const auto& r : Type.Regions) {
         uint8_t* seg = Mem.data() + r.Start;
@@ -107,13 +112,15 @@ void CUnit::FactoryFill() {
 
 uint8_t CUnit::Read(uint32_t address) const { return address < Mem.size() ? Mem[address] : 0xFF; }
 
-int32_t CUnit::EraseSegment(uint32_t address, uint32_t size) {
+int32_t CUnit::EraseSegment(uint32_t address, uint32_t size)
+{
     const int32_t r = Type.CheckSegment(address, size);
     if (r == kOk) std::memset(Mem.data() + address, 0xFF, size);
     return r;
 }
 
-uint32_t CUnit::EraseMain() {
+uint32_t CUnit::EraseMain()
+{
     uint32_t n = 0;
     for (const auto& r : Type.Regions)
         if (r.Type == kRegionMain) {
@@ -127,14 +134,16 @@ int32_t CUnit::CheckWritable(uint32_t address, uint32_t count) const { return Ty
 
 int32_t CUnit::CheckReadable(uint32_t address, uint32_t count) const { return Type.CheckReadable(address, count); }
 
-void CUnit::Program(uint32_t address, const uint8_t* bytes, size_t count) {
+void CUnit::Program(uint32_t address, const uint8_t* bytes, size_t count)
+{
     if (address >= Mem.size()) return;
     count = std::min<size_t>(count, Mem.size() - address);
     uint8_t* m = Mem.data() + address;
     for (size_t i = 0; i < count; ++i) m[i] &= bytes[i];
 }
 
-bool CUnit::Verify(uint32_t address, const uint8_t* bytes, size_t count, uint32_t* bad) const {
+bool CUnit::Verify(uint32_t address, const uint8_t* bytes, size_t count, uint32_t* bad) const
+{
     if (address < Mem.size() && count <= Mem.size() - address && std::memcmp(Mem.data() + address, bytes, count) == 0)
         return true;
     for (size_t i = 0; i < count; ++i) {
@@ -147,20 +156,23 @@ bool CUnit::Verify(uint32_t address, const uint8_t* bytes, size_t count, uint32_
     return true;
 }
 
-void CUnit::Restore(uint32_t address, const uint8_t* bytes, size_t count) {
+void CUnit::Restore(uint32_t address, const uint8_t* bytes, size_t count)
+{
     if (address >= Mem.size()) return;
     count = std::min<size_t>(count, Mem.size() - address);
     std::memcpy(Mem.data() + address, bytes, count);
 }
 
-uint32_t CUnit::MainCrc() const {
+uint32_t CUnit::MainCrc() const
+{
     uint32_t crc = 0;
     for (const auto& r : Type.Regions)
         if (r.Type == kRegionMain) crc = Crc32(Mem.data() + r.Start, r.SegmentSize * r.SegmentCount, crc);
     return crc;
 }
 
-std::vector<uint32_t> CUnit::NonBlankSegments() const {
+std::vector<uint32_t> CUnit::NonBlankSegments() const
+{
     std::vector<uint32_t> out;
     for (const auto& r : Type.Regions)
         for (uint32_t s = 0; s < r.SegmentCount; ++s) {

@@ -11,17 +11,20 @@
 namespace {
 
 // A notification handler may call back into the library on the same thread.
-std::recursive_mutex& Lock() {
+std::recursive_mutex& Lock()
+{
     static std::recursive_mutex m;
     return m;
 }
 
-velk::CProgrammer& Lib() {
+velk::CProgrammer& Lib()
+{
     static velk::CProgrammer p;
     return p;
 }
 
-velk::msp::CMspProgrammer& Msp() {
+velk::msp::CMspProgrammer& Msp()
+{
     static velk::msp::CMspProgrammer p;
     return p;
 }
@@ -39,7 +42,8 @@ struct CDepth {
 };
 
 template <class F>
-int32_t Guarded(const char* function, F call) {
+int32_t Guarded(const char* function, F call)
+{
     std::lock_guard<std::recursive_mutex> guard(Lock());
     if (Depth > 0) return velk::kBusy;
     velk::KillPoint(function);
@@ -49,11 +53,13 @@ int32_t Guarded(const char* function, F call) {
 
 // Runs one call on the chosen programmer.
 template <class F>
-int32_t Call(const char* function, F call) {
+int32_t Call(const char* function, F call)
+{
     return Guarded(function, [&] { return UseMsp ? call(Msp()) : call(Lib()); });
 }
 
-void ChooseProgrammer(const char* port) {
+void ChooseProgrammer(const char* port)
+{
     if (Lib().IsOpen() || Msp().IsOpen() || !port) return;
     UseMsp = velk::msp::IsMspdebugPort(std::string_view(port, strnlen(port, VELK_PORT_BUFFER)));
 }
@@ -62,13 +68,15 @@ void ChooseProgrammer(const char* port) {
 
 extern "C" {
 
-int32_t InitCom(char* port, int32_t baud) {
+int32_t InitCom(char* port, int32_t baud)
+{
     return Guarded(__func__, [&] {
         ChooseProgrammer(port);
         return UseMsp ? Msp().InitCom(port, baud) : Lib().InitCom(port, baud);
     });
 }
-int32_t SetNotificationWnd(VelkNotifyWindow* window, uint32_t message) {
+int32_t SetNotificationWnd(VelkNotifyWindow* window, uint32_t message)
+{
     return Call(__func__, [&](auto& p) { return p.SetNotificationWnd(window, message); });
 }
 int32_t ReleaseCom(void) { return Call(__func__, [](auto& p) { return p.ReleaseCom(); }); }
@@ -76,21 +84,26 @@ int32_t SetDeviceType(char* name) { return Call(__func__, [&](auto& p) { return 
 int32_t InitTarget(char* name) { return Call(__func__, [&](auto& p) { return p.InitTarget(name); }); }
 int32_t ReleaseTarget(void) { return Call(__func__, [](auto& p) { return p.ReleaseTarget(); }); }
 int32_t SetVcc(uint32_t millivolts) { return Call(__func__, [&](auto& p) { return p.SetVcc(millivolts); }); }
-int32_t GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer) {
+int32_t GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer)
+{
     // Both programmers answer from the one device table.
     return Guarded(__func__, [&] { return Lib().GetDeviceCfgInfo(selector, index, buffer); });
 }
-int32_t Erase(int32_t address, int32_t size, int32_t mode) {
+int32_t Erase(int32_t address, int32_t size, int32_t mode)
+{
     return Call(__func__, [&](auto& p) { return p.Erase(address, size, mode); });
 }
-int32_t ProgramFile(char* path, int32_t a, int32_t b, int32_t c) {
+int32_t ProgramFile(char* path, int32_t a, int32_t b, int32_t c)
+{
     return Call(__func__, [&](auto& p) { return p.ProgramFile(path, a, b, c); });
 }
 int32_t VerifyFile(char* path, int32_t a) { return Call(__func__, [&](auto& p) { return p.VerifyFile(path, a); }); }
-int32_t ProgramData(int32_t address, int32_t count, unsigned char* bytes) {
+int32_t ProgramData(int32_t address, int32_t count, unsigned char* bytes)
+{
     return Call(__func__, [&](auto& p) { return p.ProgramData(address, count, bytes); });
 }
-int32_t VerifyData(int32_t address, int32_t count, unsigned char* bytes) {
+int32_t VerifyData(int32_t address, int32_t count, unsigned char* bytes)
+{
     return Call(__func__, [&](auto& p) { return p.VerifyData(address, count, bytes); });
 }
 int32_t BlowFuse(void) { return Call(__func__, [](auto& p) { return p.BlowFuse(); }); }

@@ -18,14 +18,16 @@ namespace velk::msp {
 
 namespace {
 
-int Remaining(CClock::time_point deadline) {
+int Remaining(CClock::time_point deadline)
+{
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - CClock::now()).count();
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
 }
 
 // A socket pair rather than a pipe: writing to a child that has died must
 // fail with EPIPE (send with MSG_NOSIGNAL), not kill the station with SIGPIPE.
-bool Pair(int& ours, int& theirs) {
+bool Pair(int& ours, int& theirs)
+{
     int fd[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fd) != 0) return false;
     ours = fd[0];
@@ -34,14 +36,16 @@ bool Pair(int& ours, int& theirs) {
     return true;
 }
 
-void CloseFd(int& fd) {
+void CloseFd(int& fd)
+{
     if (fd >= 0) close(fd);
     fd = -1;
 }
 
 }  // namespace
 
-bool CChild::Start(const std::string& path, const std::vector<std::string>& argv, std::string& error) {
+bool CChild::Start(const std::string& path, const std::vector<std::string>& argv, std::string& error)
+{
     Kill();
     Errors.clear();
     int theirs[3] = {-1, -1, -1};
@@ -83,7 +87,8 @@ bool CChild::Start(const std::string& path, const std::vector<std::string>& argv
     return true;
 }
 
-bool CChild::Fill(CClock::time_point deadline) {
+bool CChild::Fill(CClock::time_point deadline)
+{
     pollfd fds[2] = {{Out, POLLIN, 0}, {Err, POLLIN, 0}};
     const nfds_t n = Err >= 0 ? 2 : 1;
     const int ready = poll(fds, n, Remaining(deadline));
@@ -98,7 +103,8 @@ bool CChild::Fill(CClock::time_point deadline) {
     return true;
 }
 
-CChild::ERead CChild::ReadLine(std::string& line, CClock::time_point deadline) {
+CChild::ERead CChild::ReadLine(std::string& line, CClock::time_point deadline)
+{
     for (;;) {
         const size_t end = Pending.find('\n');
         if (end != std::string::npos) {
@@ -117,7 +123,8 @@ CChild::ERead CChild::ReadLine(std::string& line, CClock::time_point deadline) {
     }
 }
 
-bool CChild::WriteLine(const std::string& text, CClock::time_point deadline) {
+bool CChild::WriteLine(const std::string& text, CClock::time_point deadline)
+{
     if (In < 0) return false;
     const std::string line = text + "\n";
     size_t sent = 0;
@@ -135,7 +142,8 @@ bool CChild::WriteLine(const std::string& text, CClock::time_point deadline) {
     return true;
 }
 
-void CChild::DrainErrors() {
+void CChild::DrainErrors()
+{
     char buffer[4096];
     for (;;) {
         const ssize_t got = Err >= 0 ? read(Err, buffer, sizeof buffer) : -1;
@@ -148,12 +156,14 @@ void CChild::DrainErrors() {
     }
 }
 
-std::string CChild::ErrorOutput() {
+std::string CChild::ErrorOutput()
+{
     DrainErrors();
     return Errors;
 }
 
-void CChild::Stop(CClock::time_point deadline) {
+void CChild::Stop(CClock::time_point deadline)
+{
     CloseFd(In);
     // Its output ends when it exits; draining it also keeps it from blocking
     // on a full socket meanwhile.
@@ -170,7 +180,8 @@ void CChild::Stop(CClock::time_point deadline) {
     CloseAll();
 }
 
-void CChild::Kill() {
+void CChild::Kill()
+{
     if (Pid > 0) {
         kill(Pid, SIGKILL);
         int status = 0;
@@ -181,7 +192,8 @@ void CChild::Kill() {
     CloseAll();
 }
 
-void CChild::CloseAll() {
+void CChild::CloseAll()
+{
     DrainErrors();
     CloseFd(In);
     CloseFd(Out);

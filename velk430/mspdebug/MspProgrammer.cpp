@@ -27,7 +27,8 @@ constexpr uint32_t kBlock = 4096;
 // segment size: the smallest flash segment of any MSP430.
 constexpr uint32_t kSmallestSegment = 0x40;
 
-std::string Hex(uint32_t value) {
+std::string Hex(uint32_t value)
+{
     char text[16];
     std::snprintf(text, sizeof text, "0x%05" PRIX32, value);
     return text;
@@ -36,7 +37,8 @@ std::string Hex(uint32_t value) {
 // A folder for the raw blocks: in memory (/dev/shm) where there is one, as
 // the blocks are rewritten for every unit; else under $TMPDIR or /tmp. Its
 // name must need no quoting in an mspdebug command.
-std::string MakeScratch() {
+std::string MakeScratch()
+{
     const char* tmp = std::getenv("TMPDIR");
     for (std::string dir : {std::string("/dev/shm"), std::string(tmp && *tmp ? tmp : "/tmp"), std::string("/tmp")}) {
         if (dir.find_first_of("\" \t\\") != std::string::npos || access(dir.c_str(), W_OK) != 0) continue;
@@ -46,11 +48,13 @@ std::string MakeScratch() {
     return {};
 }
 
-bool Blank(const std::vector<uint8_t>& bytes) {
+bool Blank(const std::vector<uint8_t>& bytes)
+{
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; });
 }
 
-bool FuseMessage(const CReply& reply) {
+bool FuseMessage(const CReply& reply)
+{
     for (const auto* list : {&reply.Lines, &reply.Errors, &reply.Debug})
         for (const auto& l : *list)
             if (l.find("fuse") != std::string::npos && l.find("blown") != std::string::npos) return true;
@@ -59,7 +63,8 @@ bool FuseMessage(const CReply& reply) {
 
 // One name of mspdebug's chip table against a device name: without regard to
 // case, a lower-case 'x' standing for any one character ("MSP430F2x18").
-bool SameWithWildcards(std::string_view pattern, std::string_view name) {
+bool SameWithWildcards(std::string_view pattern, std::string_view name)
+{
     if (pattern.size() != name.size()) return false;
     for (size_t i = 0; i < name.size(); ++i)
         if (pattern[i] != 'x' && std::toupper(static_cast<unsigned char>(pattern[i])) !=
@@ -70,7 +75,8 @@ bool SameWithWildcards(std::string_view pattern, std::string_view name) {
 
 }  // namespace
 
-bool SamePart(std::string_view identified, std::string_view selected) {
+bool SamePart(std::string_view identified, std::string_view selected)
+{
     std::string_view first;
     size_t from = 0;
     for (;;) {
@@ -86,13 +92,15 @@ bool SamePart(std::string_view identified, std::string_view selected) {
     }
 }
 
-CMspProgrammer::~CMspProgrammer() {
+CMspProgrammer::~CMspProgrammer()
+{
     if (Open) ReleaseCom();
     std::error_code ignored;
     if (!Scratch.empty()) std::filesystem::remove_all(Scratch, ignored);
 }
 
-int32_t CMspProgrammer::InitCom(const char* port, int32_t baud) {
+int32_t CMspProgrammer::InitCom(const char* port, int32_t baud)
+{
     std::string text, error;
     if (!ReadName(port, VELK_PORT_BUFFER, text)) return kBadArgument;
     if (Open) return kAlreadyOpen;
@@ -120,20 +128,23 @@ int32_t CMspProgrammer::InitCom(const char* port, int32_t baud) {
     return kOk;
 }
 
-int32_t CMspProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t message) {
+int32_t CMspProgrammer::SetNotificationWnd(VelkNotifyWindow* window, uint32_t message)
+{
     Window = window;
     Message = message;
     return kOk;
 }
 
-int32_t CMspProgrammer::ReleaseCom() {
+int32_t CMspProgrammer::ReleaseCom()
+{
     if (!Open) return kNotOpen;
     EndSession();
     Open = false;
     return kOk;
 }
 
-int32_t CMspProgrammer::SetDeviceType(const char* name) {
+int32_t CMspProgrammer::SetDeviceType(const char* name)
+{
     std::string n;
     if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
@@ -144,7 +155,8 @@ int32_t CMspProgrammer::SetDeviceType(const char* name) {
     return kOk;
 }
 
-int32_t CMspProgrammer::SetVcc(uint32_t millivolts) {
+int32_t CMspProgrammer::SetVcc(uint32_t millivolts)
+{
     if (!Open) return kNotOpen;
     if (millivolts != 0) {
         if (DeviceType < 0) return kNoDeviceType;
@@ -158,7 +170,8 @@ int32_t CMspProgrammer::SetVcc(uint32_t millivolts) {
     return kOk;
 }
 
-int32_t CMspProgrammer::InitTarget(const char* name) {
+int32_t CMspProgrammer::InitTarget(const char* name)
+{
     std::string n;
     if (!ReadName(name, VELK_NAME_BUFFER, n)) return kBadArgument;
     if (!Open) return kNotOpen;
@@ -172,7 +185,8 @@ int32_t CMspProgrammer::InitTarget(const char* name) {
     return r;
 }
 
-int32_t CMspProgrammer::Connect() {
+int32_t CMspProgrammer::Connect()
+{
     std::vector<std::string> options;
     if (!Port.Device.empty()) options.insert(options.end(), {"-d", Port.Device});
     options.insert(options.end(), {"-v", std::to_string(Vcc), Port.Driver});
@@ -190,7 +204,8 @@ int32_t CMspProgrammer::Connect() {
 // FET-family drivers name the chip they found, as their chip table does
 // ("MSP430F149", "MSP430G2553/G2403", "MSP430F2x18"); sim and the bootstrap
 // loaders name none, and then the operator's choice stands.
-int32_t CMspProgrammer::Identify(const CReply& reply) {
+int32_t CMspProgrammer::Identify(const CReply& reply)
+{
     const std::string* line = reply.Find("Device: ");
     if (!line) return kOk;
     const std::string found = line->substr(8, line->find(' ', 8) == std::string::npos ? std::string::npos
@@ -200,13 +215,15 @@ int32_t CMspProgrammer::Identify(const CReply& reply) {
     return kWrongDevice;
 }
 
-int32_t CMspProgrammer::ReleaseTarget() {
+int32_t CMspProgrammer::ReleaseTarget()
+{
     if (!Open) return kNotOpen;
     EndSession();
     return kOk;
 }
 
-void CMspProgrammer::EndSession() {
+void CMspProgrammer::EndSession()
+{
     if (Ready && Session.Running()) Snapshot();
     Session.Close();
     Ready = false;
@@ -215,7 +232,8 @@ void CMspProgrammer::EndSession() {
 // With VELK430_MSPDEBUG_SNAPSHOT=DIR, what the target's flash holds at the
 // end of each session is kept there, one raw file per region (ADDR.bin, five
 // hex digits): a record of what left the socket.
-void CMspProgrammer::Snapshot() {
+void CMspProgrammer::Snapshot()
+{
     const char* dir = std::getenv("VELK430_MSPDEBUG_SNAPSHOT");
     if (!dir || !*dir) return;
     std::error_code ignored;
@@ -231,13 +249,15 @@ void CMspProgrammer::Snapshot() {
     }
 }
 
-int32_t CMspProgrammer::TargetCheck() const {
+int32_t CMspProgrammer::TargetCheck() const
+{
     if (!Open) return kNotOpen;
     if (!Ready) return kTargetNotReady;
     return kOk;
 }
 
-int32_t CMspProgrammer::Failed(const CReply& reply, const std::string& what) {
+int32_t CMspProgrammer::Failed(const CReply& reply, const std::string& what)
+{
     SetLastError(what + ": " + reply.Why());
     if (reply.End == CReply::EEnd::Ready) return kCommandFailed;
     Ready = false;
@@ -250,7 +270,8 @@ int32_t CMspProgrammer::Failed(const CReply& reply, const std::string& what) {
 // "Done, N bytes" line for each count in sizes (one per raw load or save);
 // each such line goes to step as it comes, to move a bar.
 int32_t CMspProgrammer::Script(const std::vector<std::string>& commands, const std::vector<size_t>& sizes,
-                               const std::string& what, const std::function<void(size_t)>& step) {
+                               const std::string& what, const std::function<void(size_t)>& step)
+{
     std::string command = commands.front();
     if (commands.size() > 1) {
         const std::string file = Scratch + "/script.txt";
@@ -274,13 +295,15 @@ int32_t CMspProgrammer::Script(const std::vector<std::string>& commands, const s
     return kCommandFailed;
 }
 
-std::string CMspProgrammer::SaveRaw(uint32_t address, size_t count, const std::string& file) {
+std::string CMspProgrammer::SaveRaw(uint32_t address, size_t count, const std::string& file)
+{
     return "save_raw " + Hex(address) + " " + std::to_string(count) + " \"" + file + "\"";
 }
 
 // The command that loads a raw file, written here with the bytes; empty
 // when the file cannot be written.
-std::string CMspProgrammer::LoadRaw(uint32_t address, const uint8_t* bytes, size_t count, const std::string& file) {
+std::string CMspProgrammer::LoadRaw(uint32_t address, const uint8_t* bytes, size_t count, const std::string& file)
+{
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(count));
     out.close();
@@ -289,7 +312,8 @@ std::string CMspProgrammer::LoadRaw(uint32_t address, const uint8_t* bytes, size
 }
 
 // What a save_raw left in its file: exactly count bytes, or kCommandFailed.
-int32_t CMspProgrammer::Saved(const std::string& file, uint32_t address, size_t count, std::vector<uint8_t>& out) {
+int32_t CMspProgrammer::Saved(const std::string& file, uint32_t address, size_t count, std::vector<uint8_t>& out)
+{
     std::ifstream in(file, std::ios::binary);
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (out.size() == count) return kOk;
@@ -298,14 +322,16 @@ int32_t CMspProgrammer::Saved(const std::string& file, uint32_t address, size_t 
     return kCommandFailed;
 }
 
-int32_t CMspProgrammer::Read(uint32_t address, uint32_t count, std::vector<uint8_t>& out) {
+int32_t CMspProgrammer::Read(uint32_t address, uint32_t count, std::vector<uint8_t>& out)
+{
     const std::string file = Scratch + "/read.bin";
     const int32_t r = Script({SaveRaw(address, count, file)}, {count}, "reading at " + Hex(address));
     return r == kOk ? Saved(file, address, count, out) : r;
 }
 
 // kVerifyMismatch naming the first differing byte.
-int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected) {
+int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& actual, const uint8_t* expected)
+{
     for (size_t i = 0; i < actual.size(); ++i)
         if (actual[i] != expected[i]) {
             char text[96];
@@ -320,7 +346,8 @@ int32_t CMspProgrammer::Differ(uint32_t address, const std::vector<uint8_t>& act
 // One flash segment, erased and read back in one round trip; where the
 // driver erased less than the segment (the sim erases 64 bytes), the rest
 // goes in the smallest steps.
-int32_t CMspProgrammer::EraseSegment(uint32_t address, uint32_t size) {
+int32_t CMspProgrammer::EraseSegment(uint32_t address, uint32_t size)
+{
     const std::string what = "erasing the segment at " + Hex(address), file = Scratch + "/erase.bin";
     const std::string again = "erase segrange " + Hex(address) + " " + std::to_string(size) + " " +
                               std::to_string(kSmallestSegment);
@@ -336,7 +363,8 @@ int32_t CMspProgrammer::EraseSegment(uint32_t address, uint32_t size) {
 
 // Main flash: one mass erase with every main region read back in the same
 // round trip; a segment with anything left in it is erased again on its own.
-int32_t CMspProgrammer::EraseMain() {
+int32_t CMspProgrammer::EraseMain()
+{
     std::vector<const CRegion*> regions;
     std::vector<std::string> commands{"erase"};
     std::vector<size_t> sizes;
@@ -366,7 +394,8 @@ int32_t CMspProgrammer::EraseMain() {
 }
 
 // The image cut into blocks of at most kBlock bytes, in address order.
-std::vector<CMspProgrammer::CBlock> CMspProgrammer::Blocks(const CImage& image) const {
+std::vector<CMspProgrammer::CBlock> CMspProgrammer::Blocks(const CImage& image) const
+{
     std::vector<CBlock> blocks;
     for (const auto& s : image.Sections)
         for (size_t off = 0; off < s.Bytes.size(); off += kBlock) {
@@ -378,7 +407,8 @@ std::vector<CMspProgrammer::CBlock> CMspProgrammer::Blocks(const CImage& image) 
 }
 
 // The blocks go in one script; each block's "Done" moves the bar by its size.
-int32_t CMspProgrammer::WriteImage(const CImage& image) {
+int32_t CMspProgrammer::WriteImage(const CImage& image)
+{
     CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
     const std::vector<CBlock> blocks = Blocks(image);
     std::vector<std::string> commands;
@@ -394,7 +424,8 @@ int32_t CMspProgrammer::WriteImage(const CImage& image) {
     return kDone;
 }
 
-int32_t CMspProgrammer::VerifyImage(const CImage& image) {
+int32_t CMspProgrammer::VerifyImage(const CImage& image)
+{
     CProgress progress(Window, Message, kNotifyVerify, image.ByteCount());
     const std::vector<CBlock> blocks = Blocks(image);
     std::vector<std::string> commands;
@@ -416,7 +447,8 @@ int32_t CMspProgrammer::VerifyImage(const CImage& image) {
 
 // The whole file read by the library's own reader and checked against the
 // device before anything goes to mspdebug.
-int32_t CMspProgrammer::ReadFile(const char* path, CTiTxtResult& file) const {
+int32_t CMspProgrammer::ReadFile(const char* path, CTiTxtResult& file) const
+{
     std::string p;
     if (!ReadName(path, VELK_PATH_BUFFER, p)) return kBadArgument;
     const int32_t r = TargetCheck();
@@ -430,7 +462,8 @@ int32_t CMspProgrammer::ReadFile(const char* path, CTiTxtResult& file) const {
     return CheckImage(Device(), file.Image);
 }
 
-int32_t CMspProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
+int32_t CMspProgrammer::Erase(int32_t address, int32_t size, int32_t mode)
+{
     if (mode != 1 || address < 0 || size <= 0) return kBadArgument;
     int32_t r = TargetCheck();
     if (r == kOk) r = Device().CheckSegment(static_cast<uint32_t>(address), static_cast<uint32_t>(size));
@@ -441,7 +474,8 @@ int32_t CMspProgrammer::Erase(int32_t address, int32_t size, int32_t mode) {
     return r;
 }
 
-int32_t CMspProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c) {
+int32_t CMspProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c)
+{
     if (a != 0 || c != 0 || (b != 0 && b != 1)) return kBadArgument;
     CTiTxtResult file;
     int32_t r = ReadFile(path, file);
@@ -449,7 +483,8 @@ int32_t CMspProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int3
     return r == kOk ? WriteImage(file.Image) : r;
 }
 
-int32_t CMspProgrammer::VerifyFile(const char* path, int32_t a) {
+int32_t CMspProgrammer::VerifyFile(const char* path, int32_t a)
+{
     if (a != 0) return kBadArgument;
     CTiTxtResult file;
     const int32_t r = ReadFile(path, file);
@@ -457,7 +492,8 @@ int32_t CMspProgrammer::VerifyFile(const char* path, int32_t a) {
 }
 
 // Written and read back in one round trip: written is what reads back.
-int32_t CMspProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes) {
+int32_t CMspProgrammer::ProgramData(int32_t address, int32_t count, const unsigned char* bytes)
+{
     if (!bytes || count < 1 || count > 16 || address < 0) return kBadArgument;
     int32_t r = TargetCheck();
     if (r == kOk) r = Device().CheckWritable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
@@ -476,7 +512,8 @@ int32_t CMspProgrammer::ProgramData(int32_t address, int32_t count, const unsign
     return kDone;
 }
 
-int32_t CMspProgrammer::VerifyData(int32_t address, int32_t count, const unsigned char* bytes) {
+int32_t CMspProgrammer::VerifyData(int32_t address, int32_t count, const unsigned char* bytes)
+{
     if (!bytes || count < 1 || count > 16 || address < 0) return kBadArgument;
     int32_t r = TargetCheck();
     if (r == kOk) r = Device().CheckReadable(static_cast<uint32_t>(address), static_cast<uint32_t>(count));
@@ -490,7 +527,8 @@ int32_t CMspProgrammer::VerifyData(int32_t address, int32_t count, const unsigne
     return kDone;
 }
 
-int32_t CMspProgrammer::BlowFuse() {
+int32_t CMspProgrammer::BlowFuse()
+{
     const int32_t r = TargetCheck();
     if (r != kOk) return r;
     SetLastError("this programmer (mspdebug " + std::to_string(Engine.Major) + "." + std::to_string(Engine.Minor) +
@@ -498,7 +536,8 @@ int32_t CMspProgrammer::BlowFuse() {
     return kCannotBlowFuse;
 }
 
-int32_t CMspProgrammer::Reset(int32_t mode) {
+int32_t CMspProgrammer::Reset(int32_t mode)
+{
     if (mode != 1) return kBadArgument;
     const int32_t r = TargetCheck();
     return r == kOk ? Script({"reset"}, {}, "reset") : r;

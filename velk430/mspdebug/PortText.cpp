@@ -13,11 +13,13 @@ constexpr std::array<std::string_view, 4> kPortOnly = {"flash-bsl", "uif-bsl", "
 
 bool DriverChar(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; }
 
-bool DeviceChar(char c) {
+bool DeviceChar(char c)
+{
     return std::isalnum(static_cast<unsigned char>(c)) || c == '/' || c == '.' || c == '_' || c == '-';
 }
 
-std::string Lower(std::string_view text) {
+std::string Lower(std::string_view text)
+{
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
@@ -25,11 +27,13 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
-bool IsMspdebugPort(std::string_view text) {
+bool IsMspdebugPort(std::string_view text)
+{
     return text.size() >= kPrefix.size() && Lower(text.substr(0, kPrefix.size())) == kPrefix;
 }
 
-bool ParsePortText(std::string_view text, CPortText& port, std::string& error) {
+bool ParsePortText(std::string_view text, CPortText& port, std::string& error)
+{
     const std::string quoted = "port \"" + std::string(text) + "\": ";
     if (!IsMspdebugPort(text) || text.size() == kPrefix.size() || text[kPrefix.size()] != ':') {
         error = quoted + "expected mspdebug:DRIVER or mspdebug:DRIVER:DEVICE";

@@ -15,7 +15,8 @@ namespace velk::msp {
 
 namespace {
 
-CMillis FromEnv(const char* name, CMillis fallback) {
+CMillis FromEnv(const char* name, CMillis fallback)
+{
     const char* text = std::getenv(name);
     if (!text || !*text) return fallback;
     char* end = nullptr;
@@ -24,7 +25,8 @@ CMillis FromEnv(const char* name, CMillis fallback) {
 }
 
 // Colour codes appear only with "opt color true", which -n keeps away; removed anyway.
-std::string StripEscapes(const std::string& line) {
+std::string StripEscapes(const std::string& line)
+{
     std::string out;
     for (size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '\x1b' && i + 1 < line.size() && line[i + 1] == '[') {
@@ -37,7 +39,8 @@ std::string StripEscapes(const std::string& line) {
     return out;
 }
 
-std::string Which(const char* name) {
+std::string Which(const char* name)
+{
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "");
     std::string dir;
@@ -50,7 +53,8 @@ std::string Which(const char* name) {
 }
 
 // Everything a short command prints, within the deadline.
-bool Capture(const std::string& path, const char* option, CMillis limit, std::string& text, std::string& error) {
+bool Capture(const std::string& path, const char* option, CMillis limit, std::string& text, std::string& error)
+{
     CChild child;
     if (!child.Start(path, {path, option}, error)) return false;
     const auto deadline = CClock::now() + limit;
@@ -63,7 +67,8 @@ bool Capture(const std::string& path, const char* option, CMillis limit, std::st
     return r == CChild::ERead::Closed;
 }
 
-void ParseEngine(const std::string& version, const std::string& help, CEngine& engine) {
+void ParseEngine(const std::string& version, const std::string& help, CEngine& engine)
+{
     const size_t at = version.find("version ");
     if (at != std::string::npos) std::sscanf(version.c_str() + at + 8, "%d.%d", &engine.Major, &engine.Minor);
     const size_t list = help.find("Available drivers are:");
@@ -78,7 +83,8 @@ void ParseEngine(const std::string& version, const std::string& help, CEngine& e
 
 }  // namespace
 
-CTimeouts CTimeouts::FromEnvironment() {
+CTimeouts CTimeouts::FromEnvironment()
+{
     CTimeouts t;
     t.Connect = FromEnv("VELK430_MSPDEBUG_CONNECT_MS", t.Connect);
     t.Command = FromEnv("VELK430_MSPDEBUG_COMMAND_MS", t.Command);
@@ -86,21 +92,24 @@ CTimeouts CTimeouts::FromEnvironment() {
     return t;
 }
 
-const std::string* CReply::Find(const std::string& start) const {
+const std::string* CReply::Find(const std::string& start) const
+{
     for (const auto* list : {&Lines, &Debug})
         for (const auto& l : *list)
             if (l.compare(0, start.size(), start) == 0) return &l;
     return nullptr;
 }
 
-std::string CReply::Why() const {
+std::string CReply::Why() const
+{
     if (!Errors.empty()) return Errors.front();
     if (End == EEnd::Timeout) return "mspdebug stopped answering";
     if (End == EEnd::Closed) return "mspdebug ended";
     return "mspdebug printed no result";
 }
 
-bool FindEngine(CEngine& engine, std::string& error) {
+bool FindEngine(CEngine& engine, std::string& error)
+{
     static std::mutex lock;
     static std::map<std::string, CEngine> known;
     const std::lock_guard<std::mutex> guard(lock);
@@ -128,7 +137,8 @@ bool FindEngine(CEngine& engine, std::string& error) {
     return true;
 }
 
-void CSession::Collect(const std::string& raw, CReply& reply) {
+void CSession::Collect(const std::string& raw, CReply& reply)
+{
     const std::string line = StripEscapes(raw);
     if (line.empty()) return;
     const std::string text = line.substr(1);
@@ -146,7 +156,8 @@ void CSession::Collect(const std::string& raw, CReply& reply) {
     }
 }
 
-CReply CSession::Open(const CEngine& engine, const std::vector<std::string>& options, const CTimeouts& timeouts) {
+CReply CSession::Open(const CEngine& engine, const std::vector<std::string>& options, const CTimeouts& timeouts)
+{
     Limits = timeouts;
     Resend = engine.DropsLines();
     CReply reply;
@@ -183,7 +194,8 @@ CReply CSession::Open(const CEngine& engine, const std::vector<std::string>& opt
 // twice the wait (a busy machine is slow to answer, not dropping). Every
 // command the library sends may run twice.
 CChild::ERead CSession::Next(const std::string& command, std::string& line, bool taken,
-                             CClock::time_point deadline, CMillis& wait) {
+                             CClock::time_point deadline, CMillis& wait)
+{
     for (;;) {
         const auto until = taken || !Resend ? deadline : std::min(deadline, CClock::now() + wait);
         const CChild::ERead r = Child.ReadLine(line, until);
@@ -195,7 +207,8 @@ CChild::ERead CSession::Next(const std::string& command, std::string& line, bool
     }
 }
 
-CReply CSession::Run(const std::string& command, const std::function<void(const std::string&)>& watcher) {
+CReply CSession::Run(const std::string& command, const std::function<void(const std::string&)>& watcher)
+{
     CReply reply;
     Watcher = &watcher;
     const auto deadline = CClock::now() + Limits.Command;
@@ -220,7 +233,8 @@ CReply CSession::Run(const std::string& command, const std::function<void(const 
 // After a command went twice, its second run may still print: everything up
 // to the answer to a fresh "= NONCE" is dropped, so the next command reads
 // only its own output.
-CReply::EEnd CSession::Sync(CClock::time_point deadline) {
+CReply::EEnd CSession::Sync(CClock::time_point deadline)
+{
     for (;;) {
         Nonce = (Nonce + 1) & 0xFFFF;
         char command[16], answer[32];
@@ -240,7 +254,8 @@ CReply::EEnd CSession::Sync(CClock::time_point deadline) {
     }
 }
 
-void CSession::Close() {
+void CSession::Close()
+{
     if (!Child.Running()) return;
     const auto deadline = CClock::now() + Limits.Exit;
     Child.WriteLine("exit", deadline);

@@ -5,6 +5,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QMap>
 #include <QStringList>
 #include <QVariant>
 
@@ -80,70 +81,76 @@ QString Quoted(const QString& value)
     return QLatin1Char('\'') + v + QLatin1Char('\'');
 }
 
+// What a line database setting says: the options handed to QPSQL and the
+// server named in messages, or why the setting cannot be used.
+struct CConnection {
+    QString Options, Server, Error;
+};
+
+CConnection ReadConninfo(const QString& conninfo)
+{
+    // libpq's own reading of the string (keywords or URI) with its own
+    // messages; QPSQL then gets it back as key='value' pairs.
+    CConnection c;
+    char* message = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), &message);
+    if (!options) {
+        c.Error = QStringLiteral("The line database setting \"%1\" is not a connection string: %2")
+                      .arg(conninfo, message ? FirstLine(QString::fromUtf8(message))
+                                             : QStringLiteral("out of memory"));
+        PQfreemem(message);
+        return c;
+    }
+    QMap<QString, QString> given;
+    QStringList pairs;
+    for (PQconninfoOption* o = options; o->keyword && c.Error.isEmpty(); ++o) {
+        if (!o->val)
+            continue;
+        const QString key = QString::fromUtf8(o->keyword);
+        const QString val = QString::fromUtf8(o->val);
+        if (val.contains(QLatin1Char(';')))  // QPSQL reads ';' as a separator between options.
+            c.Error = QStringLiteral("The line database setting \"%1\" has a ';' in %2, "
+                                     "which this station cannot pass on").arg(conninfo, key);
+        else if (key == QLatin1String("password"))
+            c.Error = QStringLiteral("The line database setting holds a password; keep it out of the "
+                                     "settings, in ~/.pgpass (or PGPASSFILE, PGPASSWORD, a service file)");
+        given[key] = val;
+        pairs << key + QLatin1Char('=') + Quoted(val);
+    }
+    PQconninfoFree(options);
+    if (!c.Error.isEmpty())
+        return c;
+    // A server that does not answer must not hold a station for libpq's
+    // default of forever.
+    if (!given.contains(QStringLiteral("connect_timeout")))
+        pairs << QStringLiteral("connect_timeout=5");
+    if (!given.contains(QStringLiteral("application_name")))
+        pairs << QStringLiteral("application_name=corvantis");
+    c.Options = pairs.join(QLatin1Char(' '));
+
+    QString host = given.value(QStringLiteral("host"));
+    if (host.isEmpty()) host = given.value(QStringLiteral("hostaddr"));
+    if (host.isEmpty()) host = qEnvironmentVariable("PGHOST");
+    if (host.isEmpty()) host = QStringLiteral("/run/postgresql");
+    QString port = given.value(QStringLiteral("port"));
+    if (port.isEmpty()) port = qEnvironmentVariable("PGPORT");
+    if (port.isEmpty()) port = QStringLiteral("5432");
+    c.Server = QStringLiteral("%1, port %2").arg(host, port);
+    return c;
+}
+
 }  // namespace
 
 CLineDatabase::CLineDatabase(const QString& conninfo)
     : m_conninfo(conninfo),
       m_name(QStringLiteral("corv_line_%1").arg(g_connections.fetchAndAddRelaxed(1)))
 {
-    // libpq's own reading of the string (keywords or URI) with its own
-    // messages; QPSQL then gets it back as key='value' pairs.
-    char* message = nullptr;
-    PQconninfoOption* options = PQconninfoParse(conninfo.toUtf8().constData(), &message);
-    if (!options) {
-        m_error = QStringLiteral("The line database setting \"%1\" is not a connection string: %2")
-                      .arg(conninfo, message ? FirstLine(QString::fromUtf8(message))
-                                             : QStringLiteral("out of memory"));
-        PQfreemem(message);
-        m_server.clear();
+    const CConnection c = ReadConninfo(conninfo);
+    m_error = c.Error;
+    if (!m_error.isEmpty())
         return;
-    }
-    QString host, hostaddr, port, dbname;
-    QStringList pairs;
-    bool timeout = false, application = false;
-    for (PQconninfoOption* o = options; o->keyword; ++o) {
-        if (!o->val)
-            continue;
-        const QString key = QString::fromUtf8(o->keyword);
-        const QString val = QString::fromUtf8(o->val);
-        if (val.contains(QLatin1Char(';'))) {
-            // QPSQL reads ';' as a separator between options.
-            m_error = QStringLiteral("The line database setting \"%1\" has a ';' in %2, "
-                                     "which this station cannot pass on").arg(conninfo, key);
-            PQconninfoFree(options);
-            m_server.clear();
-            return;
-        }
-        if (key == QLatin1String("password")) {
-            m_error = QStringLiteral("The line database setting holds a password; keep it out of the "
-                                     "settings, in ~/.pgpass (or PGPASSFILE, PGPASSWORD, a service file)");
-            PQconninfoFree(options);
-            m_server.clear();
-            return;
-        }
-        if (key == QLatin1String("host")) host = val;
-        if (key == QLatin1String("hostaddr")) hostaddr = val;
-        if (key == QLatin1String("port")) port = val;
-        if (key == QLatin1String("dbname")) dbname = val;
-        timeout |= key == QLatin1String("connect_timeout");
-        application |= key == QLatin1String("application_name");
-        pairs << key + QLatin1Char('=') + Quoted(val);
-    }
-    PQconninfoFree(options);
-    // A server that does not answer must not hold a station for libpq's
-    // default of forever.
-    if (!timeout)
-        pairs << QStringLiteral("connect_timeout=5");
-    if (!application)
-        pairs << QStringLiteral("application_name=corvantis");
-    m_options = pairs.join(QLatin1Char(' '));
-
-    if (host.isEmpty()) host = hostaddr;
-    if (host.isEmpty()) host = qEnvironmentVariable("PGHOST");
-    if (host.isEmpty()) host = QStringLiteral("/run/postgresql");
-    if (port.isEmpty()) port = qEnvironmentVariable("PGPORT");
-    if (port.isEmpty()) port = QStringLiteral("5432");
-    m_server = QStringLiteral("%1, port %2").arg(host, port);
+    m_options = c.Options;
+    m_server = c.Server;
     m_valid = true;
 }
 

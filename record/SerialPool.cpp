@@ -20,6 +20,22 @@ bool CSerialPool::Failed()
     return false;
 }
 
+QSqlQuery* CSerialPool::Run(const QString& sql, const QVariantList& values, const QString& what)
+{
+    QSqlQuery* q = m_db.Prepared(sql);
+    if (!q) {
+        Failed();
+        return nullptr;
+    }
+    for (const QVariant& value : values)
+        q->addBindValue(value);
+    if (!m_db.Exec(*q, what)) {
+        Failed();
+        return nullptr;
+    }
+    return q;
+}
+
 bool CSerialPool::CheckName(const QString& name)
 {
     if (name.isEmpty() || name.size() > 64) {
@@ -52,21 +68,14 @@ bool CSerialPool::Create(const QString& name, int64_t first, int64_t last)
     }
     if (!m_db.Begin())
         return Failed();
-    QSqlQuery* q = m_db.Prepared(QStringLiteral(
+    QSqlQuery* q = Run(QStringLiteral(
         "INSERT INTO serial_pool (name, first_number, last_number, next_number, raised_to)"
-        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (name) DO NOTHING RETURNING name"));
+        " VALUES (?, ?, ?, ?, ?) ON CONFLICT (name) DO NOTHING RETURNING name"),
+        {name, qlonglong(first), NullableNumber(last), qlonglong(first), qlonglong(first)},
+        QStringLiteral("Cannot create pool \"%1\"").arg(name));
     if (!q) {
         m_db.Rollback();
-        return Failed();
-    }
-    q->addBindValue(name);
-    q->addBindValue(qlonglong(first));
-    q->addBindValue(NullableNumber(last));
-    q->addBindValue(qlonglong(first));
-    q->addBindValue(qlonglong(first));
-    if (!m_db.Exec(*q, QStringLiteral("Cannot create pool \"%1\"").arg(name))) {
-        m_db.Rollback();
-        return Failed();
+        return false;
     }
     if (!q->next()) {
         m_db.Rollback();
@@ -83,23 +92,24 @@ bool CSerialPool::Raise(const QString& name, int64_t next)
         return false;
     if (!m_db.Begin())
         return Failed();
+    if (!RaiseWithin(name, next)) {
+        m_db.Rollback();
+        return false;
+    }
+    return m_db.Commit() || Failed();
+}
+
+bool CSerialPool::RaiseWithin(const QString& name, int64_t next)
+{
     const QString what = QStringLiteral("Cannot raise pool \"%1\"").arg(name);
-    QSqlQuery* q = m_db.Prepared(QStringLiteral(
+    QSqlQuery* q = Run(QStringLiteral(
         "SELECT GREATEST(p.first_number, p.raised_to,"
         "  (SELECT max(number) + 1 FROM serial_number WHERE pool = p.name AND issued)),"
         " COALESCE(p.last_number, 4294967295)"
-        " FROM serial_pool p WHERE p.name = ? FOR NO KEY UPDATE OF p"));
-    if (!q) {
-        m_db.Rollback();
-        return Failed();
-    }
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, what)) {
-        m_db.Rollback();
-        return Failed();
-    }
+        " FROM serial_pool p WHERE p.name = ? FOR NO KEY UPDATE OF p"), {name}, what);
+    if (!q)
+        return false;
     if (!q->next()) {
-        m_db.Rollback();
         m_error = QStringLiteral("There is no pool named \"%1\"").arg(name);
         return false;
     }
@@ -107,46 +117,23 @@ bool CSerialPool::Raise(const QString& name, int64_t next)
     const int64_t last = q->value(1).toLongLong();
     q->finish();
     if (next <= current) {
-        m_db.Rollback();
         m_error = QStringLiteral("The next number of pool \"%1\" is already %2 and only goes up")
                       .arg(name).arg(current);
         return false;
     }
     if (next > last + 1) {
-        m_db.Rollback();
         m_error = QStringLiteral("Pool \"%1\" ends at %2: its next number can be at most %3")
                       .arg(name).arg(last).arg(last + 1);
         return false;
     }
     // The never-issued rows below the new next number go: those numbers are
     // skipped. (One that a station is taking at this moment stays its own.)
-    q = m_db.Prepared(QStringLiteral(
-        "DELETE FROM serial_number WHERE pool = ? AND state = 'free' AND number >= ? AND number < ?"));
-    if (!q) {
-        m_db.Rollback();
-        return Failed();
-    }
-    q->addBindValue(name);
-    q->addBindValue(qlonglong(current));
-    q->addBindValue(qlonglong(next));
-    if (!m_db.Exec(*q, what)) {
-        m_db.Rollback();
-        return Failed();
-    }
-    q = m_db.Prepared(QStringLiteral(
-        "UPDATE serial_pool SET raised_to = ?, next_number = GREATEST(next_number, ?) WHERE name = ?"));
-    if (!q) {
-        m_db.Rollback();
-        return Failed();
-    }
-    q->addBindValue(qlonglong(next));
-    q->addBindValue(qlonglong(next));
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, what)) {
-        m_db.Rollback();
-        return Failed();
-    }
-    return m_db.Commit() || Failed();
+    return Run(QStringLiteral("DELETE FROM serial_number"
+                              " WHERE pool = ? AND state = 'free' AND number >= ? AND number < ?"),
+               {name, qlonglong(current), qlonglong(next)}, what) &&
+           Run(QStringLiteral("UPDATE serial_pool SET raised_to = ?, next_number = GREATEST(next_number, ?)"
+                              " WHERE name = ?"),
+               {qlonglong(next), qlonglong(next), name}, what);
 }
 
 bool CSerialPool::Show(const QString& name, SPoolStatus& status)
@@ -232,18 +219,14 @@ bool CSerialPool::TakeFree(const QString& name, const QString& attempt, uint32_t
 {
     // The lowest free number; one that another station is taking right now
     // is passed over rather than waited for.
-    QSqlQuery* q = m_db.Prepared(QStringLiteral(
+    QSqlQuery* q = Run(QStringLiteral(
         "UPDATE serial_number SET state = 'reserved', attempt = ?, issued = true, changed_at = now()"
         " WHERE pool = ? AND number = (SELECT number FROM serial_number"
         "  WHERE pool = ? AND state = 'free' ORDER BY number LIMIT 1 FOR UPDATE SKIP LOCKED)"
-        " RETURNING number"));
+        " RETURNING number"),
+        {attempt, name, name}, QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name));
     if (!q)
-        return Failed();
-    q->addBindValue(attempt);
-    q->addBindValue(name);
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name)))
-        return Failed();
+        return false;
     taken = q->next();
     if (taken)
         number = uint32_t(q->value(0).toLongLong());
@@ -267,14 +250,11 @@ bool CSerialPool::Reserve(const QString& name, const QString& attempt, uint32_t&
     // No free row: make the next block. Lock the pool's row first; a station
     // that made a block meanwhile has committed it once the lock is ours.
     const QString what = QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name);
-    QSqlQuery* q = m_db.Prepared(QStringLiteral(
+    QSqlQuery* q = Run(QStringLiteral(
         "SELECT next_number, COALESCE(last_number, 4294967295) FROM serial_pool"
-        " WHERE name = ? FOR NO KEY UPDATE"));
+        " WHERE name = ? FOR NO KEY UPDATE"), {name}, what);
     if (!q)
-        return Failed();
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, what))
-        return Failed();
+        return false;
     if (!q->next()) {
         m_error = QStringLiteral("There is no pool named \"%1\" in the line database on %2")
                       .arg(name, m_db.ServerName());
@@ -292,28 +272,15 @@ bool CSerialPool::Reserve(const QString& name, const QString& attempt, uint32_t&
         return false;
     }
     const int64_t to = std::min(from + BlockSize - 1, last);
-    q = m_db.Prepared(QStringLiteral(
-        "INSERT INTO serial_number (pool, number, state, attempt, issued)"
-        " SELECT ?, n, CASE WHEN n = ? THEN 'reserved' ELSE 'free' END,"
-        "  CASE WHEN n = ? THEN ? END, n = ? FROM generate_series(?::bigint, ?::bigint) AS n"));
-    if (!q)
-        return Failed();
-    q->addBindValue(name);
-    q->addBindValue(qlonglong(from));
-    q->addBindValue(qlonglong(from));
-    q->addBindValue(attempt);
-    q->addBindValue(qlonglong(from));
-    q->addBindValue(qlonglong(from));
-    q->addBindValue(qlonglong(to));
-    if (!m_db.Exec(*q, what))
-        return Failed();
-    q = m_db.Prepared(QStringLiteral("UPDATE serial_pool SET next_number = ? WHERE name = ?"));
-    if (!q)
-        return Failed();
-    q->addBindValue(qlonglong(to + 1));
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, what))
-        return Failed();
+    if (!Run(QStringLiteral(
+            "INSERT INTO serial_number (pool, number, state, attempt, issued)"
+            " SELECT ?, n, CASE WHEN n = ? THEN 'reserved' ELSE 'free' END,"
+            "  CASE WHEN n = ? THEN ? END, n = ? FROM generate_series(?::bigint, ?::bigint) AS n"),
+             {name, qlonglong(from), qlonglong(from), attempt, qlonglong(from), qlonglong(from), qlonglong(to)},
+             what) ||
+        !Run(QStringLiteral("UPDATE serial_pool SET next_number = ? WHERE name = ?"), {qlonglong(to + 1), name},
+             what))
+        return false;
     number = uint32_t(from);
     return true;
 }
@@ -336,22 +303,16 @@ bool CSerialPool::Settle(const QString& name, uint32_t number, const QString& at
     const bool free = qstrcmp(state, "free") == 0;
     // Settling again what is already settled so (a completion delivered a
     // second time after a lost acknowledgement) changes nothing and succeeds.
-    QSqlQuery* q = m_db.Prepared(free
-        ? QStringLiteral("UPDATE serial_number SET state = 'free', attempt = NULL, changed_at = now()"
-                         " WHERE pool = ? AND number = ? AND state = 'reserved' AND attempt = ?")
-        : QStringLiteral("UPDATE serial_number SET state = ?, changed_at = now()"
-                         " WHERE pool = ? AND number = ? AND state IN ('reserved', ?) AND attempt = ?"));
+    const QString to = QString::fromLatin1(state);
+    QSqlQuery* q =
+        free ? Run(QStringLiteral("UPDATE serial_number SET state = 'free', attempt = NULL, changed_at = now()"
+                                  " WHERE pool = ? AND number = ? AND state = 'reserved' AND attempt = ?"),
+                   {name, qlonglong(number), attempt}, what)
+             : Run(QStringLiteral("UPDATE serial_number SET state = ?, changed_at = now()"
+                                  " WHERE pool = ? AND number = ? AND state IN ('reserved', ?) AND attempt = ?"),
+                   {to, name, qlonglong(number), to, attempt}, what);
     if (!q)
-        return Failed();
-    if (!free)
-        q->addBindValue(QString::fromLatin1(state));
-    q->addBindValue(name);
-    q->addBindValue(qlonglong(number));
-    if (!free)
-        q->addBindValue(QString::fromLatin1(state));
-    q->addBindValue(attempt);
-    if (!m_db.Exec(*q, what))
-        return Failed();
+        return false;
     if (q->numRowsAffected() == 1)
         return true;
     QString now, holder;
@@ -369,16 +330,12 @@ bool CSerialPool::Settle(const QString& name, uint32_t number, const QString& at
 bool CSerialPool::State(const QString& name, int64_t number, QString& state, QString& attempt)
 {
     const QString what = QStringLiteral("Cannot read serial number %1 of pool \"%2\"").arg(number).arg(name);
-    QSqlQuery* q = m_db.Prepared(QStringLiteral(
+    QSqlQuery* q = Run(QStringLiteral(
         "SELECT p.first_number, COALESCE(p.last_number, 4294967295), p.raised_to, s.state, s.attempt"
         " FROM serial_pool p LEFT JOIN serial_number s ON s.pool = p.name AND s.number = ?"
-        " WHERE p.name = ?"));
+        " WHERE p.name = ?"), {qlonglong(number), name}, what);
     if (!q)
-        return Failed();
-    q->addBindValue(qlonglong(number));
-    q->addBindValue(name);
-    if (!m_db.Exec(*q, what))
-        return Failed();
+        return false;
     if (!q->next()) {
         m_error = QStringLiteral("There is no pool named \"%1\"").arg(name);
         return false;
@@ -406,13 +363,10 @@ bool CSerialPool::State(const QString& name, int64_t number, QString& state, QSt
 
 bool CSerialPool::HeldBy(const QString& attempt, QString& name, int64_t& number, QString& state)
 {
-    QSqlQuery* q = m_db.Prepared(QStringLiteral(
-        "SELECT pool, number, state FROM serial_number WHERE attempt = ?"));
+    QSqlQuery* q = Run(QStringLiteral("SELECT pool, number, state FROM serial_number WHERE attempt = ?"),
+                       {attempt}, QStringLiteral("Cannot look up the serial number of attempt %1").arg(attempt));
     if (!q)
-        return Failed();
-    q->addBindValue(attempt);
-    if (!m_db.Exec(*q, QStringLiteral("Cannot look up the serial number of attempt %1").arg(attempt)))
-        return Failed();
+        return false;
     number = -1;
     name.clear();
     state.clear();

@@ -25,6 +25,7 @@
 
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 
@@ -87,6 +88,11 @@ public:
 private:
     bool CheckName(const QString& name);
     bool Failed();  // takes the database's message; returns false
+    // Prepares sql, binds values in order and runs it: the query to read,
+    // or null after taking the database's message.
+    QSqlQuery* Run(const QString& sql, const QVariantList& values, const QString& what);
+    // Raise's checks and writes inside its transaction; false: roll back.
+    bool RaiseWithin(const QString& name, int64_t next);
     bool TakeFree(const QString& name, const QString& attempt, uint32_t& number, bool& taken);
     bool Settle(const QString& name, uint32_t number, const QString& attempt,
                 const char* state, const QString& what);

@@ -406,19 +406,28 @@ std::vector<CMspProgrammer::CBlock> CMspProgrammer::Blocks(const CImage& image) 
     return blocks;
 }
 
-// The blocks go in one script; each block's "Done" moves the bar by its size.
-int32_t CMspProgrammer::WriteImage(const CImage& image)
+// One command per block, all in one script; each block's "Done" moves the
+// bar by its size. A block whose command cannot be made stops it unrun.
+int32_t CMspProgrammer::BlockScript(const std::vector<CBlock>& blocks, const std::string& what,
+                                    CProgress& progress,
+                                    const std::function<std::string(const CBlock&)>& command)
 {
-    CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
-    const std::vector<CBlock> blocks = Blocks(image);
     std::vector<std::string> commands;
     std::vector<size_t> sizes;
     for (const auto& b : blocks) {
-        commands.push_back(LoadRaw(b.Address, b.Bytes, b.Count, b.File));
+        commands.push_back(command(b));
         sizes.push_back(b.Count);
         if (commands.back().empty()) return kCommandFailed;
     }
-    const int32_t r = blocks.empty() ? kOk : Script(commands, sizes, "programming", [&](size_t n) { progress.Step(n); });
+    return blocks.empty() ? kOk : Script(commands, sizes, what, [&](size_t n) { progress.Step(n); });
+}
+
+int32_t CMspProgrammer::WriteImage(const CImage& image)
+{
+    CProgress progress(Window, Message, kNotifyProgram, image.ByteCount());
+    const int32_t r = BlockScript(Blocks(image), "programming", progress, [](const CBlock& b) {
+        return LoadRaw(b.Address, b.Bytes, b.Count, b.File);
+    });
     if (r != kOk) return r;
     progress.Finish();
     return kDone;
@@ -428,13 +437,8 @@ int32_t CMspProgrammer::VerifyImage(const CImage& image)
 {
     CProgress progress(Window, Message, kNotifyVerify, image.ByteCount());
     const std::vector<CBlock> blocks = Blocks(image);
-    std::vector<std::string> commands;
-    std::vector<size_t> sizes;
-    for (const auto& b : blocks) {
-        commands.push_back(SaveRaw(b.Address, b.Count, b.File));
-        sizes.push_back(b.Count);
-    }
-    int32_t r = blocks.empty() ? kOk : Script(commands, sizes, "verifying", [&](size_t n) { progress.Step(n); });
+    int32_t r = BlockScript(blocks, "verifying", progress,
+                            [](const CBlock& b) { return SaveRaw(b.Address, b.Count, b.File); });
     for (size_t i = 0; i < blocks.size() && r == kOk; ++i) {
         std::vector<uint8_t> actual;
         r = Saved(blocks[i].File, blocks[i].Address, blocks[i].Count, actual);

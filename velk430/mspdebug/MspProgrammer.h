@@ -75,6 +75,8 @@ private:
         std::string File;  // its raw file in the scratch folder
     };
     std::vector<CBlock> Blocks(const CImage& image) const;
+    int32_t BlockScript(const std::vector<CBlock>& blocks, const std::string& what, CProgress& progress,
+                        const std::function<std::string(const CBlock&)>& command);
     int32_t WriteImage(const CImage& image);
     int32_t VerifyImage(const CImage& image);
     int32_t ReadFile(const char* path, CTiTxtResult& file) const;

@@ -52,7 +52,7 @@ namespace {
 // Side in pixels of the icon a minimised console paints in its middle.
 constexpr int SystemIconSize = 32;
 
-constexpr const char* FirmwareFilter = "TI Text Files (*.txt)|*.txt||";
+constexpr const char* FirmwareFilter = "Firmware Files (*.txt *.hex *.ihx *.srec *.s19 *.s28 *.s37 *.elf)|*.txt;*.hex;*.ihx;*.srec;*.s19;*.s28;*.s37;*.elf|All Files (*)|*||";
 // File must exist, no read-only box, overwrite prompt (ignored when opening).
 constexpr uint32_t BrowseFlags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
 

@@ -117,9 +117,9 @@ VELK430_API int32_t SetVcc(uint32_t millivolts);
 VELK430_API int32_t GetDeviceCfgInfo(int32_t selector, int32_t index, void* buffer);
 /* Erases one segment: address, segment size, mode 1. 0 = erased. */
 VELK430_API int32_t Erase(int32_t address, int32_t size, int32_t mode);
-/* Programs a TI-TXT file (path at most 1023 characters); called with 0, 1, 0. -1 = programmed. */
+/* Programs a firmware file: TI-TXT, Intel HEX, S-record or ELF (path at most 1023 characters); called with 0, 1, 0. -1 = programmed. */
 VELK430_API int32_t ProgramFile(char* path, int32_t a, int32_t b, int32_t c);
-/* Compares a TI-TXT file with the target; called with 0. -1 = equal. */
+/* Compares a firmware file (any of those formats) with the target; called with 0. -1 = equal. */
 VELK430_API int32_t VerifyFile(char* path, int32_t a);
 /* Writes 1 to 16 bytes at an address. -1 = written. */
 VELK430_API int32_t ProgramData(int32_t address, int32_t count, unsigned char* bytes);

@@ -30,8 +30,8 @@ enum : int32_t {
     kProtected = -16,         // calibration, bootstrap loader or descriptor region
     kNotFlash = -17,          // address outside the device's flash
     kFileOpen = -18,          // file missing or unreadable
-    kFileSyntax = -19,        // TI-TXT syntax error
-    kFileTruncated = -20,     // TI-TXT file without its closing "q"
+    kFileSyntax = -19,        // firmware file malformed (any format)
+    kFileTruncated = -20,     // firmware file without its end ("q", end record)
     kFileRange = -21,         // file data outside the device's flash
     kVerifyMismatch = -22,    // memory differs from the file or the bytes
     kNoCurrentDevice = -23,   // selector 3, 6, 7 or 10 before selector 2

@@ -348,7 +348,7 @@ int32_t CProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t
         r = kBadArgument;
     } else if ((r = TargetCheck("ProgramFile")) == kOk) {
         // The whole file is read and checked before anything is written.
-        const CTiTxtResult file = ReadTiTxtFile(p);
+        const CImageResult file = ReadImageFile(p);
         r = FileCode(file);
         if (r == kOk) r = CheckImage(Socket->Device(), file.Image);
         if (r == kOk) r = ProgramImage(file.Image, b == 1);
@@ -365,7 +365,7 @@ int32_t CProgrammer::VerifyFile(const char* path, int32_t a)
     if (!ReadName(path, VELK_PATH_BUFFER, p) || a != 0) {
         r = kBadArgument;
     } else if ((r = TargetCheck("VerifyFile")) == kOk) {
-        const CTiTxtResult file = ReadTiTxtFile(p);
+        const CImageResult file = ReadImageFile(p);
         r = FileCode(file);
         if (r == kOk) r = CheckImage(Socket->Device(), file.Image);
         if (r == kOk) {

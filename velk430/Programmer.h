@@ -13,7 +13,7 @@
 #include "velk430.h"
 #include "DeviceTable.h"
 #include "SimStore.h"
-#include "TiTxt.h"
+#include "Image.h"
 #include "Unit.h"
 
 namespace velk {

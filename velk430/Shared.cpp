@@ -17,13 +17,13 @@ bool ReadName(const char* text, size_t buffer, std::string& out)
     return true;
 }
 
-int32_t FileCode(const CTiTxtResult& file)
+int32_t FileCode(const CImageResult& file)
 {
     switch (file.Status) {
-        case ETiTxtStatus::Ok: return kOk;
-        case ETiTxtStatus::Unreadable: return kFileOpen;
-        case ETiTxtStatus::Truncated: return kFileTruncated;
-        case ETiTxtStatus::Syntax: break;
+        case EImageStatus::Ok: return kOk;
+        case EImageStatus::Unreadable: return kFileOpen;
+        case EImageStatus::Truncated: return kFileTruncated;
+        case EImageStatus::Syntax: break;
     }
     return kFileSyntax;
 }

@@ -9,7 +9,7 @@
 
 #include "velk430.h"
 #include "DeviceTable.h"
-#include "TiTxt.h"
+#include "Image.h"
 
 namespace velk {
 
@@ -17,8 +17,8 @@ namespace velk {
 // refused when it has no terminator there.
 bool ReadName(const char* text, size_t buffer, std::string& out);
 
-// The result code of a file the TI-TXT reader read (kOk when it is good).
-int32_t FileCode(const CTiTxtResult& file);
+// The result code of a file the image reader read (kOk when it is good).
+int32_t FileCode(const CImageResult& file);
 
 // 0 when every byte of the image lies in the device's writable flash, else
 // kFileRange (outside the flash) or kProtected.

@@ -14,7 +14,7 @@
 #include "Codes.h"
 #include "DeviceTable.h"
 #include "SimStore.h"
-#include "TiTxt.h"
+#include "Image.h"
 #include "Unit.h"
 
 namespace {
@@ -34,7 +34,8 @@ const char kUsage[] =
     "  port NAME                     the port the programmer sits on\n"
     "  fail FUNCTION [CODE] [COUNT]  the next COUNT calls (default 1) of FUNCTION return CODE\n"
     "                                (default -25); COUNT 0 removes it; 'fail clear' removes all\n"
-    "  check FILE                    the sections of a TI-TXT file, or its first error\n"
+    "  check FILE                    the sections of a firmware file (TI-TXT, Intel HEX,\n"
+    "                                S-record, ELF), or its first error\n"
     "State directory: $VELK430_SIM_DIR, else $XDG_STATE_HOME/velk430-sim, else ~/.local/state/velk430-sim\n";
 
 int Usage(const char* what)
@@ -179,7 +180,7 @@ int Fail(const CSimStore& store, int argc, char** argv)
 
 int Check(const char* path)
 {
-    const CTiTxtResult r = ReadTiTxtFile(path);
+    const CImageResult r = ReadImageFile(path);
     if (!r.Ok()) {
         if (r.Line > 0) std::printf("%s:%d: %s\n", path, r.Line, r.Message.c_str());
         else std::printf("%s: %s\n", path, r.Message.c_str());

@@ -460,7 +460,7 @@ TEST_F(ConsoleTest, BrowseCancelChangesNothing)
     EXPECT_EQ(console->Count, 12);  // read in before the dialog
     ASSERT_EQ(fileDialogs.size(), 1u);
     EXPECT_EQ(fileDialogs[0].path, "/srv/fw/old.txt");
-    EXPECT_EQ(fileDialogs[0].filter, "TI Text Files (*.txt)|*.txt||");
+    EXPECT_EQ(fileDialogs[0].filter, "Firmware Files (*.txt *.hex *.ihx *.srec *.s19 *.s28 *.s37 *.elf)|*.txt;*.hex;*.ihx;*.srec;*.s19;*.s28;*.s37;*.elf|All Files (*)|*||");
     EXPECT_EQ(fileDialogs[0].flags, 4102u);
     EXPECT_EQ(console->FileName, "/srv/fw/old.txt");
     EXPECT_EQ(Text(IDC_FILENAME), "/srv/fw/old.txt");

@@ -451,13 +451,13 @@ int32_t CMspProgrammer::VerifyImage(const CImage& image)
 
 // The whole file read by the library's own reader and checked against the
 // device before anything goes to mspdebug.
-int32_t CMspProgrammer::ReadFile(const char* path, CTiTxtResult& file) const
+int32_t CMspProgrammer::ReadFile(const char* path, CImageResult& file) const
 {
     std::string p;
     if (!ReadName(path, VELK_PATH_BUFFER, p)) return kBadArgument;
     const int32_t r = TargetCheck();
     if (r != kOk) return r;
-    file = ReadTiTxtFile(p);
+    file = ReadImageFile(p);
     const int32_t code = FileCode(file);
     if (code != kOk) {
         SetLastError(p + (file.Line ? ":" + std::to_string(file.Line) : std::string()) + ": " + file.Message);
@@ -481,7 +481,7 @@ int32_t CMspProgrammer::Erase(int32_t address, int32_t size, int32_t mode)
 int32_t CMspProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int32_t c)
 {
     if (a != 0 || c != 0 || (b != 0 && b != 1)) return kBadArgument;
-    CTiTxtResult file;
+    CImageResult file;
     int32_t r = ReadFile(path, file);
     if (r == kOk && b == 1) r = EraseMain();
     return r == kOk ? WriteImage(file.Image) : r;
@@ -490,7 +490,7 @@ int32_t CMspProgrammer::ProgramFile(const char* path, int32_t a, int32_t b, int3
 int32_t CMspProgrammer::VerifyFile(const char* path, int32_t a)
 {
     if (a != 0) return kBadArgument;
-    CTiTxtResult file;
+    CImageResult file;
     const int32_t r = ReadFile(path, file);
     return r == kOk ? VerifyImage(file.Image) : r;
 }

@@ -2,7 +2,7 @@
 // The programmer behind the library's C functions when the port text names
 // mspdebug: one mspdebug process per target session (InitTarget to
 // ReleaseTarget, since the supply is given when it connects). Files are read
-// by the library's own TI-TXT reader and checked against the device table
+// by the library's own image reader (every format) and checked against the device table
 // before the target is touched; data is written in raw blocks and checked by
 // reading the target's memory back.
 
@@ -17,7 +17,7 @@
 #include "PortText.h"
 #include "Session.h"
 #include "Shared.h"
-#include "TiTxt.h"
+#include "Image.h"
 
 namespace velk::msp {
 
@@ -79,7 +79,7 @@ private:
                         const std::function<std::string(const CBlock&)>& command);
     int32_t WriteImage(const CImage& image);
     int32_t VerifyImage(const CImage& image);
-    int32_t ReadFile(const char* path, CTiTxtResult& file) const;
+    int32_t ReadFile(const char* path, CImageResult& file) const;
 
     CPortText Port;
     CEngine Engine;

@@ -1,12 +1,18 @@
-// TI-TXT read throughput, in MB/s of text: the 60 KB F149 example and a
-// 1 MB image across the 20-bit address space.
+// Image read throughput, in MB/s of text: TI-TXT of the 60 KB F149 example
+// and of a 1 MB image across the 20-bit address space; that image as Intel
+// HEX, read by the library and by srec_cat (a process per run, so its start
+// is measured alone as well).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "TiTxt.h"
 
@@ -37,9 +43,9 @@ std::string MegabyteImage() {
     return text + "q\n";
 }
 
-void Read(benchmark::State& state, const std::string& text) {
+void Read(benchmark::State& state, const std::string& text, velk::CImageResult (*reader)(std::string_view) = velk::ReadTiTxt) {
     for (auto _ : state) {
-        auto r = velk::ReadTiTxt(text);
+        auto r = reader(text);
         if (!r.Ok()) state.SkipWithError(r.Message.c_str());
         benchmark::DoNotOptimize(r);
     }
@@ -57,6 +63,56 @@ void BM_ReadTiTxt_1MB(benchmark::State& state) {
     Read(state, text);
 }
 BENCHMARK(BM_ReadTiTxt_1MB)->Unit(benchmark::kMillisecond);
+
+// The megabyte image as Intel HEX, written by srec_cat into a folder of this
+// run's own; an empty path when srec_cat is missing.
+struct CHexFiles {
+    std::filesystem::path Dir, Big, Tiny;
+    CHexFiles() {
+        char templ[] = "/tmp/bench-ihex-XXXXXX";
+        if (!mkdtemp(templ)) return;
+        Dir = templ;
+        std::ofstream(Dir / "big.txt") << MegabyteImage();
+        std::ofstream(Dir / "tiny.txt") << "@F000\n00\nq\n";
+        const std::string cmd = "srec_cat " + (Dir / "big.txt").string() + " -ti_txt -o " + (Dir / "big.hex").string() +
+                                " -intel && srec_cat " + (Dir / "tiny.txt").string() + " -ti_txt -o " +
+                                (Dir / "tiny.hex").string() + " -intel";
+        if (std::system(cmd.c_str()) != 0) return;
+        Big = Dir / "big.hex";
+        Tiny = Dir / "tiny.hex";
+    }
+    ~CHexFiles() {
+        std::error_code ec;
+        if (!Dir.empty()) std::filesystem::remove_all(Dir, ec);
+    }
+};
+
+const CHexFiles& HexFiles() {
+    static const CHexFiles files;
+    return files;
+}
+
+void BM_ReadIntelHex_1MB(benchmark::State& state) {
+    if (HexFiles().Big.empty()) return state.SkipWithError("srec_cat not installed");
+    static const std::string text = ReadFile(HexFiles().Big.string());
+    Read(state, text, velk::ReadImage);
+}
+BENCHMARK(BM_ReadIntelHex_1MB)->Unit(benchmark::kMillisecond);
+
+// srec_cat reads the file and writes nothing it would have to format.
+void SrecCat(benchmark::State& state, const std::filesystem::path& file) {
+    if (file.empty()) return state.SkipWithError("srec_cat not installed");
+    const std::string cmd = "srec_cat " + file.string() + " -intel -o /dev/null -binary";
+    for (auto _ : state)
+        if (std::system(cmd.c_str()) != 0) state.SkipWithError("srec_cat failed");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(std::filesystem::file_size(file)));
+}
+
+void BM_SrecCatReadsIntelHex_1MB(benchmark::State& state) { SrecCat(state, HexFiles().Big); }
+BENCHMARK(BM_SrecCatReadsIntelHex_1MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SrecCatStartOnly(benchmark::State& state) { SrecCat(state, HexFiles().Tiny); }
+BENCHMARK(BM_SrecCatStartOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation
   # Qt's SQLite driver: the production record
   libqt6sql6-sqlite
+  # the programmer library reads ELF firmware through elfutils' libelf
+  libelf-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (clang with the libFuzzer runtime)

@@ -82,6 +82,8 @@ struct CIntelHex {
     uint32_t Base = 0;
     bool Ended = false;
 
+    bool Complete() const { return Ended; }
+
     const char* Record(std::string_view line, int number)
     {
         if (line[0] != ':') return "record does not start with ':'";
@@ -126,7 +128,12 @@ struct CSRecord {
     CImageBuilder Builder;
     uint32_t DataRecords = 0;
     bool Ended = false;
+    bool Counted = false;
     bool Any = false;
+
+    // Without a start address srec_cat ends the file with the count record;
+    // a matching count shows that no line went missing.
+    bool Complete() const { return Ended || Counted; }
 
     const char* Record(std::string_view line, int number)
     {
@@ -148,6 +155,7 @@ struct CSRecord {
         const size_t length = n - 2 - static_cast<size_t>(addressBytes);
         const bool first = !Any;
         Any = true;
+        if (Counted && type < 7) return "record after the count record";
         switch (type) {
             case 0:
                 return first ? nullptr : "header record after the first line";
@@ -159,7 +167,9 @@ struct CSRecord {
             case 5:
             case 6:
                 if (length != 0) return "count record with data";
-                return address == DataRecords ? nullptr : "record count differs from the data records";
+                if (address != DataRecords) return "record count differs from the data records";
+                Counted = true;
+                return nullptr;
             default:
                 // S7 to S9 end the file; their start address is not programmed.
                 if (length != 0) return "end record with data";
@@ -179,7 +189,7 @@ CImageResult ReadRecords(std::string_view text, const char* missingEnd)
         if (reader.Ended) return ImageFailure(EImageStatus::Syntax, lines.Number, "text after the end record");
         if (const char* bad = reader.Record(line, lines.Number)) return ImageFailure(EImageStatus::Syntax, lines.Number, bad);
     }
-    if (!reader.Ended) return ImageFailure(EImageStatus::Truncated, lines.Number, missingEnd);
+    if (!reader.Complete()) return ImageFailure(EImageStatus::Truncated, lines.Number, missingEnd);
     return Finish(reader.Builder);
 }
 
@@ -192,7 +202,7 @@ CImageResult ReadIntelHex(std::string_view text)
 
 CImageResult ReadSRecord(std::string_view text)
 {
-    return ReadRecords<CSRecord>(text, "file ends without an end record (S7, S8 or S9)");
+    return ReadRecords<CSRecord>(text, "file ends without a count (S5, S6) or end record (S7, S8, S9)");
 }
 
 }  // namespace velk

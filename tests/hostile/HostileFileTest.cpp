@@ -26,6 +26,8 @@
 #include "TiTxt.h"
 #include "VELK.h"
 
+#include "../ImageFormats.h"
+
 using namespace velk;
 namespace fs = std::filesystem;
 
@@ -174,6 +176,13 @@ TEST_F(HostileFile, BadFilesFailWithTheirCodeAndLeaveTheUnitAlone) {
     WriteAll(Files / "garbage.txt", garbage);
     // Looks like firmware up to a NUL in the middle of a line.
     WriteAll(Files / "nul.txt", std::string("@F000\n31 40\0 00 03\nq\n", 21));
+    // The other formats, each broken the way a bad copy or a wrong build breaks it.
+    WriteAll(Files / "checksum.hex", ":02F0000001020C\n:00000001FF\n");
+    WriteAll(Files / "cut.srec", "S0060000686472BB\nS105F000010207\n");
+    const std::string elf = imagefmt::ElfBytes((Files / "other.elf").string(), {{0xF000, {0x31, 0x40}}}, EM_ARM);
+    ASSERT_FALSE(elf.empty());
+    const std::string good = imagefmt::ElfBytes((Files / "cut.elf").string(), {{0xF000, std::vector<uint8_t>(64, 0x31)}});
+    WriteAll(Files / "cut.elf", good.substr(0, imagefmt::ProgramHeaderOffset(good, 1) + 16));  // inside the segment
     const fs::path fifo = Files / "pipe.txt";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
@@ -184,6 +193,10 @@ TEST_F(HostileFile, BadFilesFailWithTheirCodeAndLeaveTheUnitAlone) {
         {(Files / "empty.txt").string(), kFileTruncated},
         {(Files / "garbage.txt").string(), kFileSyntax},
         {(Files / "nul.txt").string(), kFileSyntax},
+        {(Files / "checksum.hex").string(), kFileSyntax},
+        {(Files / "cut.srec").string(), kFileTruncated},
+        {(Files / "other.elf").string(), kFileSyntax},
+        {(Files / "cut.elf").string(), kFileSyntax},
         {Files.string(), kFileOpen},                        // a directory
         {(Files / "absent.txt").string(), kFileOpen},
         {fifo.string(), kFileOpen},                         // a pipe nobody writes to

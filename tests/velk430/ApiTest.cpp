@@ -15,6 +15,8 @@
 #include "velk430.h"
 
 #include "../FileSizeLimit.h"
+#include "../ImageFormats.h"
+#include "TiTxt.h"
 
 #include <sys/stat.h>
 
@@ -296,6 +298,36 @@ TEST_F(Api, ProgramAndVerifyTheExampleFirmware) {
     EXPECT_EQ(u.Read(0xFFFF), 0x11);
 }
 
+// Each example converted by srec_cat, and written as an ELF with one segment
+// per section, leaves the unit byte for byte as its TI-TXT original does.
+// The S-records go under a .txt name: the content decides the format.
+TEST_F(Api, EveryFormatProgramsTheExamplesAsTheirTiTxtDoes) {
+    if (!imagefmt::HaveSrecCat()) GTEST_SKIP() << "srec_cat not installed";
+    Feed(EFeed::Manual);
+    fs::create_directories(Dir);
+    const std::pair<const char*, const char*> examples[] = {{"blink-f112.txt", "MSP430F112"}, {"fill-f149.txt", "MSP430F149"}};
+    for (const auto& [example, device] : examples) {
+        std::string original = Example(example);
+        auto programmed = [&](std::string path) {
+            PutUnit(device);
+            Ready(device);
+            EXPECT_EQ(ProgramFile(S(path), 0, 1, 0), kDone) << path;
+            EXPECT_EQ(VerifyFile(S(path), 0), kDone) << path;
+            ReleaseCom();
+            const CUnit u = SavedUnit();
+            return std::vector<uint8_t>(u.Memory().begin(), u.Memory().end());
+        };
+        const std::vector<uint8_t> expected = programmed(original);
+        std::vector<imagefmt::CSegment> segments;
+        for (const auto& s : ReadTiTxtFile(original).Image.Sections) segments.push_back({s.Start, s.Bytes});
+        const std::string hex = (Dir / "fw.hex").string(), srec = (Dir / "fw-srec.txt").string(), elf = (Dir / "fw.elf").string();
+        ASSERT_TRUE(imagefmt::ConvertTiTxt(original, hex, "-intel"));
+        ASSERT_TRUE(imagefmt::ConvertTiTxt(original, srec, "-motorola"));
+        ASSERT_FALSE(imagefmt::ElfBytes(elf, segments).empty());
+        for (const std::string& file : {hex, srec, elf}) EXPECT_TRUE(programmed(file) == expected) << example << " as " << file;
+    }
+}
+
 TEST_F(Api, ProgramFileErasesMainFlashOnlyWhenAsked) {
     Feed(EFeed::Manual);
     Ready();
@@ -330,6 +362,13 @@ TEST_F(Api, BadFilesAreRefusedBeforeAnythingIsWritten) {
         {File("high.txt", "@F000\n01\n@10000\n01\nq\n"), kFileRange},
         {File("gap.txt", "@F000\n01\n@1100\n01\nq\n"), kFileRange},
         {Example("malformed.txt"), kFileSyntax},
+        {File("checksum.hex", ":02F0000001020C\n:00000001FF\n"), kFileSyntax},
+        {File("short.hex", ":02F0000001\n:00000001FF\n"), kFileSyntax},
+        {File("noend.hex", ":02F0000001020B\n"), kFileTruncated},
+        {File("ram.hex", ":0102000001FC\n:00000001FF\n"), kFileRange},
+        {File("overlap.srec", "S105F000010207\nS104F0010901\nS9030000FC\n"), kFileSyntax},
+        {File("noend.srec", "S105F000010207\n"), kFileTruncated},
+        {File("arm.elf", imagefmt::ElfBytes((Dir / "arm.elf").string(), {{0xF000, {1}}}, EM_ARM)), kFileSyntax},
     };
     for (auto c : cases) {
         EXPECT_EQ(ProgramFile(S(c.Path), 0, 1, 0), c.Code) << c.Path;

@@ -36,6 +36,8 @@ TEST(Image, SRecordTypes) {
     const auto r = ReadImage("S0060000686472BB\nS105F000010207\nS20501000003F6\nS306000FFFFF04E8\nS5030003F9\nS903F0000C\n");
     ASSERT_TRUE(r.Ok()) << r.Line << ": " << r.Message;
     EXPECT_EQ(Of(r), (Sections{{0xF000, {1, 2}}, {0x10000, {3}}, {0xFFFFF, {4}}}));
+    // srec_cat ends a file without a start address with its count record.
+    EXPECT_TRUE(ReadImage("S105F000010207\nS5030001FB\n").Ok());
 }
 
 namespace {
@@ -85,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadRecords{"SrecLateHeader", "S105F000010207\nS0030000FC\nS9030000FC\n", EImageStatus::Syntax, 2},
         BadRecords{"SrecEndWithData", "S904000001FA\n", EImageStatus::Syntax, 1},
         BadRecords{"SrecMissingEnd", "S105F000010207\n", EImageStatus::Truncated, 1},
-        BadRecords{"SrecTextAfterEnd", "S9030000FC\nS105F000010207\n", EImageStatus::Syntax, 2}),
+        BadRecords{"SrecTextAfterEnd", "S9030000FC\nS105F000010207\n", EImageStatus::Syntax, 2},
+        BadRecords{"SrecDataAfterCount", "S105F000010207\nS5030001FB\nS105F000010207\n", EImageStatus::Syntax, 3}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 namespace {

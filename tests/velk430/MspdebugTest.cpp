@@ -22,6 +22,8 @@
 #include "Shared.h"
 #include "mspdebug/MspProgrammer.h"
 
+#include "../ImageFormats.h"
+
 using namespace velk;
 using namespace velk::msp;
 namespace fs = std::filesystem;
@@ -218,6 +220,8 @@ TEST_F(Mspdebug, MalformedFilesAreRefusedWithTheSimulatorsCodesBeforeTheTarget) 
         {"nostart", "05 06\nq\n", kFileSyntax},
         {"outside", "@0200\n05 06\nq\n", kFileRange},
         {"bootloader", "@0C00\n05\nq\n", kFileRange},
+        {"hexchecksum", ":02F0000001020C\n:00000001FF\n", kFileSyntax},
+        {"srecnoend", "S105F000010207\n", kFileTruncated},
     };
     ASSERT_EQ(Connect("mspdebug:sim"), kOk);
     ASSERT_EQ(Program(kFill), kDone);
@@ -229,6 +233,16 @@ TEST_F(Mspdebug, MalformedFilesAreRefusedWithTheSimulatorsCodesBeforeTheTarget) 
         EXPECT_EQ(Verify(kFill), kDone) << row.Name;
     }
     EXPECT_EQ(Program((Dir / "absent.txt").string()), kFileOpen);
+}
+
+// mspdebug gets the library's parse whatever the file's format.
+TEST_F(Mspdebug, IntelHexOfTheExampleProgramsAsItsTiTxt) {
+    if (!imagefmt::HaveSrecCat()) GTEST_SKIP() << "srec_cat not installed";
+    const std::string hex = (Dir / "fill.hex").string();
+    ASSERT_TRUE(imagefmt::ConvertTiTxt(kFill, hex, "-intel"));
+    ASSERT_EQ(Connect("mspdebug:sim"), kOk);
+    ASSERT_EQ(Program(hex), kDone);
+    EXPECT_EQ(Verify(kFill), kDone);
 }
 
 TEST_F(Mspdebug, LongDataLineProgramsExactly) {

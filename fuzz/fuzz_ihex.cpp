@@ -1,0 +1,11 @@
+// The Intel HEX reader on hostile text, held to the image rules.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "ImageCheck.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CheckImageResult(velk::ReadIntelHex(std::string_view(reinterpret_cast<const char*>(data), size)));
+    return 0;
+}

@@ -2,9 +2,6 @@
 // and MSP430 ELF, told apart by their content.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <unistd.h>
-
 #include "Image.h"
 
 #include "../ImageFormats.h"
@@ -91,32 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadRecords{"SrecDataAfterCount", "S105F000010207\nS5030001FB\nS105F000010207\n", EImageStatus::Syntax, 3}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-namespace {
-
-class ElfImage : public ::testing::Test {
-protected:
-    void SetUp() override {
-        Dir = std::filesystem::path(::testing::TempDir()) /
-              ("velk430-elf-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(Dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
-    std::string Elf(const std::vector<imagefmt::CSegment>& segments, uint16_t machine = EM_MSP430) {
-        std::string bytes = imagefmt::ElfBytes((Dir / "a.elf").string(), segments, machine);
-        EXPECT_FALSE(bytes.empty());
-        return bytes;
-    }
-    std::filesystem::path Dir;
-};
-
-}  // namespace
-
 // The file bytes of each PT_LOAD segment at its physical address: a .data
 // image kept in flash but run from RAM goes to flash, and .bss (no file
 // bytes) and the part of a segment past p_filesz are not programmed.
-TEST_F(ElfImage, ProgramsTheFileBytesOfLoadSegmentsAtTheirPhysicalAddresses) {
-    const std::string elf = Elf({
+TEST(ElfImage, ProgramsTheFileBytesOfLoadSegmentsAtTheirPhysicalAddresses) {
+    const std::string elf = imagefmt::ElfBytes({
         {0xF000, {0x31, 0x40, 0x00, 0x03}},
         {0xF100, {0xAA, 0xBB}, 2, 0x0200},   // .data: run at 0x0200, loaded at 0xF100
         {0x0202, {}, 64},                    // .bss
@@ -128,11 +104,11 @@ TEST_F(ElfImage, ProgramsTheFileBytesOfLoadSegmentsAtTheirPhysicalAddresses) {
     EXPECT_EQ(Of(r), (Sections{{0xF000, {0x31, 0x40, 0x00, 0x03}}, {0xF100, {0xAA, 0xBB}}, {0xFFFE, {0x00, 0xF0, 0x55}}}));
 }
 
-TEST_F(ElfImage, MalformedFilesAreRefusedNamingTheOffset) {
+TEST(ElfImage, MalformedFilesAreRefusedNamingTheOffset) {
     const std::vector<imagefmt::CSegment> good = {{0xF000, {1, 2, 3, 4}}, {0xFFFE, {0x00, 0xF0}}};
-    const std::string elf = Elf(good);
+    const std::string elf = imagefmt::ElfBytes(good);
     ASSERT_TRUE(ReadImage(elf).Ok());
-    const size_t ph1 = imagefmt::ProgramHeaderOffset(elf, 1);
+    const size_t ph1 = imagefmt::ProgramHeaderOffset(1);
     auto patched = [&](size_t at, uint32_t value) {
         std::string e = elf;
         std::memcpy(e.data() + at, &value, 4);
@@ -145,11 +121,11 @@ TEST_F(ElfImage, MalformedFilesAreRefusedNamingTheOffset) {
         std::string Bytes;
         std::string Expected;  // part of the message
     } rows[] = {
-        {"OtherMachine", Elf(good, EM_ARM), "offset 0x12: ELF file for machine 40, not the MSP430"},
+        {"OtherMachine", imagefmt::ElfBytes(good, EM_ARM), "offset 0x12: ELF file for machine 40, not the MSP430"},
         {"SegmentPastTheEnd", patched(ph1 + 16, 0x10000), std::string("offset ") + ph1Text + ": segment outside the file"},
         {"SegmentOffsetPastTheEnd", patched(ph1 + 4, 0x7FFFFFF0), std::string("offset ") + ph1Text + ": segment outside the file"},
         {"Beyond20Bits", patched(ph1 + 12, 0xFFFFF), std::string("offset ") + ph1Text + ": address beyond 20 bits"},
-        {"Overlap", Elf({{0xF000, {1, 2, 3, 4}}, {0xF002, {9}}}), "given twice with different values"},
+        {"Overlap", imagefmt::ElfBytes({{0xF000, {1, 2, 3, 4}}, {0xF002, {9}}}), "given twice with different values"},
         {"Truncated", elf.substr(0, ph1 + 8), "offset"},
         {"Relocatable", patched(0x10, ET_REL | (EM_MSP430 << 16)), "offset 0x10: ELF file of type 1, not an executable"},
         {"SixtyFourBit", [&] { std::string e = elf; e[EI_CLASS] = ELFCLASS64; return e; }(), "offset 0x4:"},

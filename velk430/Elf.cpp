@@ -54,26 +54,28 @@ CImageResult ReadElf(std::string_view bytes)
     if (elf_kind(e) != ELF_K_ELF) return AtOffset(0, "not an ELF file");
     if (file.size() <= kDataOffset || file[kClassOffset] != ELFCLASS32) return AtOffset(kClassOffset, "not a 32-bit ELF file");
     if (file[kDataOffset] != ELFDATA2LSB) return AtOffset(kDataOffset, "not a little-endian ELF file");
-    const Elf32_Ehdr* header = elf32_getehdr(e);
-    if (!header) return AtOffset(0, "malformed ELF header (" + LibelfError() + ")");
-    if (header->e_machine != EM_MSP430)
-        return AtOffset(kMachineOffset, "ELF file for machine " + std::to_string(header->e_machine) + ", not the MSP430");
-    if (header->e_type != ET_EXEC)
-        return AtOffset(kTypeOffset, "ELF file of type " + std::to_string(header->e_type) + ", not an executable");
+    // Copies through gelf: libelf may hand out pointers into the file at
+    // any alignment, and the program headers lie where e_phoff says.
+    GElf_Ehdr header;
+    if (!gelf_getehdr(e, &header)) return AtOffset(0, "malformed ELF header (" + LibelfError() + ")");
+    if (header.e_machine != EM_MSP430)
+        return AtOffset(kMachineOffset, "ELF file for machine " + std::to_string(header.e_machine) + ", not the MSP430");
+    if (header.e_type != ET_EXEC)
+        return AtOffset(kTypeOffset, "ELF file of type " + std::to_string(header.e_type) + ", not an executable");
     size_t count = 0;
     if (elf_getphdrnum(e, &count) != 0) return AtOffset(kPhoffOffset, "malformed program headers (" + LibelfError() + ")");
-    const Elf32_Phdr* ph = count ? elf32_getphdr(e) : nullptr;
-    if (count && !ph) return AtOffset(header->e_phoff, "program headers outside the file (" + LibelfError() + ")");
     CImageBuilder builder;
     for (size_t i = 0; i < count; ++i) {
-        const Elf32_Phdr& p = ph[i];
-        const uint64_t where = uint64_t{header->e_phoff} + i * uint64_t{header->e_phentsize};
+        const uint64_t where = header.e_phoff + i * uint64_t{header.e_phentsize};
+        GElf_Phdr p;
+        if (!gelf_getphdr(e, static_cast<int>(i), &p))
+            return AtOffset(where, "program header outside the file (" + LibelfError() + ")");
         if (p.p_type != PT_LOAD || p.p_filesz == 0) continue;
         if (p.p_offset > file.size() || p.p_filesz > file.size() - p.p_offset)
             return AtOffset(where, "segment outside the file");
         if (p.p_filesz > p.p_memsz) return AtOffset(where, "segment with more file bytes than memory");
         const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + p.p_offset;
-        if (const char* bad = builder.Add(p.p_paddr, data, p.p_filesz, static_cast<int>(where)))
+        if (const char* bad = builder.Add(static_cast<uint32_t>(p.p_paddr), data, p.p_filesz, static_cast<int>(where)))
             return AtOffset(where, bad);
     }
     CImageResult r;

@@ -397,6 +397,8 @@ bool CMainConsoleDlg::PrepareSerialNumber(CSerialNumber& record)
 void CMainConsoleDlg::OnRunBatch()
 {
     const CCommandInput command(m_queuedInput);
+    if (command.Inside())
+        return;  // input that reached the window while a command ran: never a second one
     if (!ReadFields())
         return;
     const int32_t deviceNumber = SelectNamedDevice();
@@ -451,6 +453,8 @@ void CMainConsoleDlg::OnRunBatch()
 void CMainConsoleDlg::OnCheckFuse()
 {
     const CCommandInput command(m_queuedInput);
+    if (command.Inside())
+        return;  // input that reached the window while a command ran: never a second one
     if (!ReadFields())
         return;
     const int32_t deviceNumber = SelectNamedDevice();

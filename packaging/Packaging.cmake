@@ -51,11 +51,12 @@ velk430-sim command.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps runs inside the staging root.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${CORV_INSTALL_APPDIR})
-# Qt loads its SQLite driver as a plugin, which shlibdeps cannot see; the
-# production record needs it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
-# The dialogs' font stand-in for MS Sans Serif.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation)
+# Qt loads its SQL drivers as plugins, which shlibdeps cannot see: SQLite for
+# the production record, PostgreSQL for a station on a production line.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6sql6-psql")
+# The dialogs' font stand-in for MS Sans Serif; mspdebug drives real
+# programmers (port texts "mspdebug:..."), not needed with the simulated one.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, mspdebug")
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build/")
 include(CPack)

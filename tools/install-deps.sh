@@ -1,31 +1,44 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the station needs to build, test and run.
-# Idempotent: asks apt only for what is missing. Runs as root or through sudo.
+# Installs the Debian packages the station needs. Idempotent: asks apt only
+# for what is missing. Runs as root or through sudo.
+#   tools/install-deps.sh        everything: build, run, test, benchmark, fuzz
+#   tools/install-deps.sh run    only what building and running the station need
 set -euo pipefail
 
-packages=(
+run=(
   # build
   g++ cmake ninja-build pkg-config
   # toolkit
   qt6-base-dev libgl-dev fonts-liberation
-  # Qt's SQLite driver: the production record
-  libqt6sql6-sqlite
+  # Qt's SQL drivers: SQLite for the production record, PostgreSQL and libpq
+  # (which reads connection strings) for a production line
+  libqt6sql6-sqlite libqt6sql6-psql libpq-dev
   # the programmer library reads ELF firmware through elfutils' libelf
   libelf-dev
+  # real programmers (port texts "mspdebug:...")
+  mspdebug
+)
+all=(
+  "${run[@]}"
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (clang with the libFuzzer runtime)
   clang libclang-rt-14-dev
   # interop oracles and the device data the simulated library is generated from
-  srecord mspdebug msp430mcu
+  srecord msp430mcu
   # the generators of device.cfg and the example firmware
   python3
   # a real window under a virtual display, and screenshots of it
   xvfb xauth xdotool imagemagick
-  # the production line: Qt's PostgreSQL driver, libpq to read connection
-  # strings, and the server the line's tests start for themselves
-  libqt6sql6-psql libpq-dev postgresql-15
+  # the server the line's tests start for themselves
+  postgresql-15
 )
+
+case "${1:-all}" in
+  run) packages=("${run[@]}") ;;
+  all) packages=("${all[@]}") ;;
+  *) echo "usage: $0 [run|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

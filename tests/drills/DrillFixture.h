@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -59,7 +60,19 @@ protected:
         setenv("VELK430_SIM_DIR", Base.c_str(), 1);
     }
 
-    void WriteConf(const std::string& text) const { std::ofstream(Conf, std::ios::binary) << text; }
+    // Written behind the console's back. The process's settings cache reads
+    // a file again only when its size or modification time changed: a
+    // rewrite of the same size within one tick of the file system's clock
+    // (the last row's 501 and Count=1 against this row's 500 and Count=0)
+    // would start the console on the old values. Each write gets a time of
+    // its own, apart from any the console gives the file.
+    void WriteConf(const std::string& text) const
+    {
+        std::ofstream(Conf, std::ios::binary) << text;
+        static int writes = 0;
+        std::filesystem::last_write_time(Conf, std::filesystem::file_time_type::clock::now() + std::chrono::hours(24) +
+                                                   std::chrono::seconds(++writes));
+    }
 
     // A full batch: erase on, a WORD serial at 1000, the fuse.
     static std::string FullBatchConf(uint32_t serial)

@@ -163,8 +163,9 @@ protected:
     static QMouseEvent* Mouse(QEvent::Type type, QWidget* w, uint64_t stamp)
     {
         const QPointF at(w->width() / 2.0, w->height() / 2.0);
-        auto* e = new QMouseEvent(type, at, w->mapToGlobal(at), Qt::LeftButton,
-                                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        auto* e = new QMouseEvent(type, at, w->mapToGlobal(at), button,
+                                  type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
         e->setTimestamp(stamp);
         return e;
     }
@@ -181,31 +182,55 @@ protected:
 // Clicks and keys made while a batch runs reach the window only after it:
 // as events stamped before the batch ended they are dropped, so one press
 // is one batch. The press that starts the batch is stamped T; its batch
-// ends at T plus its run time, never before T.
+// ends at T plus its run time, never before T. Delivered while the batch
+// still runs but its controls are enabled again (a nested event loop at the
+// worst moment), they are dropped as well. A press delivered late (the
+// window system's clock already at T + 20 s, as an earlier mouse move
+// showed) ends its batch at T + 20 s and more: input stamped up to then was
+// made during the batch.
 TEST_F(HurriedOperator, InputMadeWhileABatchRunsIsDropped)
 {
     constexpr uint64_t T = 100000;
+    enum EDelivery { Queued, AtEnd };
     const struct {
         const char* name;
         std::vector<std::pair<QEvent::Type, int>> input;  // key, or 0 for the mouse
         uint64_t stamp;
+        EDelivery delivery;
+        uint64_t clock;  // the window system's time when the press reaches the window; 0: T
         uint32_t batches;
     } rows[] = {
-        {"second click", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T, 1},
-        {"Enter", {{QEvent::KeyPress, Qt::Key_Return}, {QEvent::KeyRelease, Qt::Key_Return}}, T, 1},
-        {"Space", {{QEvent::KeyPress, Qt::Key_Space}, {QEvent::KeyRelease, Qt::Key_Space}}, T, 1},
+        {"second click", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T, Queued, 0, 1},
+        {"Enter", {{QEvent::KeyPress, Qt::Key_Return}, {QEvent::KeyRelease, Qt::Key_Return}}, T, Queued, 0, 1},
+        {"Space", {{QEvent::KeyPress, Qt::Key_Space}, {QEvent::KeyRelease, Qt::Key_Space}}, T, Queued, 0, 1},
+        {"second click at the end", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T, AtEnd, 0, 1},
+        {"Enter at the end", {{QEvent::KeyPress, Qt::Key_Return}, {QEvent::KeyRelease, Qt::Key_Return}}, T, AtEnd, 0, 1},
+        {"Space at the end", {{QEvent::KeyPress, Qt::Key_Space}, {QEvent::KeyRelease, Qt::Key_Space}}, T, AtEnd, 0, 1},
+        {"second click after a late press", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}},
+         T + 20000, Queued, T + 20000, 1},
         // An hour later is after any batch: the operator's next unit.
-        {"click after the batch", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T + 3600000, 2},
+        {"click after the batch", {{QEvent::MouseButtonPress, 0}, {QEvent::MouseButtonRelease, 0}}, T + 3600000,
+         Queued, 0, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         WriteConf(FullBatchConf(Serial));
         ASSERT_TRUE(Start());
+        ASSERT_EQ(Console->SerialNumber, Serial) << "the console did not read the settings of this row";
         QPushButton* run = Console->RunBatchButton;
-        // Queued behind the first press: delivered once its batch returns.
+        // Queued behind the first press: delivered once its batch returns,
+        // or when the serial field shows the next number (the controls are
+        // enabled again by then).
         for (const auto& [type, key] : row.input)
             QCoreApplication::postEvent(run, key ? static_cast<QEvent*>(Key(type, key, row.stamp))
                                                  : static_cast<QEvent*>(Mouse(type, run, row.stamp)));
+        if (row.delivery == AtEnd)
+            QObject::connect(Console->SerialNumberEdit, &QLineEdit::textChanged, Console.get(),
+                             [] { QCoreApplication::sendPostedEvents(); });
+        if (row.clock) {
+            std::unique_ptr<QMouseEvent> move(Mouse(QEvent::MouseMove, run, row.clock));
+            QApplication::sendEvent(run, move.get());
+        }
         std::unique_ptr<QMouseEvent> press(Mouse(QEvent::MouseButtonPress, run, T));
         std::unique_ptr<QMouseEvent> release(Mouse(QEvent::MouseButtonRelease, run, T));
         QApplication::sendEvent(run, press.get());

@@ -17,6 +17,9 @@ deb=${debs[0]}
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *libqt6widgets6* ]] || fail "no Qt 6 dependency: $depends"
 [[ $depends == *libqt6sql6-sqlite* ]] || fail "no dependency on Qt's SQLite driver: $depends"
+[[ $depends == *libqt6sql6-psql* ]] || fail "no dependency on Qt's PostgreSQL driver: $depends"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+[[ $recommends == *mspdebug* ]] || fail "mspdebug is not recommended: $recommends"
 
 root="$scratch/root"
 dpkg -x "$deb" "$root" || fail "dpkg -x"

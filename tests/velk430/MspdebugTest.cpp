@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,11 @@ TEST_F(Mspdebug, MalformedPortIsRefusedByInitComWithItsText) {
     EXPECT_EQ(Open("mspdebug:uif:ttyUSB0"), kBadPort);
     EXPECT_NE(LastError().find("\"mspdebug:uif:ttyUSB0\""), std::string::npos) << LastError();
     EXPECT_FALSE(P.IsOpen());
+    // 32 characters and more fill the port buffer without its end: told, not a bare -2.
+    char tooLong[] = "mspdebug:uif:/dev/serial/by-id/usb-TI-0";
+    EXPECT_EQ(P.InitCom(tooLong, 115200), kBadPort);
+    EXPECT_EQ(LastError(), "port \"mspdebug:uif:/dev/serial/by-id/u...\": longer than 31 characters");
+    EXPECT_FALSE(P.IsOpen());
 }
 
 TEST_F(Mspdebug, ProgramsVerifiesAndWritesDataWithNotifications) {
@@ -311,6 +318,57 @@ TEST_F(Mspdebug, KilledInTheMiddleOfProgrammingFailsTheCall) {
     // A new session on the same port works.
     EXPECT_EQ(P.InitTarget(kF149), kOk);
     EXPECT_EQ(Program(kFill), kDone);
+}
+
+// A process killed with SIGKILL takes its mspdebug with it, even while
+// another process keeps mspdebug's input open (so that no end of input can
+// end it); the next start removes the scratch folder it left behind.
+TEST_F(Mspdebug, KilledOwnerTakesItsMspdebugAndTheNextStartRemovesItsFolder) {
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // its orphans come to this process
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t owner = fork();
+    ASSERT_GE(owner, 0);
+    if (owner == 0) {
+        close(report[0]);
+        const int32_t r = Connect("mspdebug:sim");
+        const pid_t holder = fork();
+        if (holder == 0) {
+            pause();
+            _exit(0);
+        }
+        const std::string line = std::to_string(r == kOk ? P.EnginePid() : 0) + " " + std::to_string(holder) +
+                                 " " + P.ScratchFolder() + "\n";
+        if (write(report[1], line.data(), line.size()) < 0) _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(report[1]);
+    std::string line;
+    char c = 0;
+    while (read(report[0], &c, 1) == 1 && c != '\n') line += c;
+    close(report[0]);
+    pid_t engine = 0, holder = 0;
+    std::string scratch;
+    std::istringstream(line) >> engine >> holder >> scratch;
+    kill(owner, SIGKILL);
+    waitpid(owner, nullptr, 0);
+    // Bounded: a living mspdebug ends the loop, not a clock.
+    int status = 0;
+    bool gone = false;
+    for (int i = 0; i < 4000 && engine > 0 && !gone; ++i) {
+        gone = waitpid(engine, &status, WNOHANG) == engine;
+        if (!gone) usleep(5000);
+    }
+    if (holder > 0) kill(holder, SIGKILL), waitpid(holder, nullptr, 0);
+    if (engine > 0 && !gone) kill(engine, SIGKILL), waitpid(engine, nullptr, 0);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ASSERT_GT(engine, 0) << line;
+    EXPECT_TRUE(gone && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "mspdebug outlived its owner";
+    ASSERT_TRUE(fs::is_directory(scratch)) << scratch;
+    EXPECT_EQ(Open("mspdebug:sim"), kOk);
+    EXPECT_FALSE(fs::exists(scratch)) << scratch;
+    EXPECT_TRUE(fs::is_directory(P.ScratchFolder()));
 }
 
 // A test double stands in for mspdebug here only because the real 0.22 drops

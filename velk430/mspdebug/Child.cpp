@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,31 +55,55 @@ bool CChild::Start(const std::string& path, const std::vector<std::string>& argv
         CloseAll();
         return false;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int i = 0; i < 3; ++i) posix_spawn_file_actions_adddup2(&actions, theirs[i], i);
-    // Its own process group: a Ctrl+C meant for the station does not reach it;
-    // default signal handling whatever the station ignores.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, s);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    // argv and the signal sets are ready before the fork: between fork and
+    // exec the child may only make async-signal-safe calls.
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
+    sigset_t none;
+    sigemptyset(&none);
+    // A pipe that exec closes: the child writes its errno to it when exec fails.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        error = std::string("cannot create its pipes: ") + std::strerror(errno);
+        for (int& fd : theirs) CloseFd(fd);
+        CloseAll();
+        return false;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // It dies with the thread that started it: a station killed with
+        // SIGKILL leaves no mspdebug holding the programmer. A station that
+        // died before prctl took effect has already handed it to another parent.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(127);
+        // Its own process group: a Ctrl+C meant for the station does not reach
+        // it; default signal handling whatever the station ignores.
+        setpgid(0, 0);
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaction(s, &defaults, nullptr);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int i = 0; i < 3; ++i) dup2(theirs[i], i);  // dup2 clears close-on-exec
+        execve(path.c_str(), args.data(), environ);
+        const int code = errno;
+        [[maybe_unused]] const ssize_t ignored = write(report[1], &code, sizeof code);
+        _exit(127);
+    }
+    const int forkError = errno;
+    close(report[1]);
     for (int& fd : theirs) CloseFd(fd);
-    if (rc != 0) {
-        error = "cannot start " + path + ": " + std::strerror(rc);
+    int code = 0;
+    ssize_t got = -1;
+    if (pid > 0)
+        while ((got = read(report[0], &code, sizeof code)) < 0 && errno == EINTR) {
+        }
+    close(report[0]);
+    if (pid < 0 || got > 0) {
+        if (pid > 0)
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        error = "cannot start " + path + ": " + std::strerror(pid < 0 ? forkError : code);
         CloseAll();
         return false;
     }

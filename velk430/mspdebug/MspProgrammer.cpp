@@ -1,10 +1,13 @@
 #include "MspProgrammer.h"
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -34,15 +37,42 @@ std::string Hex(uint32_t value)
     return text;
 }
 
+constexpr std::string_view kScratchPrefix = "velk430-mspdebug-";
+
+// Folders of this user's processes that are gone (killed before they could
+// clean up): named after their owner's PID, removed when no such process is
+// left. A folder of a live process, or of a process that is not ours, stays.
+void RemoveStaleScratch(const std::string& dir)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        const std::filesystem::path& path = it->path();
+        const std::string name = path.filename().string();
+        if (name.compare(0, kScratchPrefix.size(), kScratchPrefix) != 0) continue;
+        const char* digits = name.c_str() + kScratchPrefix.size();
+        char* after = nullptr;
+        const long pid = std::strtol(digits, &after, 10);
+        struct stat info {};
+        if (after == digits || *after != '-' || pid <= 0 || pid == getpid()) continue;
+        if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+}
+
 // A folder for the raw blocks: in memory (/dev/shm) where there is one, as
 // the blocks are rewritten for every unit; else under $TMPDIR or /tmp. Its
-// name must need no quoting in an mspdebug command.
+// name must need no quoting in an mspdebug command, and carries our PID so
+// that a later start can tell it from a live process's. Leftovers of killed
+// processes go first.
 std::string MakeScratch()
 {
     const char* tmp = std::getenv("TMPDIR");
     for (std::string dir : {std::string("/dev/shm"), std::string(tmp && *tmp ? tmp : "/tmp"), std::string("/tmp")}) {
         if (dir.find_first_of("\" \t\\") != std::string::npos || access(dir.c_str(), W_OK) != 0) continue;
-        std::string name = dir + "/velk430-mspdebug-XXXXXX";
+        RemoveStaleScratch(dir);
+        std::string name = dir + "/" + std::string(kScratchPrefix) + std::to_string(getpid()) + "-XXXXXX";
         if (mkdtemp(name.data())) return name;
     }
     return {};
@@ -102,7 +132,13 @@ CMspProgrammer::~CMspProgrammer()
 int32_t CMspProgrammer::InitCom(const char* port, int32_t baud)
 {
     std::string text, error;
-    if (!ReadName(port, VELK_PORT_BUFFER, text)) return kBadArgument;
+    if (!ReadName(port, VELK_PORT_BUFFER, text)) {
+        if (!port) return kBadArgument;
+        // Only the buffer's bytes are ours to read.
+        return SetLastError("port \"" + std::string(port, VELK_PORT_BUFFER) + "...\": longer than " +
+                            std::to_string(VELK_PORT_BUFFER - 1) + " characters"),
+               kBadPort;
+    }
     if (Open) return kAlreadyOpen;
     CPortText parsed;
     if (!ParsePortText(text, parsed, error)) return SetLastError(error), kBadPort;

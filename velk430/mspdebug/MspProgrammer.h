@@ -50,6 +50,8 @@ public:
     bool IsOpen() const { return Open; }
     // The mspdebug process of the target session, or -1.
     pid_t EnginePid() const { return Session.Running() ? Session.Pid() : -1; }
+    // The folder of the raw blocks (after the first InitCom), or empty.
+    const std::string& ScratchFolder() const { return Scratch; }
 
 private:
     const CDevice& Device() const { return Table.Devices()[static_cast<size_t>(DeviceType)]; }

@@ -6,15 +6,15 @@
 #include "SettingsText.h"
 
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QFile>
-#include <QJsonObject>
 #include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QStringEncoder>
 #include <QTimeZone>
 
+#include <array>
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -32,8 +32,8 @@ constexpr const char* Usage =
     "database in this station's settings, [Line] Database) or --database CONNINFO (a\n"
     "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
     "dbname=corvantis\"; write a file whose name has '=' as ./NAME).\n"
-    "TIME is ISO 8601 in UTC (2026-12-07 or 2026-12-07T13:05:00Z); R is passed, failed,\n"
-    "interrupted or running.\n";
+    "TIME is ISO 8601 (2026-12-07, 2026-12-07T13:05:00Z or 2026-12-07T08:05:00-05:00;\n"
+    "without a zone it is UTC); R is passed, failed, interrupted or running.\n";
 
 int BadArguments(std::ostream& err, const QString& what)
 {
@@ -55,63 +55,192 @@ QString Opt(const std::optional<qint64>& v) { return v ? QString::number(*v) : Q
 QString Opt(const std::optional<qint32>& v) { return v ? QString::number(*v) : QString(); }
 QString Opt(const std::optional<bool>& v) { return v ? QString(*v ? "1" : "0") : QString(); }
 
-// Column name and its text, in the record's column order.
-QList<QPair<QString, QString>> Fields(const CAttempt& a)
+// The record's columns in order. In JSON an empty text is null, but for the
+// three columns that are never null in the record.
+struct CColumn {
+    const char* Name;
+    bool Number;
+    bool NeverNull = false;
+};
+constexpr CColumn Columns[] = {
+    {"id", false}, {"kind", false}, {"started_at", false}, {"ended_at", false}, {"station", false, true},
+    {"settings", false}, {"operator", false, true}, {"port", false}, {"baud", true}, {"device", false},
+    {"device_number", true}, {"vcc", true}, {"firmware", false, true}, {"firmware_size", true},
+    {"firmware_sha256", false}, {"erase_info", true}, {"blow_fuse", true}, {"serial_value", true},
+    {"serial_width", true}, {"serial_address", true}, {"serial_written", true}, {"result", false},
+    {"step", false}, {"error_text", false}, {"error_code", true}, {"fuse_blown", true},
+};
+constexpr int ColumnCount = sizeof Columns / sizeof Columns[0];
+using CCells = std::array<QString, ColumnCount>;
+
+// The texts of a row, in column order (cells is reused from row to row).
+void Cells(const CAttempt& a, CCells& cells)
 {
     const bool numbered = a.SerialValue.has_value();
-    return {
-        {"id", a.Id}, {"kind", a.Kind}, {"started_at", a.StartedAt}, {"ended_at", a.EndedAt},
-        {"station", a.Station}, {"settings", a.Settings}, {"operator", a.Operator}, {"port", a.Port},
-        {"baud", QString::number(a.Baud)}, {"device", a.Device}, {"device_number", QString::number(a.DeviceNumber)},
-        {"vcc", QString::number(a.Vcc, 'g', 12)}, {"firmware", a.Firmware}, {"firmware_size", Opt(a.FirmwareSize)},
-        {"firmware_sha256", a.FirmwareSha256}, {"erase_info", a.EraseInfo ? "1" : "0"},
-        {"blow_fuse", a.BlowFuse ? "1" : "0"}, {"serial_value", Opt(a.SerialValue)},
-        {"serial_width", numbered ? QString::number(a.SerialWidth) : QString()},
-        {"serial_address", numbered ? QString::number(a.SerialAddress) : QString()},
-        {"serial_written", Opt(a.SerialWritten)}, {"result", a.Result}, {"step", a.Step},
-        {"error_text", a.ErrorText}, {"error_code", Opt(a.ErrorCode)}, {"fuse_blown", Opt(a.FuseBlown)},
-    };
+    // A vcc that is no number is no JSON number either: empty, so null.
+    const QString vcc = std::isfinite(a.Vcc) ? QString::number(a.Vcc, 'g', 12) : QString();
+    cells = {a.Id, a.Kind, a.StartedAt, a.EndedAt, a.Station, a.Settings, a.Operator, a.Port,
+             QString::number(a.Baud), a.Device, QString::number(a.DeviceNumber), vcc, a.Firmware,
+             Opt(a.FirmwareSize), a.FirmwareSha256, a.EraseInfo ? "1" : "0", a.BlowFuse ? "1" : "0",
+             Opt(a.SerialValue), numbered ? QString::number(a.SerialWidth) : QString(),
+             numbered ? QString::number(a.SerialAddress) : QString(), Opt(a.SerialWritten), a.Result, a.Step,
+             a.ErrorText, Opt(a.ErrorCode), Opt(a.FuseBlown)};
 }
 
-// Columns that are numbers in JSON (an empty text is null there).
-bool IsNumber(const QString& column)
+// One CSV field onto line; guard: a text cell, kept from a spreadsheet's
+// formula reading by a leading apostrophe.
+void AppendCsv(QString& line, QStringView text, bool guard)
 {
-    static const QStringList numbers = {"baud", "device_number", "vcc", "firmware_size", "erase_info",
-                                        "blow_fuse", "serial_value", "serial_width", "serial_address",
-                                        "serial_written", "error_code", "fuse_blown"};
-    return numbers.contains(column);
-}
-
-void WriteCsv(const QList<CAttempt>& rows, std::ostream& out)
-{
-    QStringList header;
-    for (const auto& field : Fields(CAttempt{}))
-        header << field.first;
-    out << header.join(',').toStdString() << "\r\n";
-    for (const CAttempt& a : rows) {
-        QStringList cells;
-        for (const auto& field : Fields(a))
-            cells << CsvField(field.second);
-        out << cells.join(',').toStdString() << "\r\n";
-    }
-}
-
-void WriteJson(const QList<CAttempt>& rows, std::ostream& out)
-{
-    QJsonArray array;
-    for (const CAttempt& a : rows) {
-        QJsonObject object;
-        for (const auto& [column, text] : Fields(a)) {
-            if (text.isEmpty() && column != "station" && column != "operator" && column != "firmware")
-                object.insert(column, QJsonValue::Null);
-            else if (IsNumber(column))
-                object.insert(column, column == "vcc" ? QJsonValue(a.Vcc) : QJsonValue(text.toLongLong()));
-            else
-                object.insert(column, text);
+    const bool formula = guard && !text.isEmpty() &&
+                         (text[0] == u'=' || text[0] == u'+' || text[0] == u'-' || text[0] == u'@' ||
+                          text[0] == u'\t' || text[0] == u'\r');
+    bool quote = false;
+    for (const QChar c : text)
+        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
+            quote = true;
+            break;
         }
-        array.append(object);
+    if (!quote) {
+        if (formula)
+            line += u'\'';
+        line += text;
+        return;
     }
-    out << QJsonDocument(array).toJson(QJsonDocument::Indented).toStdString();
+    line += u'"';
+    if (formula)
+        line += u'\'';
+    for (const QChar c : text) {
+        if (c == u'"')
+            line += u'"';
+        line += c;
+    }
+    line += u'"';
+}
+
+void AppendJsonString(QString& line, QStringView text)
+{
+    static const char* const Hex = "0123456789abcdef";
+    line += u'"';
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'"' || u == u'\\') {
+            line += u'\\';
+            line += c;
+        } else if (u == u'\n') {
+            line += u"\\n";
+        } else if (u == u'\r') {
+            line += u"\\r";
+        } else if (u == u'\t') {
+            line += u"\\t";
+        } else if (u < 0x20) {
+            line += u"\\u00";
+            line += QLatin1Char(Hex[u >> 4]);
+            line += QLatin1Char(Hex[u & 15]);
+        } else {
+            line += c;
+        }
+    }
+    line += u'"';
+}
+
+// Rows go out as they come, through one buffer that is written whenever it
+// holds a good block: memory stays the same for ten rows or ten million.
+class CRowWriter {
+public:
+    explicit CRowWriter(std::ostream& out) : m_out(out), m_encoder(QStringEncoder::Utf8) {}
+    ~CRowWriter() { Flush(); }
+
+    QString& Line() { return m_line; }
+    // The line so far, as UTF-8, into the buffer; the line is cleared.
+    void EndLine()
+    {
+        const qsizetype used = m_bytes.size();
+        m_bytes.resize(used + m_encoder.requiredSpace(m_line.size()));
+        char* end = m_encoder.appendToBuffer(m_bytes.data() + used, m_line);
+        m_bytes.resize(end - m_bytes.data());
+        m_line.resize(0);
+        if (m_bytes.size() >= BlockBytes)
+            Flush();
+    }
+    void Flush()
+    {
+        m_out.write(m_bytes.constData(), m_bytes.size());
+        m_bytes.resize(0);
+    }
+
+private:
+    static constexpr qsizetype BlockBytes = 256 * 1024;
+    std::ostream& m_out;
+    QStringEncoder m_encoder;
+    QString m_line;
+    QByteArray m_bytes;
+};
+
+// CSV of every matching row, oldest first. onUnit: a first column that says
+// what the attempt left on the unit (find: which attempt wrote the number).
+bool WriteCsv(CProductionRecord& record, const CAttemptFilter& filter, bool onUnit, std::ostream& out)
+{
+    CRowWriter writer(out);
+    QString& line = writer.Line();
+    if (onUnit)
+        line += u"on_unit,";
+    for (int c = 0; c < ColumnCount; ++c) {
+        if (c)
+            line += u',';
+        line += QLatin1String(Columns[c].Name);
+    }
+    line += u"\r\n";
+    writer.EndLine();
+    CCells cells;
+    return record.Each(filter, [&](const CAttempt& a) {
+        if (onUnit) {
+            AppendCsv(line, CProductionRecord::OnUnit(a), false);
+            line += u',';
+        }
+        Cells(a, cells);
+        for (int c = 0; c < ColumnCount; ++c) {
+            if (c)
+                line += u',';
+            AppendCsv(line, cells[c], !Columns[c].Number);
+        }
+        line += u"\r\n";
+        writer.EndLine();
+        return true;
+    });
+}
+
+// A JSON array, one object a line, keys in column order.
+bool WriteJson(CProductionRecord& record, const CAttemptFilter& filter, std::ostream& out)
+{
+    CRowWriter writer(out);
+    QString& line = writer.Line();
+    line += u'[';
+    CCells cells;
+    bool first = true;
+    const bool ok = record.Each(filter, [&](const CAttempt& a) {
+        line += QStringView(first ? u"\n{" : u",\n{");
+        first = false;
+        Cells(a, cells);
+        for (int c = 0; c < ColumnCount; ++c) {
+            if (c)
+                line += u',';
+            line += u'"';
+            line += QLatin1String(Columns[c].Name);
+            line += u"\":";
+            if (cells[c].isEmpty() && !Columns[c].NeverNull)
+                line += u"null";
+            else if (Columns[c].Number)
+                line += cells[c];
+            else
+                AppendJsonString(line, cells[c]);
+        }
+        line += u'}';
+        writer.EndLine();
+        return true;
+    });
+    line += u"\n]\n";
+    writer.EndLine();
+    return ok;
 }
 
 QString Yield(qint64 passed, qint64 failed)
@@ -126,9 +255,16 @@ QString Yield(qint64 passed, qint64 failed)
 
 QString CsvField(const QString& text)
 {
-    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
-        return text;
-    return '"' + QString(text).replace("\"", "\"\"") + '"';
+    QString line;
+    AppendCsv(line, text, false);
+    return line;
+}
+
+QString CsvText(const QString& text)
+{
+    QString line;
+    AppendCsv(line, text, true);
+    return line;
 }
 
 QString NormaliseTime(const QString& text)
@@ -142,6 +278,13 @@ QString NormaliseTime(const QString& text)
     // No zone given: the record's own, UTC.
     if (time.timeSpec() == Qt::LocalTime)
         time = QDateTime(time.date(), time.time(), QTimeZone::utc());
+    // An offset can carry a time past the years a record's text holds: it
+    // is then after, or before, every row (the texts sort as times do).
+    const int year = time.toUTC().date().year();
+    if (year > 9999)
+        return QStringLiteral("9999-12-31T24:00:00.000Z");
+    if (year < 1)
+        return QStringLiteral("0000-01-01T00:00:00.000Z");
     return CProductionRecord::ToUtcText(time);
 }
 
@@ -332,16 +475,12 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
     }
     if (command == "summary")
         return PrintSummary(record, o.Filter, out, err);
-    auto rows = record.Select(o.Filter);
-    if (!rows) {
+    // Oldest first: an export reads as the day went.
+    const bool written = o.Format == "json" ? WriteJson(record, o.Filter, out)
+                                            : WriteCsv(record, o.Filter, command == "find", out);
+    if (!written) {
         err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
         return 2;
     }
-    // Oldest first: an export reads as the day went.
-    std::reverse(rows->begin(), rows->end());
-    if (command == "find" || o.Format == "csv")
-        WriteCsv(*rows, out);
-    else
-        WriteJson(*rows, out);
     return 0;
 }

@@ -13,6 +13,8 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Each entry brings a file from version (index) to version (index + 1).
@@ -121,7 +123,18 @@ QString Where(const CAttemptFilter& f, QVariantList& values)
     if (!f.Device.isEmpty()) add("device = ?", f.Device);
     if (!f.Kind.isEmpty()) add("kind = ?", f.Kind);
     if (!f.Id.isEmpty()) add("id = ?", f.Id);
+    if (!f.Station.isEmpty()) add("station = ?", f.Station);
+    if (!f.Settings.isEmpty()) add("settings = ?", f.Settings);
     return terms.isEmpty() ? QString() : " WHERE " + terms.join(" AND ");
+}
+
+// The device and inode of the file at path; none when nothing is there.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const QString& path)
+{
+    struct stat s {};
+    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
+        return std::nullopt;
+    return std::pair<std::uint64_t, std::uint64_t>(s.st_dev, s.st_ino);
 }
 
 }  // namespace
@@ -173,6 +186,15 @@ void CProductionRecord::FillFirmware(CAttempt& attempt, const QString& path)
     attempt.FirmwareSha256 = QString::fromLatin1(hash.result().toHex());
 }
 
+QString CProductionRecord::OnUnit(const CAttempt& a)
+{
+    if (a.Kind == "fuse")
+        return a.FuseBlown ? (*a.FuseBlown ? "fuse blown" : "fuse not blown") : QString();
+    if (!a.SerialValue)
+        return {};
+    return a.SerialWritten ? (*a.SerialWritten ? "number written" : "number not written") : "number unknown";
+}
+
 bool CProductionRecord::Fail(const QString& what, const QSqlError& error)
 {
     QString reason = error.databaseText();
@@ -192,38 +214,37 @@ bool CProductionRecord::Exec(const QString& sql)
     return Fail("The production record cannot be written:", q.lastError());
 }
 
-bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOnly)
+bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOnly, bool recordedBefore)
 {
     Close();
     m_path = path;
     m_error.clear();
     m_foundVersion = 0;
+    m_identity.reset();
     const QFileInfo info(path);
-    if (!readOnly && !QDir().mkpath(info.absolutePath())) {
-        m_error = "The production record's folder cannot be created:\n" + info.absolutePath();
-        return false;
-    }
     if (readOnly && !info.exists()) {
         m_error = "The production record does not exist:\n" + path;
+        return false;
+    }
+    // Rows were written here before: an empty record in its place would hide them.
+    if (recordedBefore && !info.exists()) {
+        m_error = "The production record is missing:\n" + path +
+                  "\nThis station has kept its record in this file: put the file back, or remove File from"
+                  " [Record] in the station's settings to begin a new record.";
+        return false;
+    }
+    if (!readOnly && !QDir().mkpath(info.absolutePath())) {
+        m_error = "The production record's folder cannot be created:\n" + info.absolutePath();
         return false;
     }
     if (info.exists() && !info.isFile()) {
         m_error = "The production record is not a file:\n" + path;
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", m_connection);
-    db.setDatabaseName(path);
     QString options = "QSQLITE_BUSY_TIMEOUT=" + QString::number(busyTimeoutMs);
     if (readOnly)
         options += ";QSQLITE_OPEN_READONLY";
-    db.setConnectOptions(options);
-    if (!db.open()) {
-        Fail("The production record cannot be opened:", db.lastError());
-        Close();
-        return false;
-    }
-    m_open = true;
-    if (!ReadVersion()) {
+    if (!Connect(options) || !ReadVersion()) {
         Close();
         return false;
     }
@@ -236,7 +257,9 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
     }
     if (readOnly) {
         if (m_foundVersion < KnownVersion) {
-            m_error = "The production record is older than this program reads:\n" + path;
+            m_error = (m_foundVersion == 0 ? "The file is empty, not a production record:\n"
+                                           : "The production record is older than this program reads:\n") +
+                      path;
             Close();
             return false;
         }
@@ -251,7 +274,41 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
         Close();
         return false;
     }
+    m_identity = FileIdentity(path);
     return true;
+}
+
+// The connection of this record, opened on m_path. Its handle is released
+// before returning, so that Close can remove the connection without a warning.
+bool CProductionRecord::Connect(const QString& options)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", m_connection);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(options);
+    if (!db.open())
+        return Fail("The production record cannot be opened:", db.lastError());
+    m_open = true;
+    return true;
+}
+
+// A row may be written: the record is open and, for a file, the file at the
+// path is still the one opened (not removed, nor replaced by another).
+bool CProductionRecord::Writable()
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    if (m_attached || FileIdentity(m_path) == m_identity)
+        return true;
+    // SQLite does not checkpoint a moved file when it closes: the log would
+    // stay at the path, and the next file opened there would replay it as
+    // its own. Its rows go into the moved file now, the log is emptied, and
+    // the connection ends; the next Open takes what is at the path then.
+    Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    Close();
+    m_error = "The production record was removed or replaced while this station had it open:\n" + m_path;
+    return false;
 }
 
 bool CProductionRecord::ReadVersion()
@@ -268,7 +325,8 @@ bool CProductionRecord::ReadVersion()
             return Fail("The production record cannot be read:", q.lastError());
         m_foundVersion = q.value(0).toInt();
         q.finish();
-    } else if (tables.contains("attempts")) {
+    } else if (!tables.isEmpty()) {
+        // Another program's database: none of its tables is touched.
         m_error = "The production record is not one this station wrote:\n" + m_path;
         return false;
     }
@@ -327,12 +385,28 @@ void CProductionRecord::Close()
     m_open = false;
 }
 
-int CProductionRecord::MarkInterrupted()
+CAttemptFilter CProductionRecord::Leftovers(const QString& settings)
 {
-    if (!m_open)
+    CAttempt own;
+    FillStation(own);
+    CAttemptFilter filter;
+    filter.Result = "running";
+    filter.Station = own.Station;
+    filter.Settings = settings;
+    return filter;
+}
+
+int CProductionRecord::MarkInterrupted(const CAttemptFilter& which)
+{
+    if (!Writable())
         return -1;
+    CAttemptFilter running = which;
+    running.Result = "running";
+    QVariantList values;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare("UPDATE attempts SET result = 'interrupted' WHERE result = 'running'");
+    q.prepare("UPDATE attempts SET result = 'interrupted'" + Where(running, values));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
     if (!q.exec()) {
         Fail("The production record cannot be written:", q.lastError());
         return -1;
@@ -353,10 +427,8 @@ QString CProductionRecord::Begin(CAttempt attempt)
 
 bool CProductionRecord::Insert(const CAttempt& a)
 {
-    if (!m_open) {
-        m_error = "The production record is not open:\n" + m_path;
+    if (!Writable())
         return false;
-    }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     PrepareInsert(q, a);
     if (!q.exec())
@@ -384,10 +456,8 @@ const char* CProductionRecord::AttemptsTableSql() { return AttemptsTable; }
 
 bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
 {
-    if (!m_open) {
-        m_error = "The production record is not open:\n" + m_path;
+    if (!Writable())
         return false;
-    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction())
         return Fail("The production record cannot be written:", db.lastError());
@@ -404,10 +474,8 @@ bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
 
 bool CProductionRecord::Complete(const QString& id, const CAttemptEnd& end)
 {
-    if (!m_open) {
-        m_error = "The production record is not open:\n" + m_path;
+    if (!Writable())
         return false;
-    }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare("UPDATE attempts SET ended_at = ?, result = ?, step = ?, error_text = ?, error_code = ?,"
               " fuse_blown = ?,"
@@ -452,6 +520,23 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     while (q.next())
         rows.append(ReadRow(q));
     return rows;
+}
+
+bool CProductionRecord::Each(const CAttemptFilter& filter, const std::function<bool(const CAttempt&)>& take)
+{
+    if (!m_open)
+        return false;
+    QVariantList values;
+    const QString sql = QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) +
+                        " ORDER BY started_at, id";
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!Read(q, sql, values))
+        return false;
+    while (q.next())
+        if (!take(ReadRow(q)))
+            return true;
+    // A read that fails half-way ends next() as the last row would.
+    return !q.lastError().isValid() || Fail("The production record cannot be read:", q.lastError());
 }
 
 std::optional<CTally> CProductionRecord::Tally(const QString& sinceUtc, const QString& untilUtc)

@@ -10,13 +10,14 @@
 #include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSqlDatabase>
-#include <QStringEncoder>
 #include <QTimeZone>
 
-#include <array>
-#include <cmath>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -51,195 +52,156 @@ bool ParseSerial(const QString& text, qint64& serial)
     return true;
 }
 
-QString Opt(const std::optional<qint64>& v) { return v ? QString::number(*v) : QString(); }
-QString Opt(const std::optional<qint32>& v) { return v ? QString::number(*v) : QString(); }
-QString Opt(const std::optional<bool>& v) { return v ? QString(*v ? "1" : "0") : QString(); }
-
-// The record's columns in order. In JSON an empty text is null, but for the
-// three columns that are never null in the record.
-struct CColumn {
-    const char* Name;
-    bool Number;
-    bool NeverNull = false;
-};
-constexpr CColumn Columns[] = {
-    {"id", false}, {"kind", false}, {"started_at", false}, {"ended_at", false}, {"station", false, true},
-    {"settings", false}, {"operator", false, true}, {"port", false}, {"baud", true}, {"device", false},
-    {"device_number", true}, {"vcc", true}, {"firmware", false, true}, {"firmware_size", true},
-    {"firmware_sha256", false}, {"erase_info", true}, {"blow_fuse", true}, {"serial_value", true},
-    {"serial_width", true}, {"serial_address", true}, {"serial_written", true}, {"result", false},
-    {"step", false}, {"error_text", false}, {"error_code", true}, {"fuse_blown", true},
-};
-constexpr int ColumnCount = sizeof Columns / sizeof Columns[0];
-using CCells = std::array<QString, ColumnCount>;
-
-// The texts of a row, in column order (cells is reused from row to row).
-void Cells(const CAttempt& a, CCells& cells)
-{
-    const bool numbered = a.SerialValue.has_value();
-    // A vcc that is no number is no JSON number either: empty, so null.
-    const QString vcc = std::isfinite(a.Vcc) ? QString::number(a.Vcc, 'g', 12) : QString();
-    cells = {a.Id, a.Kind, a.StartedAt, a.EndedAt, a.Station, a.Settings, a.Operator, a.Port,
-             QString::number(a.Baud), a.Device, QString::number(a.DeviceNumber), vcc, a.Firmware,
-             Opt(a.FirmwareSize), a.FirmwareSha256, a.EraseInfo ? "1" : "0", a.BlowFuse ? "1" : "0",
-             Opt(a.SerialValue), numbered ? QString::number(a.SerialWidth) : QString(),
-             numbered ? QString::number(a.SerialAddress) : QString(), Opt(a.SerialWritten), a.Result, a.Step,
-             a.ErrorText, Opt(a.ErrorCode), Opt(a.FuseBlown)};
-}
-
-// One CSV field onto line; guard: a text cell, kept from a spreadsheet's
+// One CSV field onto out; guard: a text cell, kept from a spreadsheet's
 // formula reading by a leading apostrophe.
-void AppendCsv(QString& line, QStringView text, bool guard)
+void AppendCsv(std::string& out, std::string_view text, bool guard)
 {
-    const bool formula = guard && !text.isEmpty() &&
-                         (text[0] == u'=' || text[0] == u'+' || text[0] == u'-' || text[0] == u'@' ||
-                          text[0] == u'\t' || text[0] == u'\r');
-    bool quote = false;
-    for (const QChar c : text)
-        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r') {
-            quote = true;
-            break;
-        }
-    if (!quote) {
+    const bool formula = guard && !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
         if (formula)
-            line += u'\'';
-        line += text;
+            out += '\'';
+        out += text;
         return;
     }
-    line += u'"';
+    out += '"';
     if (formula)
-        line += u'\'';
-    for (const QChar c : text) {
-        if (c == u'"')
-            line += u'"';
-        line += c;
+        out += '\'';
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
     }
-    line += u'"';
+    out += '"';
 }
 
-void AppendJsonString(QString& line, QStringView text)
+void AppendJsonString(std::string& out, std::string_view text)
 {
     static const char* const Hex = "0123456789abcdef";
-    line += u'"';
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'"' || u == u'\\') {
-            line += u'\\';
-            line += c;
-        } else if (u == u'\n') {
-            line += u"\\n";
-        } else if (u == u'\r') {
-            line += u"\\r";
-        } else if (u == u'\t') {
-            line += u"\\t";
+    out += '"';
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
         } else if (u < 0x20) {
-            line += u"\\u00";
-            line += QLatin1Char(Hex[u >> 4]);
-            line += QLatin1Char(Hex[u & 15]);
+            out += "\\u00";
+            out += Hex[u >> 4];
+            out += Hex[u & 15];
         } else {
-            line += c;
+            out += c;
         }
     }
-    line += u'"';
+    out += '"';
 }
 
 // Rows go out as they come, through one buffer that is written whenever it
 // holds a good block: memory stays the same for ten rows or ten million.
 class CRowWriter {
 public:
-    explicit CRowWriter(std::ostream& out) : m_out(out), m_encoder(QStringEncoder::Utf8) {}
+    explicit CRowWriter(std::ostream& out) : m_out(out) { m_bytes.reserve(BlockBytes * 2); }
     ~CRowWriter() { Flush(); }
 
-    QString& Line() { return m_line; }
-    // The line so far, as UTF-8, into the buffer; the line is cleared.
-    void EndLine()
+    std::string& Bytes() { return m_bytes; }
+    void EndRow()
     {
-        const qsizetype used = m_bytes.size();
-        m_bytes.resize(used + m_encoder.requiredSpace(m_line.size()));
-        char* end = m_encoder.appendToBuffer(m_bytes.data() + used, m_line);
-        m_bytes.resize(end - m_bytes.data());
-        m_line.resize(0);
         if (m_bytes.size() >= BlockBytes)
             Flush();
     }
     void Flush()
     {
-        m_out.write(m_bytes.constData(), m_bytes.size());
-        m_bytes.resize(0);
+        m_out.write(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
+        m_bytes.clear();
     }
 
 private:
-    static constexpr qsizetype BlockBytes = 256 * 1024;
+    static constexpr size_t BlockBytes = 256 * 1024;
     std::ostream& m_out;
-    QStringEncoder m_encoder;
-    QString m_line;
-    QByteArray m_bytes;
+    std::string m_bytes;
 };
+
+// What the attempt left on the unit, from its cells (find's first column).
+QString OnUnit(const CCell* cells)
+{
+    static const QStringList& names = CProductionRecord::ColumnNames();
+    static const qsizetype kind = names.indexOf("kind"), serial = names.indexOf("serial_value"),
+                           written = names.indexOf("serial_written"), fuse = names.indexOf("fuse_blown");
+    auto flag = [&](qsizetype i) {
+        return cells[i].Kind == CCell::Null ? std::nullopt : std::optional<bool>(cells[i].Value != "0");
+    };
+    CAttempt a;
+    a.Kind = QString::fromUtf8(cells[kind].Value.data(), static_cast<qsizetype>(cells[kind].Value.size()));
+    if (cells[serial].Kind != CCell::Null)
+        a.SerialValue = 0;
+    a.SerialWritten = flag(written);
+    a.FuseBlown = flag(fuse);
+    return CProductionRecord::OnUnit(a);
+}
 
 // CSV of every matching row, oldest first. onUnit: a first column that says
 // what the attempt left on the unit (find: which attempt wrote the number).
 bool WriteCsv(CProductionRecord& record, const CAttemptFilter& filter, bool onUnit, std::ostream& out)
 {
     CRowWriter writer(out);
-    QString& line = writer.Line();
-    if (onUnit)
-        line += u"on_unit,";
-    for (int c = 0; c < ColumnCount; ++c) {
-        if (c)
-            line += u',';
-        line += QLatin1String(Columns[c].Name);
-    }
-    line += u"\r\n";
-    writer.EndLine();
-    CCells cells;
-    return record.Each(filter, [&](const CAttempt& a) {
+    std::string& bytes = writer.Bytes();
+    bytes = (onUnit ? "on_unit," : "") + CProductionRecord::ColumnNames().join(',').toStdString() + "\r\n";
+    const qsizetype count = CProductionRecord::ColumnNames().size();
+    return record.EachRow(filter, [&](const CCell* cells) {
         if (onUnit) {
-            AppendCsv(line, CProductionRecord::OnUnit(a), false);
-            line += u',';
+            AppendCsv(bytes, OnUnit(cells).toStdString(), false);
+            bytes += ',';
         }
-        Cells(a, cells);
-        for (int c = 0; c < ColumnCount; ++c) {
+        for (qsizetype c = 0; c < count; ++c) {
             if (c)
-                line += u',';
-            AppendCsv(line, cells[c], !Columns[c].Number);
+                bytes += ',';
+            AppendCsv(bytes, cells[c].Value, cells[c].Kind == CCell::Text);
         }
-        line += u"\r\n";
-        writer.EndLine();
+        bytes += "\r\n";
+        writer.EndRow();
         return true;
     });
 }
 
-// A JSON array, one object a line, keys in column order.
+// A JSON array, one object a line, keys in column order; a number that JSON
+// cannot hold (inf, nan) is null.
 bool WriteJson(CProductionRecord& record, const CAttemptFilter& filter, std::ostream& out)
 {
     CRowWriter writer(out);
-    QString& line = writer.Line();
-    line += u'[';
-    CCells cells;
+    std::string& bytes = writer.Bytes();
+    std::vector<std::string> keys;
+    for (const QString& name : CProductionRecord::ColumnNames())
+        keys.push_back('"' + name.toStdString() + "\":");
+    bytes += '[';
     bool first = true;
-    const bool ok = record.Each(filter, [&](const CAttempt& a) {
-        line += QStringView(first ? u"\n{" : u",\n{");
+    const bool ok = record.EachRow(filter, [&](const CCell* cells) {
+        bytes += first ? "\n{" : ",\n{";
         first = false;
-        Cells(a, cells);
-        for (int c = 0; c < ColumnCount; ++c) {
+        for (size_t c = 0; c < keys.size(); ++c) {
             if (c)
-                line += u',';
-            line += u'"';
-            line += QLatin1String(Columns[c].Name);
-            line += u"\":";
-            if (cells[c].isEmpty() && !Columns[c].NeverNull)
-                line += u"null";
-            else if (Columns[c].Number)
-                line += cells[c];
+                bytes += ',';
+            bytes += keys[c];
+            const CCell& cell = cells[c];
+            const bool finite = cell.Kind == CCell::Number &&
+                                cell.Value.find_first_of("IiNn") == std::string_view::npos;
+            if (cell.Kind == CCell::Text)
+                AppendJsonString(bytes, cell.Value);
+            else if (finite)
+                bytes += cell.Value;
             else
-                AppendJsonString(line, cells[c]);
+                bytes += "null";
         }
-        line += u'}';
-        writer.EndLine();
+        bytes += '}';
+        writer.EndRow();
         return true;
     });
-    line += u"\n]\n";
-    writer.EndLine();
+    // A read that failed half-way leaves the array open: no reader takes it for whole.
+    if (ok)
+        bytes += "\n]\n";
     return ok;
 }
 
@@ -255,16 +217,16 @@ QString Yield(qint64 passed, qint64 failed)
 
 QString CsvField(const QString& text)
 {
-    QString line;
-    AppendCsv(line, text, false);
-    return line;
+    std::string field;
+    AppendCsv(field, text.toStdString(), false);
+    return QString::fromStdString(field);
 }
 
 QString CsvText(const QString& text)
 {
-    QString line;
-    AppendCsv(line, text, true);
-    return line;
+    std::string field;
+    AppendCsv(field, text.toStdString(), true);
+    return QString::fromStdString(field);
 }
 
 QString NormaliseTime(const QString& text)

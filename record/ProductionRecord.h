@@ -12,7 +12,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <utility>
+
+struct sqlite3;
 
 struct CAttempt {
     QString Id;               // UUID text; Begin makes one when empty
@@ -61,6 +64,13 @@ struct CAttemptFilter {
     QString Result, Device, Kind;
     QString Id;
     QString Station, Settings;   // host name, settings location
+};
+
+// One cell as the database holds it: a number or a text, as UTF-8 text (a
+// number in digits), or null.
+struct CCell {
+    enum EKind { Null, Number, Text } Kind = Null;
+    std::string_view Value;
 };
 
 struct CTally {
@@ -123,10 +133,13 @@ public:
 
     // Rows, newest first; limit < 0: all. nullopt on failure.
     std::optional<QList<CAttempt>> Select(const CAttemptFilter& filter, int limit = -1);
-    // Every matching row, oldest first, handed to take one at a time as the
-    // query yields it (nothing is held); take returns false to stop. false
-    // on failure.
-    bool Each(const CAttemptFilter& filter, const std::function<bool(const CAttempt&)>& take);
+    // Every matching row, oldest first, as its cells in column order
+    // (ColumnNames()), handed to take one at a time as the query yields it:
+    // nothing is held, and the cells are valid only during the call. take
+    // returns false to stop. false on failure, also half-way.
+    bool EachRow(const CAttemptFilter& filter, const std::function<bool(const CCell* cells)>& take);
+    // The attempts table's columns, in the order EachRow gives them.
+    static const QStringList& ColumnNames();
     // Batches that started in [sinceUtc, untilUtc).
     std::optional<CTally> Tally(const QString& sinceUtc, const QString& untilUtc);
     // Batches per UTC day, device or firmware SHA-256, in key order.
@@ -157,6 +170,8 @@ private:
     bool Exec(const QString& sql);
     bool Connect(const QString& options);
     bool Writable();
+    bool EachSqliteRow(sqlite3* db, const QString& sql, const QVariantList& values,
+                       const std::function<bool(const CCell* cells)>& take);
 
     QString m_connection;
     QString m_path;

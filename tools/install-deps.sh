@@ -8,8 +8,9 @@ packages=(
   g++ cmake ninja-build pkg-config
   # toolkit
   qt6-base-dev libgl-dev fonts-liberation
-  # Qt's SQLite driver: the production record
-  libqt6sql6-sqlite
+  # Qt's SQLite driver: the production record (and SQLite's own API, which
+  # its export reads through)
+  libqt6sql6-sqlite libsqlite3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing (clang with the libFuzzer runtime)

@@ -247,8 +247,10 @@ TEST_F(SharedRecord, AStartMarksOnlyItsOwnLeftoverRows)
         ASSERT_TRUE(record.InsertAll(rows));
     }
     ASSERT_TRUE(Start());
+    const auto found = Console->Record->Select({});
+    ASSERT_TRUE(found);
     QStringList results;
-    for (const CAttempt& a : *Console->Record->Select({}))
+    for (const CAttempt& a : *found)
         results << a.Result;
     EXPECT_EQ(results, (QStringList{"running", "running", "interrupted"}));
     EXPECT_EQ(CSettingsStore::AtFile(Conf).GetProfileString("Line", "Undelivered", ""), rows[0].Id.toStdString());

@@ -194,6 +194,11 @@ TEST_F(LogTool, FiltersSummaryAndFind)
               "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\n"
               "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\n");
 
+    // An offset that carries --since past the year 9999: after every row.
+    ASSERT_EQ(Run({"export", "--format", "csv", "--since", "9999-12-31T23:00:00-05:00"}), 0) << Err.str();
+    const std::string late = Out.str();
+    EXPECT_EQ(std::count(late.begin(), late.end(), '\n'), 1) << "header only";
+
     ASSERT_EQ(Run({"find", "1003"}), 0);
     const std::string found = Out.str();
     EXPECT_EQ(std::count(found.begin(), found.end(), '\n'), 2) << found;
@@ -301,22 +306,6 @@ TEST_F(LogTool, FormulasInTextCellsAreDefusedInCsvOnly)
     EXPECT_EQ(o["error_code"].toInt(), -25);
 }
 
-// Times with an offset, even one that carries them past the year 9999.
-TEST_F(LogTool, OffsetsSelectAsTheirUtcTimes)
-{
-    const std::pair<QStringList, int> rows[] = {
-        {{"--since", "9999-12-31T23:00:00-05:00"}, 0},
-        {{"--until", "9999-12-31T23:00:00-05:00"}, 10},
-        {{"--since", "2026-03-02T03:00:05-05:00", "--until", "2026-03-02T09:00:08+01:00"}, 3},
-    };
-    for (const auto& [filter, count] : rows) {
-        ASSERT_EQ(Run(QStringList{"export", "--format", "csv"} + filter), 0) << Err.str();
-        // Rows end in CRLF; the error texts hold bare LFs.
-        const QString csv = QString::fromStdString(Out.str());
-        EXPECT_EQ(csv.count("\r\n") - 1, count) << filter.join(' ').toStdString();
-    }
-}
-
 // find lists every attempt that carried the number; the first column tells
 // which one wrote it to a unit.
 TEST_F(LogTool, FindMarksTheAttemptThatWroteTheNumber)
@@ -337,12 +326,8 @@ TEST_F(LogTool, FindMarksTheAttemptThatWroteTheNumber)
     std::string line;
     QStringList marks;
     while (std::getline(lines, line))
-        marks << QString::fromStdString(line.substr(0, line.find(",00000000")));
-    EXPECT_EQ(marks, (QStringList{"on_unit,id,kind,started_at,ended_at,station,settings,operator,port,baud,device,"
-                                  "device_number,vcc,firmware,firmware_size,firmware_sha256,erase_info,blow_fuse,"
-                                  "serial_value,serial_width,serial_address,serial_written,result,step,error_text,"
-                                  "error_code,fuse_blown\r",
-                                  "number not written", "number written", "number unknown"}));
+        marks << QString::fromStdString(line.substr(0, line.find(',')));
+    EXPECT_EQ(marks, (QStringList{"on_unit", "number not written", "number written", "number unknown"}));
 }
 
 // The export streams: a record damaged near its end gives the rows before

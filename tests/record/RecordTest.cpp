@@ -172,58 +172,27 @@ TEST_F(Record, ARowIsRefusedOnceTheFileIsRemovedOrReplaced)
     }
 }
 
-TEST_F(Record, AKeptRecordFoundMissingIsNotBegunAnew)
+TEST_F(Record, RunningRowsBecomeInterruptedAtTheNextOpen)
 {
-    CProductionRecord record;
-    EXPECT_FALSE(record.Open(Path, 2000, false, true));
-    EXPECT_EQ(record.ErrorText(), "The production record is missing:\n" + Path +
-                                      "\nThis station has kept its record in this file: put the file back, or"
-                                      " remove File from [Record] in the station's settings to begin a new"
-                                      " record.");
-    EXPECT_FALSE(QFile::exists(Path));
-    ASSERT_TRUE(record.Open(Path));
-    ASSERT_TRUE(record.Insert(SampleAttempt(1)));
-    record.Close();
-    ASSERT_TRUE(record.Open(Path, 2000, false, true)) << record.ErrorText().toStdString();
-    EXPECT_EQ(Ids(record.Select({})), QStringList{"01"});
-}
-
-// Rows 3 and 4 are other stations' units, running now in the same file
-// (another settings file on this host; another host).
-TEST_F(Record, OwnRunningRowsBecomeInterruptedAtTheNextOpen)
-{
-    const QString settings = "/home/op/.config/Quillfern/Corvantis.conf";
     QString done, left;
     {
         CProductionRecord record;
         ASSERT_TRUE(record.Open(Path));
-        QList<CAttempt> attempts;
-        for (int i = 1; i <= 4; ++i) {
-            attempts << SampleAttempt(i);
-            CProductionRecord::FillStation(attempts.back());
-            attempts.back().Settings = settings;
-        }
-        attempts[2].Settings = "/home/op2/.config/Quillfern/Corvantis.conf";
-        attempts[3].Station = "bay-2";
-        done = record.Begin(attempts[0]);
-        left = record.Begin(attempts[1]);
-        for (int i : {2, 3})
-            ASSERT_FALSE(record.Begin(attempts[i]).isEmpty());
+        done = record.Begin(SampleAttempt(1));
+        left = record.Begin(SampleAttempt(2));
         ASSERT_TRUE(record.Complete(done, {"passed", {}, {}, {}, {}, true}));
         // No Complete for `left`: the station died here.
     }
     CProductionRecord record;
     ASSERT_TRUE(record.Open(Path));
-    EXPECT_EQ(record.MarkInterrupted(CProductionRecord::Leftovers(settings)), 1);
-    EXPECT_EQ(record.MarkInterrupted(CProductionRecord::Leftovers(settings)), 0);
+    EXPECT_EQ(record.MarkInterrupted({}), 1);
+    EXPECT_EQ(record.MarkInterrupted({}), 0);
     const auto rows = record.Select({});
-    ASSERT_TRUE(rows && rows->size() == 4);
-    EXPECT_EQ((*rows)[0].Result, "running");
-    EXPECT_EQ((*rows)[1].Result, "running");
-    EXPECT_EQ((*rows)[2].Result, "interrupted");
-    EXPECT_TRUE((*rows)[2].EndedAt.isEmpty());
-    EXPECT_EQ((*rows)[3].Result, "passed");
-    EXPECT_FALSE((*rows)[3].EndedAt.isEmpty());
+    ASSERT_TRUE(rows && rows->size() == 2);
+    EXPECT_EQ((*rows)[0].Result, "interrupted");
+    EXPECT_TRUE((*rows)[0].EndedAt.isEmpty());
+    EXPECT_EQ((*rows)[1].Result, "passed");
+    EXPECT_FALSE((*rows)[1].EndedAt.isEmpty());
     // An interrupted attempt cannot be completed afterwards.
     EXPECT_FALSE(record.Complete(left, {"passed", {}, {}, {}, {}, true}));
 }

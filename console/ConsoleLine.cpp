@@ -133,10 +133,9 @@ void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
 
 // Rows a killed station left running: the unit may carry the number, so the
 // line learns that they were interrupted and the number is consumed.
-void CMainConsoleDlg::KeepInterruptedForLine()
+void CMainConsoleDlg::KeepInterruptedForLine(const CAttemptFilter& leftovers)
 {
-    CAttemptFilter filter;
-    filter.Result = QStringLiteral("running");
+    CAttemptFilter filter = leftovers;
     filter.Kind = QStringLiteral("batch");
     const auto rows = Record->Select(filter);
     if (!rows)

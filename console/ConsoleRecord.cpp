@@ -26,14 +26,24 @@ bool CMainConsoleDlg::OpenRecord()
         return true;
     if (RecordPath.isEmpty())
         RecordPath = CProductionRecord::DefaultPath();
-    // A row still running was left by a station that was killed or lost power.
-    if (!Record->Open(RecordPath, RecordBusyTimeoutMs)) {
+    // [Record] File notes the record this station keeps: found missing
+    // later, it is told, not silently begun anew.
+    CSettingsStore store = OpenSettingsStore();
+    const bool kept = QString::fromStdString(store.GetProfileString("Record", "File", "")) == RecordPath;
+    if (!Record->Open(RecordPath, RecordBusyTimeoutMs, false, kept)) {
         Record->Close();
         return false;
     }
+    if (!kept) {
+        store.WriteProfileString("Record", "File", RecordPath.toStdString());
+        store.Flush();
+    }
+    // A row of this station still running was left when it was killed or
+    // lost power; another station sharing the file may be running its own.
+    const CAttemptFilter leftovers = CProductionRecord::Leftovers(QString::fromStdString(store.Location()));
     if (Line)
-        KeepInterruptedForLine();
-    if (Record->MarkInterrupted() >= 0)
+        KeepInterruptedForLine(leftovers);
+    if (Record->MarkInterrupted(leftovers) >= 0)
         return true;
     Record->Close();
     return false;

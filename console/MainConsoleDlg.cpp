@@ -579,6 +579,13 @@ int CMainConsoleDlg::LoadSettings()
         SerialType = 0;  // no width the list offers: the default, like any bad stored value
     RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
     LoadLine(store);
+    // A line's result that its server missed waits in the station's record.
+    if (Line && !RecordEnabled) {
+        MessageBox(this, "[Record] Enabled=0 cannot be used in a production line:\n" + store.Location() +
+                             "\nA result the line's server misses waits in this station's record until it is"
+                             " delivered. Turn the record on, or take the station out of the line.");
+        return 0;
+    }
     SettingsLoaded = 1;
     return 1;
 }

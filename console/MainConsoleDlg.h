@@ -206,8 +206,9 @@ private:
     QString RecordPath;             // CProductionRecord::DefaultPath() unless set before start
     int RecordBusyTimeoutMs = 2000; // how long a write waits for another writer
     QString RecordId;               // the attempt being run; empty: none recorded
-    // Opens the record if it is not open and marks rows a killed station
-    // left running; false (record stays closed) when it cannot.
+    // Opens the record if it is not open and marks the rows this station
+    // left running when it was killed; false (record stays closed) when it
+    // cannot. [Record] File notes the file, so that its loss is told.
     bool OpenRecord();
     // The 'running' row; false after the operator's message (nothing ran).
     // In a line, a numbered batch's serial gets the pool's number.
@@ -235,7 +236,7 @@ private:
     void CompleteLine(const CAttemptEnd& end);
     bool DeliverKept();
     void KeepForLine(const QString& id);
-    void KeepInterruptedForLine();
+    void KeepInterruptedForLine(const CAttemptFilter& leftovers);
 
     CEditTextWindow m_statusWindow;
     CProgressBarWindow m_progressWindow;

@@ -15,7 +15,8 @@
 
 namespace {
 
-const QStringList Headings = {"Started", "Kind", "Result", "Serial", "Device", "Firmware", "Step", "Error"};
+const QStringList Headings = {"Started", "Kind", "Result", "Serial", "On the unit", "Device", "Firmware", "Step",
+                               "Error"};
 
 QString LocalTime(const QString& utc)
 {
@@ -49,8 +50,9 @@ CProductionLogDlg::CProductionLogDlg(CProductionRecord& record, QWidget* parent)
     searchRow->addWidget(new QLabel("Serial number:", this));
     SerialEdit = new QLineEdit(this);
     searchRow->addWidget(SerialEdit, 1);
+    // Enter searches: the dialog's default button is Find, not Close.
     auto* find = new QPushButton("&Find", this);
-    find->setAutoDefault(false);
+    find->setDefault(true);
     searchRow->addWidget(find);
     layout->addLayout(searchRow);
 
@@ -69,7 +71,6 @@ CProductionLogDlg::CProductionLogDlg(CProductionRecord& record, QWidget* parent)
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(find, &QPushButton::clicked, this, [this] { Search(SerialEdit->text()); });
-    connect(SerialEdit, &QLineEdit::returnPressed, this, [this] { Search(SerialEdit->text()); });
     resize(900, 420);
     Refresh();
 }
@@ -107,7 +108,7 @@ bool CProductionLogDlg::Search(const QString& serialText)
     for (const CAttempt& a : *rows) {
         const QStringList cells = {
             LocalTime(a.StartedAt), a.Kind, a.Result,
-            a.SerialValue ? QString::number(*a.SerialValue) : QString(), a.Device,
+            a.SerialValue ? QString::number(*a.SerialValue) : QString(), CProductionRecord::OnUnit(a), a.Device,
             QFileInfo(a.Firmware).fileName(), a.Step, QString(a.ErrorText).replace('\n', ' ')};
         for (int c = 0; c < cells.size(); ++c)
             Table->setItem(r, c, new QTableWidgetItem(cells[c]));

@@ -1,8 +1,9 @@
 #pragma once
 // CProductionLogDlg: "Production Log", opened from the console's system menu.
 // Today's batches (passed, failed, yield, by the station's local day), the
-// latest attempts newest first (a failure shows its step and error text),
-// and a search by serial number.
+// latest attempts newest first (a failure shows its step and error text;
+// "On the unit" tells which attempt wrote its number to a unit, and a fuse
+// check's answer), and a search by serial number (Enter searches).
 #include <QDialog>
 #include <QString>
 

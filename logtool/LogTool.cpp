@@ -6,10 +6,7 @@
 #include "SettingsText.h"
 
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QFile>
-#include <QJsonObject>
 #include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -17,6 +14,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -32,8 +33,8 @@ constexpr const char* Usage =
     "database in this station's settings, [Line] Database) or --database CONNINFO (a\n"
     "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
     "dbname=corvantis\"; write a file whose name has '=' as ./NAME).\n"
-    "TIME is ISO 8601 in UTC (2026-12-07 or 2026-12-07T13:05:00Z); R is passed, failed,\n"
-    "interrupted or running.\n";
+    "TIME is ISO 8601 (2026-12-07, 2026-12-07T13:05:00Z or 2026-12-07T08:05:00-05:00;\n"
+    "without a zone it is UTC); R is passed, failed, interrupted or running.\n";
 
 int BadArguments(std::ostream& err, const QString& what)
 {
@@ -51,67 +52,157 @@ bool ParseSerial(const QString& text, qint64& serial)
     return true;
 }
 
-QString Opt(const std::optional<qint64>& v) { return v ? QString::number(*v) : QString(); }
-QString Opt(const std::optional<qint32>& v) { return v ? QString::number(*v) : QString(); }
-QString Opt(const std::optional<bool>& v) { return v ? QString(*v ? "1" : "0") : QString(); }
-
-// Column name and its text, in the record's column order.
-QList<QPair<QString, QString>> Fields(const CAttempt& a)
+// One CSV field onto out; guard: a text cell, kept from a spreadsheet's
+// formula reading by a leading apostrophe.
+void AppendCsv(std::string& out, std::string_view text, bool guard)
 {
-    const bool numbered = a.SerialValue.has_value();
-    return {
-        {"id", a.Id}, {"kind", a.Kind}, {"started_at", a.StartedAt}, {"ended_at", a.EndedAt},
-        {"station", a.Station}, {"settings", a.Settings}, {"operator", a.Operator}, {"port", a.Port},
-        {"baud", QString::number(a.Baud)}, {"device", a.Device}, {"device_number", QString::number(a.DeviceNumber)},
-        {"vcc", QString::number(a.Vcc, 'g', 12)}, {"firmware", a.Firmware}, {"firmware_size", Opt(a.FirmwareSize)},
-        {"firmware_sha256", a.FirmwareSha256}, {"erase_info", a.EraseInfo ? "1" : "0"},
-        {"blow_fuse", a.BlowFuse ? "1" : "0"}, {"serial_value", Opt(a.SerialValue)},
-        {"serial_width", numbered ? QString::number(a.SerialWidth) : QString()},
-        {"serial_address", numbered ? QString::number(a.SerialAddress) : QString()},
-        {"serial_written", Opt(a.SerialWritten)}, {"result", a.Result}, {"step", a.Step},
-        {"error_text", a.ErrorText}, {"error_code", Opt(a.ErrorCode)}, {"fuse_blown", Opt(a.FuseBlown)},
-    };
-}
-
-// Columns that are numbers in JSON (an empty text is null there).
-bool IsNumber(const QString& column)
-{
-    static const QStringList numbers = {"baud", "device_number", "vcc", "firmware_size", "erase_info",
-                                        "blow_fuse", "serial_value", "serial_width", "serial_address",
-                                        "serial_written", "error_code", "fuse_blown"};
-    return numbers.contains(column);
-}
-
-void WriteCsv(const QList<CAttempt>& rows, std::ostream& out)
-{
-    QStringList header;
-    for (const auto& field : Fields(CAttempt{}))
-        header << field.first;
-    out << header.join(',').toStdString() << "\r\n";
-    for (const CAttempt& a : rows) {
-        QStringList cells;
-        for (const auto& field : Fields(a))
-            cells << CsvField(field.second);
-        out << cells.join(',').toStdString() << "\r\n";
+    const bool formula = guard && !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        if (formula)
+            out += '\'';
+        out += text;
+        return;
     }
+    out += '"';
+    if (formula)
+        out += '\'';
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
 }
 
-void WriteJson(const QList<CAttempt>& rows, std::ostream& out)
+void AppendJsonString(std::string& out, std::string_view text)
 {
-    QJsonArray array;
-    for (const CAttempt& a : rows) {
-        QJsonObject object;
-        for (const auto& [column, text] : Fields(a)) {
-            if (text.isEmpty() && column != "station" && column != "operator" && column != "firmware")
-                object.insert(column, QJsonValue::Null);
-            else if (IsNumber(column))
-                object.insert(column, column == "vcc" ? QJsonValue(a.Vcc) : QJsonValue(text.toLongLong()));
-            else
-                object.insert(column, text);
+    static const char* const Hex = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (u < 0x20) {
+            out += "\\u00";
+            out += Hex[u >> 4];
+            out += Hex[u & 15];
+        } else {
+            out += c;
         }
-        array.append(object);
     }
-    out << QJsonDocument(array).toJson(QJsonDocument::Indented).toStdString();
+    out += '"';
+}
+
+// Rows go out as they come, through one buffer that is written whenever it
+// holds a good block: memory stays the same for ten rows or ten million.
+class CRowWriter {
+public:
+    explicit CRowWriter(std::ostream& out) : m_out(out) { m_bytes.reserve(BlockBytes * 2); }
+    ~CRowWriter() { Flush(); }
+
+    std::string& Bytes() { return m_bytes; }
+    void EndRow()
+    {
+        if (m_bytes.size() >= BlockBytes)
+            Flush();
+    }
+    void Flush()
+    {
+        m_out.write(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
+        m_bytes.clear();
+    }
+
+private:
+    static constexpr size_t BlockBytes = 256 * 1024;
+    std::ostream& m_out;
+    std::string m_bytes;
+};
+
+// What the attempt left on the unit, from its cells (find's first column).
+QString OnUnit(const CCell* cells)
+{
+    static const QStringList& names = CProductionRecord::ColumnNames();
+    static const qsizetype kind = names.indexOf("kind"), serial = names.indexOf("serial_value"),
+                           written = names.indexOf("serial_written"), fuse = names.indexOf("fuse_blown");
+    auto flag = [&](qsizetype i) {
+        return cells[i].Kind == CCell::Null ? std::nullopt : std::optional<bool>(cells[i].Value != "0");
+    };
+    CAttempt a;
+    a.Kind = QString::fromUtf8(cells[kind].Value.data(), static_cast<qsizetype>(cells[kind].Value.size()));
+    if (cells[serial].Kind != CCell::Null)
+        a.SerialValue = 0;
+    a.SerialWritten = flag(written);
+    a.FuseBlown = flag(fuse);
+    return CProductionRecord::OnUnit(a);
+}
+
+// CSV of every matching row, oldest first. onUnit: a first column that says
+// what the attempt left on the unit (find: which attempt wrote the number).
+bool WriteCsv(CProductionRecord& record, const CAttemptFilter& filter, bool onUnit, std::ostream& out)
+{
+    CRowWriter writer(out);
+    std::string& bytes = writer.Bytes();
+    bytes = (onUnit ? "on_unit," : "") + CProductionRecord::ColumnNames().join(',').toStdString() + "\r\n";
+    const qsizetype count = CProductionRecord::ColumnNames().size();
+    return record.EachRow(filter, [&](const CCell* cells) {
+        if (onUnit) {
+            AppendCsv(bytes, OnUnit(cells).toStdString(), false);
+            bytes += ',';
+        }
+        for (qsizetype c = 0; c < count; ++c) {
+            if (c)
+                bytes += ',';
+            AppendCsv(bytes, cells[c].Value, cells[c].Kind == CCell::Text);
+        }
+        bytes += "\r\n";
+        writer.EndRow();
+        return true;
+    });
+}
+
+// A JSON array, one object a line, keys in column order; a number that JSON
+// cannot hold (inf, nan) is null.
+bool WriteJson(CProductionRecord& record, const CAttemptFilter& filter, std::ostream& out)
+{
+    CRowWriter writer(out);
+    std::string& bytes = writer.Bytes();
+    std::vector<std::string> keys;
+    for (const QString& name : CProductionRecord::ColumnNames())
+        keys.push_back('"' + name.toStdString() + "\":");
+    bytes += '[';
+    bool first = true;
+    const bool ok = record.EachRow(filter, [&](const CCell* cells) {
+        bytes += first ? "\n{" : ",\n{";
+        first = false;
+        for (size_t c = 0; c < keys.size(); ++c) {
+            if (c)
+                bytes += ',';
+            bytes += keys[c];
+            const CCell& cell = cells[c];
+            const bool finite = cell.Kind == CCell::Number &&
+                                cell.Value.find_first_of("IiNn") == std::string_view::npos;
+            if (cell.Kind == CCell::Text)
+                AppendJsonString(bytes, cell.Value);
+            else if (finite)
+                bytes += cell.Value;
+            else
+                bytes += "null";
+        }
+        bytes += '}';
+        writer.EndRow();
+        return true;
+    });
+    // A read that failed half-way leaves the array open: no reader takes it for whole.
+    if (ok)
+        bytes += "\n]\n";
+    return ok;
 }
 
 QString Yield(qint64 passed, qint64 failed)
@@ -126,9 +217,16 @@ QString Yield(qint64 passed, qint64 failed)
 
 QString CsvField(const QString& text)
 {
-    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
-        return text;
-    return '"' + QString(text).replace("\"", "\"\"") + '"';
+    std::string field;
+    AppendCsv(field, text.toStdString(), false);
+    return QString::fromStdString(field);
+}
+
+QString CsvText(const QString& text)
+{
+    std::string field;
+    AppendCsv(field, text.toStdString(), true);
+    return QString::fromStdString(field);
 }
 
 QString NormaliseTime(const QString& text)
@@ -142,6 +240,13 @@ QString NormaliseTime(const QString& text)
     // No zone given: the record's own, UTC.
     if (time.timeSpec() == Qt::LocalTime)
         time = QDateTime(time.date(), time.time(), QTimeZone::utc());
+    // An offset can carry a time past the years a record's text holds: it
+    // is then after, or before, every row (the texts sort as times do).
+    const int year = time.toUTC().date().year();
+    if (year > 9999)
+        return QStringLiteral("9999-12-31T24:00:00.000Z");
+    if (year < 1)
+        return QStringLiteral("0000-01-01T00:00:00.000Z");
     return CProductionRecord::ToUtcText(time);
 }
 
@@ -332,16 +437,12 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
     }
     if (command == "summary")
         return PrintSummary(record, o.Filter, out, err);
-    auto rows = record.Select(o.Filter);
-    if (!rows) {
+    // Oldest first: an export reads as the day went.
+    const bool written = o.Format == "json" ? WriteJson(record, o.Filter, out)
+                                            : WriteCsv(record, o.Filter, command == "find", out);
+    if (!written) {
         err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
         return 2;
     }
-    // Oldest first: an export reads as the day went.
-    std::reverse(rows->begin(), rows->end());
-    if (command == "find" || o.Format == "csv")
-        WriteCsv(*rows, out);
-    else
-        WriteJson(*rows, out);
     return 0;
 }

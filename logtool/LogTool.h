@@ -15,7 +15,9 @@
 // without one: then UTC); --since includes, --until excludes. Exit status 0,
 // 1 for bad arguments (with the usage text on err), 2 when the record cannot
 // be read. CSV: a header row, RFC 4180 quoting, CRLF line ends; times UTC
-// ISO 8601.
+// ISO 8601; a text cell that begins with =, +, -, @, a tab or a CR gets a
+// leading apostrophe. JSON: an array, one object a line, in column order.
+// Rows stream from the query to out: nothing is held.
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +29,9 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err);
 
 // One CSV field, quoted when it holds a comma, quote, CR or LF.
 QString CsvField(const QString& text);
+// A text cell: CsvField after a leading apostrophe when the text begins with
+// =, +, -, @, a tab or a CR (a spreadsheet would take it for a formula).
+QString CsvText(const QString& text);
 // A TIME argument as the record's UTC text; empty when it is no time.
 QString NormaliseTime(const QString& text);
 // A --database value naming a line database rather than a file.

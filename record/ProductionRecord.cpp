@@ -6,12 +6,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QUuid>
 #include <QVariant>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -121,7 +128,18 @@ QString Where(const CAttemptFilter& f, QVariantList& values)
     if (!f.Device.isEmpty()) add("device = ?", f.Device);
     if (!f.Kind.isEmpty()) add("kind = ?", f.Kind);
     if (!f.Id.isEmpty()) add("id = ?", f.Id);
+    if (!f.Station.isEmpty()) add("station = ?", f.Station);
+    if (!f.Settings.isEmpty()) add("settings = ?", f.Settings);
     return terms.isEmpty() ? QString() : " WHERE " + terms.join(" AND ");
+}
+
+// The device and inode of the file at path; none when nothing is there.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> FileIdentity(const QString& path)
+{
+    struct stat s {};
+    if (::stat(QFile::encodeName(path).constData(), &s) != 0)
+        return std::nullopt;
+    return std::pair<std::uint64_t, std::uint64_t>(s.st_dev, s.st_ino);
 }
 
 }  // namespace
@@ -173,6 +191,15 @@ void CProductionRecord::FillFirmware(CAttempt& attempt, const QString& path)
     attempt.FirmwareSha256 = QString::fromLatin1(hash.result().toHex());
 }
 
+QString CProductionRecord::OnUnit(const CAttempt& a)
+{
+    if (a.Kind == "fuse")
+        return a.FuseBlown ? (*a.FuseBlown ? "fuse blown" : "fuse not blown") : QString();
+    if (!a.SerialValue)
+        return {};
+    return a.SerialWritten ? (*a.SerialWritten ? "number written" : "number not written") : "number unknown";
+}
+
 bool CProductionRecord::Fail(const QString& what, const QSqlError& error)
 {
     QString reason = error.databaseText();
@@ -192,38 +219,37 @@ bool CProductionRecord::Exec(const QString& sql)
     return Fail("The production record cannot be written:", q.lastError());
 }
 
-bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOnly)
+bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOnly, bool recordedBefore)
 {
     Close();
     m_path = path;
     m_error.clear();
     m_foundVersion = 0;
+    m_identity.reset();
     const QFileInfo info(path);
-    if (!readOnly && !QDir().mkpath(info.absolutePath())) {
-        m_error = "The production record's folder cannot be created:\n" + info.absolutePath();
-        return false;
-    }
     if (readOnly && !info.exists()) {
         m_error = "The production record does not exist:\n" + path;
+        return false;
+    }
+    // Rows were written here before: an empty record in its place would hide them.
+    if (recordedBefore && !info.exists()) {
+        m_error = "The production record is missing:\n" + path +
+                  "\nThis station has kept its record in this file: put the file back, or remove File from"
+                  " [Record] in the station's settings to begin a new record.";
+        return false;
+    }
+    if (!readOnly && !QDir().mkpath(info.absolutePath())) {
+        m_error = "The production record's folder cannot be created:\n" + info.absolutePath();
         return false;
     }
     if (info.exists() && !info.isFile()) {
         m_error = "The production record is not a file:\n" + path;
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", m_connection);
-    db.setDatabaseName(path);
     QString options = "QSQLITE_BUSY_TIMEOUT=" + QString::number(busyTimeoutMs);
     if (readOnly)
         options += ";QSQLITE_OPEN_READONLY";
-    db.setConnectOptions(options);
-    if (!db.open()) {
-        Fail("The production record cannot be opened:", db.lastError());
-        Close();
-        return false;
-    }
-    m_open = true;
-    if (!ReadVersion()) {
+    if (!Connect(options) || !ReadVersion()) {
         Close();
         return false;
     }
@@ -236,7 +262,9 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
     }
     if (readOnly) {
         if (m_foundVersion < KnownVersion) {
-            m_error = "The production record is older than this program reads:\n" + path;
+            m_error = (m_foundVersion == 0 ? "The file is empty, not a production record:\n"
+                                           : "The production record is older than this program reads:\n") +
+                      path;
             Close();
             return false;
         }
@@ -251,7 +279,41 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
         Close();
         return false;
     }
+    m_identity = FileIdentity(path);
     return true;
+}
+
+// The connection of this record, opened on m_path. Its handle is released
+// before returning, so that Close can remove the connection without a warning.
+bool CProductionRecord::Connect(const QString& options)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", m_connection);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(options);
+    if (!db.open())
+        return Fail("The production record cannot be opened:", db.lastError());
+    m_open = true;
+    return true;
+}
+
+// A row may be written: the record is open and, for a file, the file at the
+// path is still the one opened (not removed, nor replaced by another).
+bool CProductionRecord::Writable()
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    if (m_attached || FileIdentity(m_path) == m_identity)
+        return true;
+    // SQLite does not checkpoint a moved file when it closes: the log would
+    // stay at the path, and the next file opened there would replay it as
+    // its own. Its rows go into the moved file now, the log is emptied, and
+    // the connection ends; the next Open takes what is at the path then.
+    Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    Close();
+    m_error = "The production record was removed or replaced while this station had it open:\n" + m_path;
+    return false;
 }
 
 bool CProductionRecord::ReadVersion()
@@ -268,7 +330,8 @@ bool CProductionRecord::ReadVersion()
             return Fail("The production record cannot be read:", q.lastError());
         m_foundVersion = q.value(0).toInt();
         q.finish();
-    } else if (tables.contains("attempts")) {
+    } else if (!tables.isEmpty()) {
+        // Another program's database: none of its tables is touched.
         m_error = "The production record is not one this station wrote:\n" + m_path;
         return false;
     }
@@ -327,12 +390,28 @@ void CProductionRecord::Close()
     m_open = false;
 }
 
-int CProductionRecord::MarkInterrupted()
+CAttemptFilter CProductionRecord::Leftovers(const QString& settings)
 {
-    if (!m_open)
+    CAttempt own;
+    FillStation(own);
+    CAttemptFilter filter;
+    filter.Result = "running";
+    filter.Station = own.Station;
+    filter.Settings = settings;
+    return filter;
+}
+
+int CProductionRecord::MarkInterrupted(const CAttemptFilter& which)
+{
+    if (!Writable())
         return -1;
+    CAttemptFilter running = which;
+    running.Result = "running";
+    QVariantList values;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare("UPDATE attempts SET result = 'interrupted' WHERE result = 'running'");
+    q.prepare("UPDATE attempts SET result = 'interrupted'" + Where(running, values));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
     if (!q.exec()) {
         Fail("The production record cannot be written:", q.lastError());
         return -1;
@@ -353,10 +432,8 @@ QString CProductionRecord::Begin(CAttempt attempt)
 
 bool CProductionRecord::Insert(const CAttempt& a)
 {
-    if (!m_open) {
-        m_error = "The production record is not open:\n" + m_path;
+    if (!Writable())
         return false;
-    }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     PrepareInsert(q, a);
     if (!q.exec())
@@ -384,10 +461,8 @@ const char* CProductionRecord::AttemptsTableSql() { return AttemptsTable; }
 
 bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
 {
-    if (!m_open) {
-        m_error = "The production record is not open:\n" + m_path;
+    if (!Writable())
         return false;
-    }
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     if (!db.transaction())
         return Fail("The production record cannot be written:", db.lastError());
@@ -404,10 +479,8 @@ bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
 
 bool CProductionRecord::Complete(const QString& id, const CAttemptEnd& end)
 {
-    if (!m_open) {
-        m_error = "The production record is not open:\n" + m_path;
+    if (!Writable())
         return false;
-    }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare("UPDATE attempts SET ended_at = ?, result = ?, step = ?, error_text = ?, error_code = ?,"
               " fuse_blown = ?,"
@@ -452,6 +525,93 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     while (q.next())
         rows.append(ReadRow(q));
     return rows;
+}
+
+const QStringList& CProductionRecord::ColumnNames()
+{
+    static const QStringList names = QString::fromLatin1(Columns).split(", ");
+    return names;
+}
+
+bool CProductionRecord::EachRow(const CAttemptFilter& filter, const std::function<bool(const CCell* cells)>& take)
+{
+    if (!m_open)
+        return false;
+    QVariantList values;
+    const QString sql =
+        QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) + " ORDER BY started_at, id";
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // A file's rows come straight from SQLite, in its own UTF-8: an export of
+    // a million rows spends its time writing, not converting.
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        return EachSqliteRow(*static_cast<sqlite3* const*>(handle.constData()), sql, values, take);
+    QSqlQuery q(db);
+    if (!Read(q, sql, values))
+        return false;
+    const qsizetype count = ColumnNames().size();
+    std::vector<QByteArray> texts(count);
+    std::vector<CCell> cells(count);
+    while (q.next()) {
+        for (qsizetype i = 0; i < count; ++i) {
+            const QVariant v = q.value(static_cast<int>(i));
+            if (v.isNull()) {
+                cells[i] = {};
+                continue;
+            }
+            const bool number = v.typeId() != QMetaType::QString && v.typeId() != QMetaType::QByteArray;
+            texts[i] = v.toString().toUtf8();
+            cells[i] = {number ? CCell::Number : CCell::Text, std::string_view(texts[i].constData(), texts[i].size())};
+        }
+        if (!take(cells.data()))
+            return true;
+    }
+    // A read that fails half-way ends next() as the last row would.
+    return !q.lastError().isValid() || Fail("The production record cannot be read:", q.lastError());
+}
+
+bool CProductionRecord::EachSqliteRow(sqlite3* db, const QString& sql, const QVariantList& values,
+                                      const std::function<bool(const CCell* cells)>& take)
+{
+    auto fail = [&] {
+        return Fail("The production record cannot be read:",
+                    QSqlError({}, QString::fromUtf8(sqlite3_errmsg(db)), QSqlError::StatementError));
+    };
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(db, text.constData(), static_cast<int>(text.size()), &statement, nullptr) != SQLITE_OK)
+        return fail();
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, sqlite3_finalize);
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& v = values[i];
+        const QByteArray bound = v.toString().toUtf8();
+        const int rc = v.typeId() == QMetaType::QString
+                           ? sqlite3_bind_text(statement, i + 1, bound.constData(), static_cast<int>(bound.size()),
+                                               SQLITE_TRANSIENT)
+                           : sqlite3_bind_int64(statement, i + 1, v.toLongLong());
+        if (rc != SQLITE_OK)
+            return fail();
+    }
+    const int count = sqlite3_column_count(statement);
+    std::vector<CCell> cells(count);
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+        for (int i = 0; i < count; ++i) {
+            const int type = sqlite3_column_type(statement, i);
+            if (type == SQLITE_NULL) {
+                cells[i] = {};
+                continue;
+            }
+            // The text first, then its length: the order SQLite asks for.
+            const char* cell = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+            const bool number = type == SQLITE_INTEGER || type == SQLITE_FLOAT;
+            cells[i] = {number ? CCell::Number : CCell::Text,
+                        std::string_view(cell ? cell : "", static_cast<size_t>(sqlite3_column_bytes(statement, i)))};
+        }
+        if (!take(cells.data()))
+            return true;
+    }
+    return rc == SQLITE_DONE || fail();
 }
 
 std::optional<CTally> CProductionRecord::Tally(const QString& sinceUtc, const QString& untilUtc)

@@ -9,7 +9,13 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <string_view>
+#include <utility>
+
+struct sqlite3;
 
 struct CAttempt {
     QString Id;               // UUID text; Begin makes one when empty
@@ -57,6 +63,14 @@ struct CAttemptFilter {
     std::optional<qint64> Serial;
     QString Result, Device, Kind;
     QString Id;
+    QString Station, Settings;   // host name, settings location
+};
+
+// One cell as the database holds it: a number or a text, as UTF-8 text (a
+// number in digits), or null.
+struct CCell {
+    enum EKind { Null, Number, Text } Kind = Null;
+    std::string_view Value;
 };
 
 struct CTally {
@@ -85,7 +99,10 @@ public:
 
     // Opens (creating the folder and the file), migrates and proves the file
     // writable. readOnly: neither creates nor migrates nor writes.
-    bool Open(const QString& path, int busyTimeoutMs = 2000, bool readOnly = false);
+    // recordedBefore: the caller has written rows into this path before (the
+    // station's [Record] File), so a missing file is refused, not begun anew.
+    bool Open(const QString& path, int busyTimeoutMs = 2000, bool readOnly = false,
+              bool recordedBefore = false);
     // Reads and writes the attempts table of a connection opened elsewhere
     // (a production line's database), named label in messages; the
     // connection stays open after Close.
@@ -97,8 +114,13 @@ public:
     // The schema version found in the file at the last Open (0: new file).
     int FoundVersion() const { return m_foundVersion; }
 
-    // 'running' rows -> 'interrupted'. Rows changed, -1 on failure.
-    int MarkInterrupted();
+    // 'running' rows that match which -> 'interrupted'. Rows changed, -1 on
+    // failure. A station passes Leftovers(): another station that shares
+    // the file may be running a unit right now.
+    int MarkInterrupted(const CAttemptFilter& which);
+    // The filter for this station's own rows (this host, this settings
+    // location) still 'running'.
+    static CAttemptFilter Leftovers(const QString& settings);
     // A 'running' row, committed. Returns its id; empty on failure.
     QString Begin(CAttempt attempt);
     // Completes a running row (ended_at = now). false on failure or when
@@ -111,6 +133,13 @@ public:
 
     // Rows, newest first; limit < 0: all. nullopt on failure.
     std::optional<QList<CAttempt>> Select(const CAttemptFilter& filter, int limit = -1);
+    // Every matching row, oldest first, as its cells in column order
+    // (ColumnNames()), handed to take one at a time as the query yields it:
+    // nothing is held, and the cells are valid only during the call. take
+    // returns false to stop. false on failure, also half-way.
+    bool EachRow(const CAttemptFilter& filter, const std::function<bool(const CCell* cells)>& take);
+    // The attempts table's columns, in the order EachRow gives them.
+    static const QStringList& ColumnNames();
     // Batches that started in [sinceUtc, untilUtc).
     std::optional<CTally> Tally(const QString& sinceUtc, const QString& untilUtc);
     // Batches per UTC day, device or firmware SHA-256, in key order.
@@ -122,6 +151,10 @@ public:
     static QString NewId();
     static void FillStation(CAttempt& attempt);          // host and operator
     static void FillFirmware(CAttempt& attempt, const QString& path);  // path, size, SHA-256
+    // What the attempt left on the unit, in words: "number written", "number
+    // not written", "number unknown" (a numbered batch); "fuse blown", "fuse
+    // not blown" (a fuse check's answer); empty otherwise.
+    static QString OnUnit(const CAttempt& attempt);
 
     // The statement that makes the attempts table (the line's database has
     // the same one), and an INSERT of one whole row with its values bound,
@@ -135,6 +168,10 @@ private:
     bool ReadVersion();
     bool Migrate();
     bool Exec(const QString& sql);
+    bool Connect(const QString& options);
+    bool Writable();
+    bool EachSqliteRow(sqlite3* db, const QString& sql, const QVariantList& values,
+                       const std::function<bool(const CCell* cells)>& take);
 
     QString m_connection;
     QString m_path;
@@ -142,4 +179,7 @@ private:
     bool m_open = false;
     bool m_attached = false;
     int m_foundVersion = 0;
+    // The open file's device and inode: a row is written only while the
+    // file at m_path is still this one.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> m_identity;
 };

@@ -10,9 +10,10 @@ run=(
   g++ cmake ninja-build pkg-config
   # toolkit
   qt6-base-dev libgl-dev fonts-liberation
-  # Qt's SQL drivers: SQLite for the production record, PostgreSQL and libpq
-  # (which reads connection strings) for a production line
-  libqt6sql6-sqlite libqt6sql6-psql libpq-dev
+  # Qt's SQL drivers: SQLite for the production record (and SQLite's own
+  # API, which its export reads through), PostgreSQL and libpq (which reads
+  # connection strings) for a production line
+  libqt6sql6-sqlite libsqlite3-dev libqt6sql6-psql libpq-dev
   # the programmer library reads ELF firmware through elfutils' libelf
   libelf-dev
   # real programmers (port texts "mspdebug:...")

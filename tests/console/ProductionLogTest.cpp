@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -50,15 +51,21 @@ TEST(ProductionLog, TodayLatestFirstAndSearchBySerial)
     EXPECT_EQ(Cell(dialog.Table, 0, 3), "1006");  // newest first
     EXPECT_EQ(Cell(dialog.Table, 5, 3), "1002");
     EXPECT_EQ(Cell(dialog.Table, 1, 2), "failed");
-    EXPECT_EQ(Cell(dialog.Table, 1, 6), "Verify");
-    EXPECT_EQ(Cell(dialog.Table, 1, 7), "Unable to verify (FFFFFFE7) unit 5, \"bad\" cell");
-    EXPECT_EQ(Cell(dialog.Table, 0, 5), "node, rev \"7\".txt");
+    EXPECT_EQ(Cell(dialog.Table, 1, 7), "Verify");
+    EXPECT_EQ(Cell(dialog.Table, 1, 8), "Unable to verify (FFFFFFE7) unit 5, \"bad\" cell");
+    EXPECT_EQ(Cell(dialog.Table, 0, 6), "node, rev \"7\".txt");
+    // Which attempt wrote its number to a unit.
+    EXPECT_EQ(Cell(dialog.Table, 0, 4), "number written");
+    EXPECT_EQ(Cell(dialog.Table, 1, 4), "number not written");
 
     dialog.show();
     QDir().mkpath(CORV_SCREENSHOT_DIR);
     EXPECT_TRUE(dialog.grab().save(CORV_SCREENSHOT_DIR "/production-log.png"));
 
-    EXPECT_TRUE(dialog.Search(" 1003 "));
+    // Enter in the serial field searches; the dialog stays open.
+    dialog.SerialEdit->setText(" 1003 ");
+    QTest::keyClick(dialog.SerialEdit, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
     ASSERT_EQ(dialog.Table->rowCount(), 1);
     EXPECT_EQ(Cell(dialog.Table, 0, 3), "1003");
     EXPECT_EQ(dialog.Note->text(), "1 attempts with serial number 1003.");
@@ -95,6 +102,7 @@ TEST_F(ConsoleTest, CheckFuseIsRecordedAndTheLogOpensFromTheSystemMenu)
         EXPECT_EQ(log->Today->text(), "0 passed, 0 failed, yield -") << "a fuse check is no unit";
         EXPECT_EQ(log->Table->rowCount(), 1);
         EXPECT_EQ(Cell(log->Table, 0, 1), "fuse");
+        EXPECT_EQ(Cell(log->Table, 0, 4), "fuse not blown");
         ++opened;
         log->reject();
     });
@@ -129,4 +137,24 @@ TEST_F(ConsoleTest, RecordTurnedOffRunsAsBeforeAndWritesNoFile)
     console->SendMessage(WM_SYSCOMMAND, 32, 0);
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].text.rfind("The production record is turned off", 0), 0u) << boxes.Boxes[0].text;
+}
+
+// In a line, a result the server missed waits in the local record: a line
+// station with the record turned off does not start.
+TEST_F(ConsoleTest, ALineStationRefusesTheRecordTurnedOff)
+{
+    QTemporaryDir dir;
+    QString location;
+    {
+        QSettings settings(QStringLiteral("Quillfern"), QStringLiteral("Corvantis"));
+        settings.setValue("Record/Enabled", 0);
+        settings.setValue("Line/Database", "host=" + dir.filePath("no-server"));
+        settings.setValue("Line/Pool", "A");
+        location = settings.fileName();
+    }
+    EXPECT_FALSE(Start());
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{
+                                 "[Record] Enabled=0 cannot be used in a production line:\n" + location.toStdString() +
+                                 "\nA result the line's server misses waits in this station's record until it is"
+                                 " delivered. Turn the record on, or take the station out of the line."});
 }

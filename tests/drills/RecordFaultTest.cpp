@@ -1,6 +1,7 @@
 // The production record cannot be used: a corrupt file, a newer station's
 // file, a folder in its place, locked by another process, a full disk (a
-// file-size limit), a read-only folder. The station says so, naming the file,
+// file-size limit), a read-only folder, the file removed or replaced while
+// the station runs, or gone when a station that kept it starts. The station says so, naming the file,
 // calls no library function, keeps what was recorded, and records again by
 // itself once the cause is gone.
 #include "DrillFixture.h"
@@ -12,8 +13,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSysInfo>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -72,6 +75,16 @@ public:
     }
     bool Unfill() { return setrlimit(RLIMIT_FSIZE, &Limit) == 0; }
 
+    // The station starts and ends once (and notes its record).
+    bool RunOnce()
+    {
+        if (!Start())
+            return false;
+        Console->DestroyWindow();
+        Console.reset();
+        return true;
+    }
+
     QProcess Locker;
     rlimit Limit = [] {
         rlimit r{};
@@ -90,6 +103,16 @@ bool Garbage(RecordFault& t)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(QByteArray(8192, 'x')) == 8192;
 }
 bool Remove(RecordFault& t) { return QFile::remove(t.File()); }
+QString Aside(RecordFault& t) { return t.File() + ".aside"; }
+bool PutAside(RecordFault& t) { return QFile::rename(t.File(), Aside(t)); }
+bool PutBack(RecordFault& t) { return QFile::rename(Aside(t), t.File()); }
+// Another record, renamed over the open one (holding a copy of its rows).
+bool RenameOver(RecordFault& t)
+{
+    return QFile::copy(t.File(), Aside(t)) && ::rename(qPrintable(Aside(t)), qPrintable(t.File())) == 0;
+}
+// The station has run once (and noted its record), then the file went.
+bool RanThenPutAside(RecordFault& t) { return t.RunOnce() && PutAside(t); }
 
 }  // namespace
 
@@ -108,13 +131,14 @@ TEST_P(RecordFault, NoUnitIsProgrammedAndTheRowsStay)
     if (c.BeforeStart) {
         ASSERT_TRUE(c.Make(*this));
     }
-    const QByteArray before = FileBytes(File());
     Console = std::make_unique<CConsoleProbe>();
     Console->RecordBusyTimeoutMs = 0;  // a locked file answers at once
     ASSERT_TRUE(Console->Create() && !Console->IsEnded());
     if (!c.BeforeStart) {
         ASSERT_TRUE(c.Make(*this));
     }
+    const bool existed = QFileInfo::exists(File());
+    const QByteArray before = FileBytes(File());
 
     Console->RunBatchButton->click();
     std::string expected = c.First + std::string(":\n") + RecordFile;
@@ -123,6 +147,9 @@ TEST_P(RecordFault, NoUnitIsProgrammedAndTheRowsStay)
     expected += "\nNo unit is programmed until the record can be written.";
     ASSERT_FALSE(Boxes.Boxes.empty());
     EXPECT_EQ(Boxes.Boxes.back().text, expected);
+    if (c.BeforeStart) {
+        EXPECT_EQ(Boxes.Boxes.front().text, expected) << "the start says so";
+    }
     // The session was never opened: no library call, no reservation, no unit.
     EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION), "");
     EXPECT_TRUE(Shows(Console->PendingBitmap));
@@ -130,6 +157,7 @@ TEST_P(RecordFault, NoUnitIsProgrammedAndTheRowsStay)
     EXPECT_EQ(Sim->LoadTray().size(), 0u);
     EXPECT_TRUE(Console->IsWindowEnabled(IDC_RUN_BATCH));
     EXPECT_EQ(FileBytes(File()), before);
+    EXPECT_EQ(QFileInfo::exists(File()), existed) << "no empty record in its place";
 
     ASSERT_TRUE(c.Clear(*this));
     Boxes.Boxes.clear();
@@ -177,5 +205,53 @@ INSTANTIATE_TEST_SUITE_P(
                              return QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
                                     QFile::setPermissions(t.File(), QFile::ReadOwner | QFile::WriteOwner);
                          },
-                         "The production record cannot be written", "attempt to write a readonly database"}),
+                         "The production record cannot be written", "attempt to write a readonly database"},
+        CRecordFaultCase{"RemovedWhileOpen", false, PutAside, PutBack,
+                         "The production record was removed or replaced while this station had it open", nullptr},
+        CRecordFaultCase{"ReplacedWhileOpen", false, RenameOver, [](RecordFault&) { return true; },
+                         "The production record was removed or replaced while this station had it open", nullptr},
+        CRecordFaultCase{"GoneAtStart", true, RanThenPutAside, PutBack, "The production record is missing",
+                         "This station has kept its record in this file: put the file back, or remove File from"
+                         " [Record] in the station's settings to begin a new record."}),
     PrintCase);
+
+namespace {
+
+class SharedRecord : public ::testing::Test, protected CDrillFixture {
+protected:
+    void SetUp() override { SetUpDrill(); }
+    void TearDown() override { TearDownDrill(); }
+};
+
+}  // namespace
+
+// Two stations keep one record (one data folder): a start marks only the
+// rows this station left running (this host, this settings file); the other
+// station's unit is running now. In a line, only its own wait for delivery.
+TEST_F(SharedRecord, AStartMarksOnlyItsOwnLeftoverRows)
+{
+    WriteConf(FullBatchConf(500) + "[Line]\nDatabase=host=" + (SimDir / "no-server").string() + "\nPool=A\n");
+    QList<CAttempt> rows;
+    for (int i = 1; i <= 3; ++i) {
+        rows << SampleAttempt(i);
+        rows.back().Result = "running";
+        rows.back().EndedAt.clear();
+        rows.back().Station = QSysInfo::machineHostName();
+        rows.back().Settings = QString::fromStdString(Conf);
+    }
+    rows[1].Settings = QString::fromStdString((SimDir / "other/Corvantis.conf").string());
+    rows[2].Station = "bay-2";
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(QString::fromStdString(RecordFile)));
+        ASSERT_TRUE(record.InsertAll(rows));
+    }
+    ASSERT_TRUE(Start());
+    const auto found = Console->Record->Select({});
+    ASSERT_TRUE(found);
+    QStringList results;
+    for (const CAttempt& a : *found)
+        results << a.Result;
+    EXPECT_EQ(results, (QStringList{"running", "running", "interrupted"}));
+    EXPECT_EQ(CSettingsStore::AtFile(Conf).GetProfileString("Line", "Undelivered", ""), rows[0].Id.toStdString());
+}

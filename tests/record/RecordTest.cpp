@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+
 namespace {
 
 class Record : public ::testing::Test {
@@ -83,13 +86,90 @@ TEST_F(Record, ANewerStationsFileIsRefusedAndLeftAlone)
     EXPECT_EQ(Pragma(Path, "SELECT count(*) FROM attempts"), "1");
 }
 
-TEST_F(Record, ATableOfSomeoneElseIsRefused)
+TEST_F(Record, ADatabaseOfSomeoneElseIsRefusedAndLeftAlone)
 {
     QDir().mkpath(Dir.filePath("data"));
-    ASSERT_TRUE(RawExec(Path, "CREATE TABLE attempts (x INTEGER)"));
-    CProductionRecord record;
-    EXPECT_FALSE(record.Open(Path));
-    EXPECT_EQ(record.ErrorText(), "The production record is not one this station wrote:\n" + Path);
+    for (const char* table : {"CREATE TABLE attempts (x INTEGER)", "CREATE TABLE notes (x INTEGER)"}) {
+        QFile::remove(Path);
+        ASSERT_TRUE(RawExec(Path, table));
+        const QByteArray before = FileBytes(Path);
+        CProductionRecord record;
+        EXPECT_FALSE(record.Open(Path)) << table;
+        EXPECT_EQ(record.ErrorText(), "The production record is not one this station wrote:\n" + Path);
+        EXPECT_EQ(FileBytes(Path), before) << table;
+    }
+}
+
+// Files that are no record, read and written: each refused with its reason,
+// and without Qt's warning about a connection still in use.
+TEST_F(Record, ARefusedFileIsToldAndLeavesNoConnectionInUse)
+{
+    QDir().mkpath(Dir.filePath("data"));
+    QFile empty(Path);
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    const QString garbage = Dir.filePath("garbage.db");
+    QFile g(garbage);
+    ASSERT_TRUE(g.open(QIODevice::WriteOnly) && g.write(QByteArray(4096, 'x')) == 4096);
+    g.close();
+    struct CRow { QString File; bool ReadOnly; QString Error; };
+    const CRow rows[] = {
+        {Path, true, "The file is empty, not a production record:\n" + Path},
+        {garbage, true, "The production record cannot be read:\n" + garbage + "\nfile is not a database"},
+        {garbage, false, "The production record cannot be read:\n" + garbage + "\nfile is not a database"},
+        {Dir.path(), false, "The production record is not a file:\n" + Dir.path()},
+    };
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+    for (const CRow& row : rows) {
+        CProductionRecord record;
+        EXPECT_FALSE(record.Open(row.File, 2000, row.ReadOnly)) << row.Error.toStdString();
+        EXPECT_EQ(record.ErrorText(), row.Error);
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(warnings, QStringList{});
+    EXPECT_EQ(FileBytes(Path), QByteArray()) << "a read leaves the empty file empty";
+}
+
+// The file is removed or replaced under an open record: no row goes into
+// the file that is no longer at the path, nor into its replacement.
+TEST_F(Record, ARowIsRefusedOnceTheFileIsRemovedOrReplaced)
+{
+    const QString aside = Dir.filePath("aside.db");
+    auto replace = [&] {
+        CProductionRecord other;
+        const bool made = other.Open(aside) && other.Insert(SampleAttempt(9));
+        other.Close();
+        return made && ::rename(qPrintable(aside), qPrintable(Path)) == 0;
+    };
+    // The file put aside keeps its rows; the one renamed over gets none of them.
+    struct CRow { const char* Name; std::function<bool()> Fault; QStringList AtPath, AtAside; };
+    const CRow rows[] = {
+        {"removed", [&] { return QFile::rename(Path, aside); }, {}, {"01"}},
+        {"replaced", replace, {"09"}, {}},
+    };
+    for (const CRow& row : rows) {
+        QDir(Dir.filePath("data")).removeRecursively();
+        QFile::remove(aside);
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        const QString running = record.Begin(SampleAttempt(1));
+        ASSERT_FALSE(running.isEmpty());
+        ASSERT_TRUE(row.Fault()) << row.Name;
+        const QString gone = "The production record was removed or replaced while this station had it open:\n" + Path;
+        EXPECT_EQ(record.Begin(SampleAttempt(2)), "") << row.Name;
+        EXPECT_EQ(record.ErrorText().toStdString(), gone.toStdString()) << row.Name;
+        EXPECT_FALSE(record.IsOpen()) << "the next Open takes what is at the path then";
+        EXPECT_FALSE(record.Complete(running, {"passed", {}, {}, {}, {}, true})) << row.Name;
+        EXPECT_FALSE(record.InsertAll({SampleAttempt(3)})) << row.Name;
+        EXPECT_EQ(record.MarkInterrupted({}), -1) << row.Name;
+        for (const auto& [file, ids] : {std::pair(Path, row.AtPath), std::pair(aside, row.AtAside)}) {
+            CProductionRecord reader;
+            EXPECT_EQ(Ids(reader.Open(file, 2000, true) ? reader.Select({}) : std::nullopt), ids) << row.Name;
+        }
+    }
 }
 
 TEST_F(Record, RunningRowsBecomeInterruptedAtTheNextOpen)
@@ -105,8 +185,8 @@ TEST_F(Record, RunningRowsBecomeInterruptedAtTheNextOpen)
     }
     CProductionRecord record;
     ASSERT_TRUE(record.Open(Path));
-    EXPECT_EQ(record.MarkInterrupted(), 1);
-    EXPECT_EQ(record.MarkInterrupted(), 0);
+    EXPECT_EQ(record.MarkInterrupted({}), 1);
+    EXPECT_EQ(record.MarkInterrupted({}), 0);
     const auto rows = record.Select({});
     ASSERT_TRUE(rows && rows->size() == 2);
     EXPECT_EQ((*rows)[0].Result, "interrupted");
@@ -129,13 +209,16 @@ TEST_F(Record, FiltersNewestFirstAndTally)
 
     struct CRow { CAttemptFilter Filter; QStringList Ids; };
     const CRow rows[] = {
-        {{"2026-03-02T08:00:10.000Z", {}, {}, {}, {}, {}, {}}, {"13", "12", "11", "10"}},
-        {{{}, "2026-03-02T08:00:03.000Z", {}, {}, {}, {}, {}}, {"02", "01"}},  // until excludes
-        {{{}, {}, 1005, {}, {}, {}, {}}, {"05"}},
-        {{{}, {}, {}, "failed", {}, {}, {}}, {"10", "05"}},
-        {{"2026-03-02", "2026-03-02T08:00:06.000Z", {}, {}, "MSP430F112", {}, {}}, {"04", "02"}},
-        {{{}, {}, {}, {}, {}, {}, "00000000-0000-4000-8000-000000000011"}, {"11"}},
-        {{{}, {}, {}, "passed", {}, {}, "00000000-0000-4000-8000-000000000010"}, {}},  // id and result both hold
+        {{"2026-03-02T08:00:10.000Z", {}, {}, {}, {}, {}, {}, {}, {}}, {"13", "12", "11", "10"}},
+        {{{}, "2026-03-02T08:00:03.000Z", {}, {}, {}, {}, {}, {}, {}}, {"02", "01"}},  // until excludes
+        {{{}, {}, 1005, {}, {}, {}, {}, {}, {}}, {"05"}},
+        {{{}, {}, {}, "failed", {}, {}, {}, {}, {}}, {"10", "05"}},
+        {{"2026-03-02", "2026-03-02T08:00:06.000Z", {}, {}, "MSP430F112", {}, {}, {}, {}}, {"04", "02"}},
+        {{{}, {}, {}, {}, {}, {}, "00000000-0000-4000-8000-000000000011", {}, {}}, {"11"}},
+        {{{}, {}, {}, "passed", {}, {}, "00000000-0000-4000-8000-000000000010", {}, {}}, {}},  // id and result both hold
+        {{{}, {}, 1005, {}, {}, {}, {}, "line-3, bay \"B\"", "/home/op/.config/Quillfern/Corvantis.conf"}, {"05"}},
+        {{{}, {}, 1005, {}, {}, {}, {}, "bay-9", {}}, {}},
+        {{{}, {}, 1005, {}, {}, {}, {}, {}, "/home/op2/Corvantis.conf"}, {}},
     };
     for (const CRow& row : rows)
         EXPECT_EQ(Ids(record.Select(row.Filter)), row.Ids) << row.Ids.join(' ').toStdString();

@@ -1,23 +1,22 @@
 // Reserve-and-record latency of a production line against a local PostgreSQL
 // 15 server that this program starts for itself (tests/line/pg-server.sh):
 // 1, 4 and 8 concurrent stations, each a process of its own with its own
-// connection, as on a line. One unit is what a station asks of the database
-// for a unit that passes:
-//   transaction 1: the attempt's "running" row + a serial number reserved
-//   transaction 2: the number consumed as passed + the row completed
-// both durable (the server's default synchronous commit). Prints the median
-// and 99th percentile per unit and the allocations per second of all
-// stations together.
+// connection under the station's login, as on a line. One unit is what a
+// station asks of the database for a unit that passes (CLineStation):
+//   corv_begin: the attempt's "running" row + a serial number reserved
+//   corv_complete: the number consumed as passed + the row completed
+// each one durable transaction (the server's default synchronous commit).
+// Prints the median and 99th percentile per unit and the allocations per
+// second of all stations together.
 //
 //   line_reserve [UNITS_PER_RUN]      (default 2000 units per client count)
 #include "PgTestServer.h"
 
+#include "LineStation.h"
 #include "SerialPool.h"
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QSqlQuery>
-#include <QUuid>
 
 #include <algorithm>
 #include <chrono>
@@ -34,60 +33,33 @@ int64_t NowUs()
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-const char* const kTable =
-    "CREATE TABLE IF NOT EXISTS bench_attempt ("
-    " id VARCHAR(36) PRIMARY KEY, kind VARCHAR(8) NOT NULL, started_at VARCHAR(24) NOT NULL,"
-    " ended_at VARCHAR(24), station VARCHAR(255) NOT NULL, operator VARCHAR(255) NOT NULL,"
-    " device VARCHAR(255) NOT NULL, firmware TEXT NOT NULL, firmware_sha256 VARCHAR(64),"
-    " serial_value BIGINT, result VARCHAR(12) NOT NULL)";
-
-bool Unit(CLineDatabase& db, CSerialPool& pool, const QString& station)
+bool Unit(CLineStation& line, const QString& station)
 {
-    const QString attempt = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString now = QStringLiteral("2026-12-07T13:05:00.123Z");
-    uint32_t number = 0;
-    if (!db.Begin())
-        return false;
-    QSqlQuery* row = db.Prepared(QStringLiteral(
-        "INSERT INTO bench_attempt (id, kind, started_at, station, operator, device, firmware,"
-        " firmware_sha256, serial_value, result) VALUES (?, 'batch', ?, ?, 'op', 'MSP430F149',"
-        " '/srv/firmware/sensor-2.4.txt', ?, NULL, 'running')"));
-    if (!row)
-        return false;
-    row->addBindValue(attempt);
-    row->addBindValue(now);
-    row->addBindValue(station);
-    row->addBindValue(QStringLiteral("9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08"));
-    if (!db.Exec(*row, QStringLiteral("row")) || !pool.Reserve(QStringLiteral("Bench"), attempt, number))
-        return false;
-    QSqlQuery* serial = db.Prepared(QStringLiteral("UPDATE bench_attempt SET serial_value = ? WHERE id = ?"));
-    if (!serial)
-        return false;
-    serial->addBindValue(qlonglong(number));
-    serial->addBindValue(attempt);
-    if (!db.Exec(*serial, QStringLiteral("row")) || !db.Commit())
+    CAttempt unit;
+    unit.Station = station;
+    unit.Operator = QStringLiteral("op");
+    unit.Device = QStringLiteral("MSP430F149");
+    unit.Firmware = QStringLiteral("/srv/firmware/sensor-2.4.txt");
+    unit.FirmwareSha256 = QStringLiteral("9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08");
+    unit.SerialWidth = 2;
+    unit.SerialAddress = 0x1000;
+    if (!line.Begin(unit))
         return false;
     // ... the library programs the unit ...
-    if (!db.Begin() || !pool.Consume(QStringLiteral("Bench"), number, attempt, true))
-        return false;
-    QSqlQuery* done = db.Prepared(QStringLiteral(
-        "UPDATE bench_attempt SET result = 'passed', ended_at = ? WHERE id = ?"));
-    if (!done)
-        return false;
-    done->addBindValue(now);
-    done->addBindValue(attempt);
-    return db.Exec(*done, QStringLiteral("row")) && db.Commit();
+    unit.Result = QStringLiteral("passed");
+    unit.EndedAt = CProductionRecord::NowUtc();
+    unit.SerialWritten = true;
+    return line.Complete(unit);
 }
 
 // One station: connects, warms up, says "ready", waits for "go" on stdin,
 // then prints "<start us> <end us>" and one latency (us) per unit.
 int Child(const QString& conninfo, int units, const QString& station)
 {
-    CLineDatabase db(conninfo);
-    CSerialPool pool(db);
+    CLineStation line(conninfo, QStringLiteral("Bench"));
     for (int i = 0; i < 20; ++i) {
-        if (!Unit(db, pool, station)) {
-            std::fprintf(stderr, "%s\n", qPrintable(db.ErrorText() + QLatin1Char(' ') + pool.ErrorText()));
+        if (!Unit(line, station)) {
+            std::fprintf(stderr, "%s\n", qPrintable(line.ErrorText()));
             return 1;
         }
     }
@@ -100,8 +72,8 @@ int Child(const QString& conninfo, int units, const QString& station)
     const int64_t start = NowUs();
     for (int i = 0; i < units; ++i) {
         const int64_t t0 = NowUs();
-        if (!Unit(db, pool, station)) {
-            std::fprintf(stderr, "%s\n", qPrintable(db.ErrorText() + QLatin1Char(' ') + pool.ErrorText()));
+        if (!Unit(line, station)) {
+            std::fprintf(stderr, "%s\n", qPrintable(line.ErrorText()));
             return 1;
         }
         latencies.push_back(NowUs() - t0);
@@ -133,17 +105,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no server: %s\n", qPrintable(server.ErrorText()));
         return 1;
     }
-    const QString conninfo = server.Conninfo();
+    // The line set up by its administrator; the stations log in as stations.
+    const QString conninfo = server.NewLine(QStringLiteral("bench"));
     {
-        CLineDatabase db(conninfo);
+        CLineDatabase db(server.AdminConninfo(QStringLiteral("bench")));
         CSerialPool pool(db);
-        if (!pool.Create(QStringLiteral("Bench"), 1, -1)) {
-            std::fprintf(stderr, "%s\n", qPrintable(pool.ErrorText()));
-            return 1;
-        }
-        QSqlQuery q(db.Database());
-        if (!q.exec(QString::fromLatin1(kTable))) {
-            std::fprintf(stderr, "cannot make the attempt table\n");
+        if (conninfo.isEmpty() || !pool.Create(QStringLiteral("Bench"), 1, -1)) {
+            std::fprintf(stderr, "%s\n", qPrintable(conninfo.isEmpty() ? server.ErrorText() : pool.ErrorText()));
             return 1;
         }
     }

@@ -4,7 +4,10 @@
 //
 // A completion the line cannot take (the server went away after the unit
 // was programmed) stays in the local record; its id waits in [Line]
-// Undelivered and is delivered before the station takes its next number.
+// Undelivered and is delivered at start and before the station takes its
+// next number. [Line] Reserving holds the id of a reservation under way
+// until the local record has its row, so that a station that dies before
+// it knows whether the reservation committed settles it at its next start.
 #include "MainConsoleDlg.h"
 #include "StationGuards.h"
 
@@ -53,8 +56,33 @@ void CMainConsoleDlg::ShowLineNumber()
     if (SerialNumberEdit)
         SerialNumberEdit->setReadOnly(true);
     int64_t next = -1;
-    if (Line->NextNumber(next) && next >= 0)
+    const bool read = Line->NextNumber(next);
+    if (read && next >= 0)
         SerialNumber = static_cast<uint32_t>(next);
+    ExchangeData(false);
+    // A used-up pool has no next number to show.
+    if (read && next < 0 && SerialNumberEdit)
+        SerialNumberEdit->setText(QStringLiteral("none: pool \"%1\" is used up").arg(Line->Pool()));
+}
+
+void CMainConsoleDlg::StartLine()
+{
+    if (!Line)
+        return;
+    if (OperationEdit)
+        OperationEdit->setText(QStringLiteral("On a line: serial numbers from pool \"%1\" (line database on %2)")
+                                   .arg(Line->Pool(), Line->ServerName()));
+    // What a killed station left is the line's before anything else; a
+    // server away now is told at the first numbered batch.
+    DeliverKept();
+    ShowLineNumber();
+}
+
+void CMainConsoleDlg::NoteReserving(const QString& id)
+{
+    CSettingsStore store = OpenSettingsStore();
+    store.WriteProfileString(Section, "Reserving", id.toStdString());
+    store.Flush();
 }
 
 void CMainConsoleDlg::KeepForLine(const QString& id)
@@ -68,16 +96,42 @@ void CMainConsoleDlg::KeepForLine(const QString& id)
                          " noted for later in\n" + store.Location() + "\nIt is in this station's own record only.");
 }
 
+// The local record's row of id, if it is open and has one.
+static std::optional<CAttempt> LocalRow(CProductionRecord* record, const QString& id)
+{
+    CAttemptFilter filter;
+    filter.Id = id;
+    const auto rows = record && record->IsOpen() ? record->Select(filter) : std::nullopt;
+    return rows && rows->size() == 1 ? std::optional<CAttempt>(rows->front()) : std::nullopt;
+}
+
 bool CMainConsoleDlg::DeliverKept()
 {
     CSettingsStore store = OpenSettingsStore();
+    // A reservation the station never saw confirmed: unless its row reached
+    // the local record (and so goes as any kept row), its batch never ran.
+    const QString reserving = QString::fromStdString(store.GetProfileString(Section, "Reserving", ""));
+    if (!reserving.isEmpty() && RecordEnabled) {
+        if (!Record || !Record->IsOpen())
+            return false;  // decided once the record can be read
+        if (!LocalRow(Record.get(), reserving) && !Line->Abandon(reserving))
+            return false;
+    }
+    if (!reserving.isEmpty()) {
+        store.WriteProfileString(Section, "Reserving", "");
+        store.Flush();
+    }
     QStringList ids = Undelivered(store);
     while (!ids.isEmpty()) {
-        CAttemptFilter filter;
-        filter.Id = ids.front();
-        const auto rows = Record && Record->IsOpen() ? Record->Select(filter) : std::nullopt;
-        if (rows && rows->size() == 1 && !Line->Complete(rows->front()))
-            return false;
+        if (const auto row = LocalRow(Record.get(), ids.front())) {
+            CAttempt line;
+            if (!Line->Complete(*row, &line))
+                return false;
+            // The line's word stands for a row it finished (a pass whose
+            // local completion failed, say): the local record takes it.
+            if (line.Result != row->Result && !Record->TakeEnding(line))
+                return false;
+        }
         // Delivered, or not in this station's record to deliver.
         ids.removeFirst();
         SetUndelivered(store, ids);
@@ -91,7 +145,14 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
     const QString refusal =
         QStringLiteral("\nNo numbered unit is programmed until a serial number can be reserved from pool \"%1\".")
             .arg(Line->Pool());
-    if (!DeliverKept() || !Line->Begin(attempt)) {
+    if (!DeliverKept()) {
+        const QString text = Line->ErrorText().isEmpty() && Record ? Record->ErrorText() : Line->ErrorText();
+        MessageBox(this, (text + refusal).toStdString());
+        return false;
+    }
+    attempt.Id = CProductionRecord::NewId();
+    NoteReserving(attempt.Id);
+    if (!Line->Begin(attempt)) {
         MessageBox(this, (Line->ErrorText() + refusal).toStdString());
         return false;
     }
@@ -129,6 +190,7 @@ void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
     row.SerialWritten = end.SerialWritten;
     if (!Line->Complete(row))
         KeepForLine(row.Id);
+    NoteReserving(QString());
 }
 
 // Rows a killed station left running: the unit may carry the number, so the

@@ -238,7 +238,7 @@ bool CMainConsoleDlg::OnInitConsole()
     }
     if (RecordEnabled && !OpenRecord())
         MessageBox(this, RecordMessage(*Record));
-    ShowLineNumber();
+    StartLine();
     ShowFields();
     if (!LoadStatusBitmaps())
         MessageBox(this, "Could not load bitmaps");
@@ -410,6 +410,7 @@ void CMainConsoleDlg::OnRunBatch()
     ShowPending();
     if (!BeginRecord("batch", &record, deviceNumber) || !OpenSession()) {
         EnableControls(1);
+        ShowLineNumber();
         GotoDlgCtrl(RunBatchButton);
         return;
     }
@@ -444,10 +445,10 @@ void CMainConsoleDlg::OnRunBatch()
     }
 
     CloseSession();
-    ShowLineNumber();
     EnableControls(1);
     GotoDlgCtrl(RunBatchButton);
     ExchangeData(false);
+    ShowLineNumber();
 }
 
 void CMainConsoleDlg::OnCheckFuse()

@@ -229,6 +229,8 @@ private:
     uint32_t OwnSerialNumber = 0;         // the settings' number, kept while in a line
     void LoadLine(const CSettingsStore& store);
     void ShowLineNumber();
+    void StartLine();
+    void NoteReserving(const QString& id);
     // Delivers kept completions, then reserves the number and writes the
     // line's running row; false after the operator's message.
     bool BeginLine(CAttempt& attempt, CSerialNumber& serial);

@@ -29,6 +29,7 @@ constexpr const char* Usage =
     "       corvantis-log --line|--database CONNINFO pool create NAME --first N [--last M]\n"
     "       corvantis-log --line|--database CONNINFO pool show [NAME]\n"
     "       corvantis-log --line|--database CONNINFO pool raise NAME N\n"
+    "       corvantis-log --database ADMIN_CONNINFO line setup --station-role ROLE\n"
     "WHERE: --database FILE (this station's record; the default), --line (the line\n"
     "database in this station's settings, [Line] Database) or --database CONNINFO (a\n"
     "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
@@ -268,6 +269,7 @@ struct CLogOptions {
     CAttemptFilter Filter;
     QStringList Positional;
     bool Pool = false;
+    bool LineCommand = false;  // "line ...": PoolArgs are its words
     QStringList PoolArgs;
     int Exit = -1;
 };
@@ -313,8 +315,8 @@ CLogOptions ParseOptions(const QStringList& args, std::ostream& out, std::ostrea
         if (a == "-h" || a == "--help") {
             out << Usage;
             o.Exit = 0;
-        } else if (a == "pool" && o.Positional.isEmpty()) {
-            o.Pool = true;
+        } else if ((a == "pool" || a == "line") && o.Positional.isEmpty()) {
+            (a == "pool" ? o.Pool : o.LineCommand) = true;
             o.PoolArgs = args.mid(i + 1);
             break;
         } else if (!a.startsWith("--")) {
@@ -415,6 +417,11 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
         if (!inLine)
             return BadArguments(err, "pool needs --line or --database CONNINFO");
         return RunPoolCommand(o.Database, o.PoolArgs, out, err);
+    }
+    if (o.LineCommand) {
+        if (!inLine)
+            return BadArguments(err, "line needs --database ADMIN_CONNINFO (or --line)");
+        return RunLineCommand(o.Database, o.PoolArgs, out, err);
     }
     if (o.Positional.isEmpty())
         return BadArguments(err, "no command");

@@ -10,6 +10,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariantList>
 
 #include <map>
 #include <memory>
@@ -23,10 +24,19 @@ public:
     CLineDatabase(const CLineDatabase&) = delete;
     CLineDatabase& operator=(const CLineDatabase&) = delete;
 
-    // Connects unless connected, and brings the pool's tables up to date.
-    // false with ErrorText() when the connection string is malformed, the
-    // server cannot be reached or refuses, or its schema is newer than ours.
-    bool Open();
+    // Connects unless connected. false with ErrorText() when the connection
+    // string is malformed, the server cannot be reached or refuses, or its
+    // schema is not the one this build knows (checkSchema: line setup itself
+    // connects without that check).
+    bool Open(bool checkSchema = true);
+
+    // With the administrator's login: creates or migrates the line's tables
+    // and functions in the connection's schema, makes the administrator
+    // their owner, and grants stationRole what a station needs: reading the
+    // tables, and reserving, recording and settling through the functions
+    // corv_begin, corv_complete and corv_abandon (no INSERT, UPDATE or
+    // DELETE on any table).
+    bool Setup(const QString& stationRole);
     void Close();
     bool IsOpen() const;
 
@@ -47,8 +57,13 @@ public:
     void Rollback();
 
     // Runs a prepared query; on failure sets ErrorText() to "<what>: <reason>"
-    // and, when the server has gone, marks the connection lost.
+    // and, when the server has gone, marks the connection lost. A refusal
+    // in the line's own words is ErrorText() as it is; one for want of a
+    // right names the login and says so.
     bool Exec(QSqlQuery& query, const QString& what);
+    // Connects if need be, prepares sql once per connection, binds values in
+    // order and runs it: the query to read, or null with ErrorText().
+    QSqlQuery* Run(const QString& sql, const QVariantList& values, const QString& what);
     // The same for a statement run as it is (no values bound, DDL).
     bool Exec(QSqlQuery& query, const QString& sql, const QString& what);
 
@@ -59,21 +74,26 @@ public:
 
     // Sets ErrorText() from a failure outside Exec (same rules).
     void Fail(const QString& what, const QString& reason);
+    void Fail(const QString& what, const class QSqlError& error);
 
-    // The schema version this build writes (1: pools; 2: attempts). The table pool_schema
+    // The schema version this build writes (1: pools; 2: attempts; 3: the
+    // stations' functions and the role split). The table pool_schema
     // holds the version the database was last written with.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
 private:
     bool ConnectionLost() const;
-    bool Migrate();
+    bool ReadVersion(QSqlQuery& q, int& version);
+    bool CheckSchema();
 
     QString m_conninfo;
     QString m_options;  // the conninfo as QPSQL's connect options
     QString m_server;
+    QString m_user;     // the login, for messages
     QString m_error;
     QString m_name;     // Qt SQL connection name, unique per object
     std::map<QString, std::unique_ptr<QSqlQuery>> m_prepared;
     bool m_valid = false;
     bool m_lost = false;
+    bool m_inTransaction = false;
 };

@@ -1,7 +1,54 @@
 #include "LineStation.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
 #include <QVariant>
+
+namespace {
+
+QJsonValue Optional(const std::optional<qint64>& v) { return v ? QJsonValue(double(*v)) : QJsonValue(); }
+QJsonValue Optional(const std::optional<qint32>& v) { return v ? QJsonValue(*v) : QJsonValue(); }
+QJsonValue Optional(const std::optional<bool>& v) { return v ? QJsonValue(*v ? 1 : 0) : QJsonValue(); }
+QJsonValue TextOrNull(const QString& v) { return v.isEmpty() ? QJsonValue() : QJsonValue(v); }
+
+// The row as the line's functions take it: the attempts table's columns.
+QString RowJson(const CAttempt& a)
+{
+    const bool numbered = a.SerialValue.has_value();
+    const QJsonObject row{
+        {"id", a.Id}, {"kind", a.Kind}, {"started_at", a.StartedAt}, {"ended_at", TextOrNull(a.EndedAt)},
+        {"station", a.Station}, {"settings", a.Settings}, {"operator", a.Operator}, {"port", a.Port},
+        {"baud", a.Baud}, {"device", a.Device}, {"device_number", a.DeviceNumber}, {"vcc", a.Vcc},
+        {"firmware", a.Firmware}, {"firmware_size", Optional(a.FirmwareSize)},
+        {"firmware_sha256", TextOrNull(a.FirmwareSha256)}, {"erase_info", a.EraseInfo ? 1 : 0},
+        {"blow_fuse", a.BlowFuse ? 1 : 0}, {"serial_value", Optional(a.SerialValue)},
+        {"serial_width", numbered ? QJsonValue(a.SerialWidth) : QJsonValue()},
+        {"serial_address", numbered ? QJsonValue(a.SerialAddress) : QJsonValue()},
+        {"serial_written", Optional(a.SerialWritten)}, {"result", a.Result}, {"step", TextOrNull(a.Step)},
+        {"error_text", TextOrNull(a.ErrorText)}, {"error_code", Optional(a.ErrorCode)},
+        {"fuse_blown", Optional(a.FuseBlown)}};
+    return QString::fromUtf8(QJsonDocument(row).toJson(QJsonDocument::Compact));
+}
+
+// How the line's row ended, over the local one's ending.
+void TakeEnding(const QJsonObject& line, CAttempt& row)
+{
+    const auto flag = [&](const char* key) {
+        const QJsonValue v = line.value(QLatin1String(key));
+        return v.isNull() ? std::optional<bool>() : std::optional<bool>(v.toInt() != 0);
+    };
+    row.EndedAt = line.value("ended_at").toString();
+    row.Result = line.value("result").toString();
+    row.Step = line.value("step").toString();
+    row.ErrorText = line.value("error_text").toString();
+    row.ErrorCode = line.value("error_code").isNull() ? std::optional<qint32>()
+                                                      : std::optional<qint32>(line.value("error_code").toInt());
+    row.SerialWritten = flag("serial_written");
+    row.FuseBlown = flag("fuse_blown");
+}
+
+}  // namespace
 
 CLineStation::CLineStation(const QString& conninfo, const QString& pool)
     : m_db(conninfo), m_serials(m_db), m_pool(pool)
@@ -38,88 +85,61 @@ bool CLineStation::NextNumber(int64_t& number)
     return true;
 }
 
+bool CLineStation::Abandon(const QString& id)
+{
+    if (!Open())
+        return false;
+    QSqlQuery* q = m_db.Run(QStringLiteral("SELECT corv_abandon(?)"), {id},
+                            QStringLiteral("Cannot settle the unconfirmed reservation %1 in the line database on %2")
+                                .arg(id, ServerName()));
+    if (!q)
+        return Fail(m_db.ErrorText());
+    q->finish();
+    m_unsure.removeAll(id);
+    return true;
+}
+
 bool CLineStation::Begin(CAttempt& attempt)
 {
     if (!Open())
         return false;
-    // A reservation whose commit was not acknowledged may have committed:
-    // the batch never ran, so its number goes back and its row says so.
-    while (!m_unsure.isEmpty()) {
-        CAttempt unsure = m_unsure.front();
-        unsure.Result = QStringLiteral("failed");
-        unsure.EndedAt = CProductionRecord::NowUtc();
-        unsure.Step = QStringLiteral("Reservation");
-        unsure.ErrorText = QStringLiteral("The line database did not confirm the reservation");
-        unsure.SerialWritten = false;
-        if (!Complete(unsure))
+    while (!m_unsure.isEmpty())
+        if (!Abandon(m_unsure.front()))
             return false;
-        m_unsure.removeFirst();
-    }
     if (attempt.Id.isEmpty())
         attempt.Id = CProductionRecord::NewId();
     if (attempt.StartedAt.isEmpty())
         attempt.StartedAt = CProductionRecord::NowUtc();
     attempt.EndedAt.clear();
     attempt.Result = QStringLiteral("running");
-    if (!m_db.Begin())
-        return Fail(m_db.ErrorText());
-    uint32_t number = 0;
-    if (!m_serials.Reserve(m_pool, attempt.Id, number)) {
-        const QString text = m_serials.ErrorText();
-        m_db.Rollback();
-        return Fail(text);
-    }
-    attempt.SerialValue = number;
-    QSqlQuery q(m_db.Database());
-    CProductionRecord::PrepareInsert(q, attempt);
-    if (!m_db.Exec(q, QStringLiteral("Cannot write the attempt to the line database on %1").arg(ServerName()))) {
-        const QString text = m_db.ErrorText();
-        m_db.Rollback();
-        attempt.SerialValue.reset();
-        return Fail(text);
-    }
-    if (!m_db.Commit()) {
-        m_unsure.append(attempt);
-        attempt.SerialValue.reset();
+    QSqlQuery* q = m_db.Run(QStringLiteral("SELECT corv_begin(?, ?::json)"), {m_pool, RowJson(attempt)},
+                            QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(m_pool));
+    if (!q || !q->next()) {
+        // Gone while the statement ran: it may have committed.
+        if (!m_db.IsOpen())
+            m_unsure.append(attempt.Id);
         return Fail(m_db.ErrorText());
     }
+    attempt.SerialValue = q->value(0).toLongLong();
+    q->finish();
     return true;
 }
 
-bool CLineStation::Complete(const CAttempt& row)
+bool CLineStation::Complete(const CAttempt& row, CAttempt* line)
 {
     if (!row.SerialValue)
         return Fail(QStringLiteral("Attempt %1 has no serial number from the line").arg(row.Id));
     if (!Open())
         return false;
-    if (!m_db.Begin())
+    QSqlQuery* q = m_db.Run(QStringLiteral("SELECT corv_complete(?::json)"), {RowJson(row)},
+                            QStringLiteral("Cannot write the attempt to the line database on %1").arg(ServerName()));
+    if (!q || !q->next())
         return Fail(m_db.ErrorText());
-    // A running row (or none, if its Begin's commit was lost after all)
-    // takes the finished one; a finished row stays.
-    QSqlQuery q(m_db.Database());
-    CProductionRecord::PrepareInsert(
-        q, row,
-        QStringLiteral(" ON CONFLICT (id) DO UPDATE SET ended_at = EXCLUDED.ended_at, result = EXCLUDED.result,"
-                       " step = EXCLUDED.step, error_text = EXCLUDED.error_text, error_code = EXCLUDED.error_code,"
-                       " fuse_blown = EXCLUDED.fuse_blown, serial_written = EXCLUDED.serial_written"
-                       " WHERE attempts.result = 'running'"));
-    const uint32_t number = static_cast<uint32_t>(*row.SerialValue);
-    if (!m_db.Exec(q, QStringLiteral("Cannot write the attempt to the line database on %1").arg(ServerName()))) {
-        const QString text = m_db.ErrorText();
-        m_db.Rollback();
-        return Fail(text);
+    const QJsonObject answer = QJsonDocument::fromJson(q->value(0).toString().toUtf8()).object();
+    q->finish();
+    if (line) {
+        *line = row;
+        TakeEnding(answer, *line);
     }
-    // An interrupted attempt may have left its number on the unit.
-    const bool onUnit = row.SerialWritten.value_or(row.Result == QLatin1String("interrupted"));
-    const bool settled = onUnit
-                             ? m_serials.Consume(m_pool, number, row.Id, row.Result == QLatin1String("passed"))
-                             : m_serials.GiveBack(m_pool, number, row.Id);
-    if (!settled) {
-        const QString text = m_serials.ErrorText();
-        m_db.Rollback();
-        return Fail(text);
-    }
-    if (!m_db.Commit())
-        return Fail(m_db.ErrorText());
     return true;
 }

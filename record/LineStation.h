@@ -5,15 +5,18 @@
 //
 // Begin reserves the number and writes the "running" row in one
 // transaction; Complete writes the finished row and settles the number
-// (consumed once it reached the unit, otherwise given back) in another.
+// (consumed once it reached the unit, otherwise given back) in another, in
+// the pool that issued it. Both run the line's functions (corv_begin,
+// corv_complete): a station's login has no other right to change the line.
 // Complete may be delivered again, later, from the station's local record:
-// the row's id makes it idempotent (a row already finished stays as it is).
+// the row's id makes it idempotent (a row already finished stays as it is,
+// and its ending is the line's answer).
 
 #include "LineDatabase.h"
 #include "ProductionRecord.h"
 #include "SerialPool.h"
 
-#include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <cstdint>
@@ -32,13 +35,23 @@ public:
 
     // Reserves a number for attempt (which gets an id and a start time when
     // it has none) and writes its running row, in one transaction. On
-    // success attempt.SerialValue is the number.
+    // success attempt.SerialValue is the number. A caller that must survive
+    // a crash notes attempt.Id durably before, and calls Abandon(id) at its
+    // next start unless the attempt went on (the commit may have happened
+    // without the answer reaching the station).
     bool Begin(CAttempt& attempt);
 
     // Writes the finished row (Result passed, failed or interrupted) and
     // settles its number in one transaction: consumed when SerialWritten
-    // (or, unknown, when interrupted), otherwise given back.
-    bool Complete(const CAttempt& row);
+    // (or, unknown, when interrupted), otherwise given back. A row the line
+    // already holds as finished is left as it is. line (if given): the row
+    // with the line's ending, which the local record takes.
+    bool Complete(const CAttempt& row, CAttempt* line = nullptr);
+
+    // A reservation whose batch never ran: if it committed, its number
+    // goes back and its row says "failed" at the step "Reservation"; if
+    // not, nothing is done. Succeeds either way once the line answers.
+    bool Abandon(const QString& id);
 
 private:
     bool Open();
@@ -48,5 +61,5 @@ private:
     CSerialPool m_serials;
     QString m_pool;
     QString m_error;
-    QList<CAttempt> m_unsure;  // reservations whose commit was not acknowledged
+    QStringList m_unsure;  // reservations whose commit was not acknowledged
 };

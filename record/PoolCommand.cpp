@@ -27,9 +27,9 @@ bool Number(const QString& text, int64_t& number)
 }
 
 // 1 when the pool refused the request, 2 when the database failed.
-int Refused(CLineDatabase& db, CSerialPool& pool, std::ostream& err)
+int Refused(CLineDatabase& db, const QString& text, std::ostream& err)
 {
-    err << "corvantis-log: " << pool.ErrorText().toStdString() << "\n";
+    err << "corvantis-log: " << text.toStdString() << "\n";
     return db.IsOpen() || db.ErrorText().isEmpty() ? 1 : 2;
 }
 
@@ -79,7 +79,7 @@ int RunPoolCommand(const QString& conninfo, const QStringList& args, std::ostrea
         if (name.isEmpty() || first < 0)
             return Bad(err, QStringLiteral("pool create needs a NAME and --first N"));
         if (!pool.Create(name, first, last))
-            return Refused(db, pool, err);
+            return Refused(db, pool.ErrorText(), err);
         out << "created pool " << name.toStdString() << ": numbers from " << first
             << (last < 0 ? std::string(" up") : " to " + std::to_string(last)) << "\n";
         return 0;
@@ -91,7 +91,7 @@ int RunPoolCommand(const QString& conninfo, const QStringList& args, std::ostrea
         if (!Number(args[2], next))
             return Bad(err, QStringLiteral("pool raise: \"%1\" is no number from 0 to 4294967295").arg(args[2]));
         if (!pool.Raise(args[1], next))
-            return Refused(db, pool, err);
+            return Refused(db, pool.ErrorText(), err);
         out << "pool " << args[1].toStdString() << ": next number " << next << "\n";
         return 0;
     }
@@ -102,10 +102,10 @@ int RunPoolCommand(const QString& conninfo, const QStringList& args, std::ostrea
         if (args.size() == 2) {
             SPoolStatus one;
             if (!pool.Show(args[1], one))
-                return Refused(db, pool, err);
+                return Refused(db, pool.ErrorText(), err);
             pools << one;
         } else if (!pool.List(pools)) {
-            return Refused(db, pool, err);
+            return Refused(db, pool.ErrorText(), err);
         }
         for (int i = 0; i < pools.size(); ++i) {
             if (i > 0)
@@ -118,4 +118,24 @@ int RunPoolCommand(const QString& conninfo, const QStringList& args, std::ostrea
     }
     return Bad(err, verb.isEmpty() ? QStringLiteral("pool needs create, show or raise")
                                    : QStringLiteral("pool: unknown command \"%1\"").arg(verb));
+}
+
+int RunLineCommand(const QString& conninfo, const QStringList& args, std::ostream& out, std::ostream& err)
+{
+    const auto bad = [&](const QString& what) {
+        err << "corvantis-log: " << what.toStdString() << "\n"
+            << "usage: corvantis-log --database ADMIN_CONNINFO line setup --station-role ROLE\n";
+        return 1;
+    };
+    if (args.value(0) != QLatin1String("setup"))
+        return bad(args.isEmpty() ? QStringLiteral("line needs setup")
+                                  : QStringLiteral("line: unknown command \"%1\"").arg(args[0]));
+    if (args.size() != 3 || args[1] != QLatin1String("--station-role") || args[2].isEmpty())
+        return bad(QStringLiteral("line setup needs --station-role ROLE"));
+    CLineDatabase db(conninfo);
+    if (!db.Setup(args[2]))
+        return Refused(db, db.ErrorText(), err);
+    out << "line database on " << db.ServerName().toStdString() << ": schema " << CLineDatabase::SchemaVersion
+        << ", station role " << args[2].toStdString() << "\n";
+    return 0;
 }

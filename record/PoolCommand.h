@@ -18,3 +18,11 @@ int RunPoolCommand(const QString& conninfo, const QStringList& args, std::ostrea
                    std::ostream& err);
 
 extern const char* const PoolUsage;
+
+// corvantis-log's "line" subcommand, with the administrator's login:
+//
+//   line setup --station-role ROLE   creates or migrates the line's schema
+//                                    and grants ROLE a station's rights
+//
+// Exit status as for RunPoolCommand.
+int RunLineCommand(const QString& conninfo, const QStringList& args, std::ostream& out, std::ostream& err);

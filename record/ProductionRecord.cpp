@@ -477,6 +477,24 @@ bool CProductionRecord::InsertAll(const QList<CAttempt>& rows)
     return true;
 }
 
+bool CProductionRecord::TakeEnding(const CAttempt& row)
+{
+    if (!m_open) {
+        m_error = "The production record is not open:\n" + m_path;
+        return false;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare("UPDATE attempts SET ended_at = ?, result = ?, step = ?, error_text = ?, error_code = ?,"
+              " fuse_blown = ?, serial_written = ? WHERE id = ? AND result IN ('running', 'interrupted')");
+    for (const QVariant& v : QVariantList{TextOrNull(row.EndedAt), row.Result, TextOrNull(row.Step),
+                                          TextOrNull(row.ErrorText), Optional(row.ErrorCode),
+                                          Optional(row.FuseBlown), Optional(row.SerialWritten), row.Id})
+        q.addBindValue(v);
+    if (!q.exec())
+        return Fail("The production record cannot be written:", q.lastError());
+    return true;
+}
+
 bool CProductionRecord::Complete(const QString& id, const CAttemptEnd& end)
 {
     if (!Writable())

@@ -126,6 +126,9 @@ public:
     // Completes a running row (ended_at = now). false on failure or when
     // no running row has that id.
     bool Complete(const QString& id, const CAttemptEnd& end);
+    // The ending of row.Id as the line holds it, over a running or
+    // interrupted one (the line's word stands for a row it finished).
+    bool TakeEnding(const CAttempt& row);
     // A whole row as given (Id and StartedAt must be set).
     bool Insert(const CAttempt& row);
     // Many whole rows in one transaction: all or none.

@@ -3,7 +3,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <algorithm>
 
 namespace {
 
@@ -22,17 +21,9 @@ bool CSerialPool::Failed()
 
 QSqlQuery* CSerialPool::Run(const QString& sql, const QVariantList& values, const QString& what)
 {
-    QSqlQuery* q = m_db.Prepared(sql);
-    if (!q) {
+    QSqlQuery* q = m_db.Run(sql, values, what);
+    if (!q)
         Failed();
-        return nullptr;
-    }
-    for (const QVariant& value : values)
-        q->addBindValue(value);
-    if (!m_db.Exec(*q, what)) {
-        Failed();
-        return nullptr;
-    }
     return q;
 }
 
@@ -215,73 +206,16 @@ bool CSerialPool::List(QList<SPoolStatus>& pools)
     return m_db.Commit() || Failed();
 }
 
-bool CSerialPool::TakeFree(const QString& name, const QString& attempt, uint32_t& number, bool& taken)
-{
-    // The lowest free number; one that another station is taking right now
-    // is passed over rather than waited for.
-    QSqlQuery* q = Run(QStringLiteral(
-        "UPDATE serial_number SET state = 'reserved', attempt = ?, issued = true, changed_at = now()"
-        " WHERE pool = ? AND number = (SELECT number FROM serial_number"
-        "  WHERE pool = ? AND state = 'free' ORDER BY number LIMIT 1 FOR UPDATE SKIP LOCKED)"
-        " RETURNING number"),
-        {attempt, name, name}, QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name));
-    if (!q)
-        return false;
-    taken = q->next();
-    if (taken)
-        number = uint32_t(q->value(0).toLongLong());
-    q->finish();
-    return true;
-}
-
 bool CSerialPool::Reserve(const QString& name, const QString& attempt, uint32_t& number)
 {
     if (!CheckName(name))
         return false;
-    if (attempt.isEmpty() || attempt.size() > 36) {
-        m_error = QStringLiteral("An attempt id has 1 to 36 characters: \"%1\"").arg(attempt);
-        return false;
-    }
-    bool taken = false;
-    if (!TakeFree(name, attempt, number, taken))
-        return false;
-    if (taken)
-        return true;
-    // No free row: make the next block. Lock the pool's row first; a station
-    // that made a block meanwhile has committed it once the lock is ours.
-    const QString what = QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name);
-    QSqlQuery* q = Run(QStringLiteral(
-        "SELECT next_number, COALESCE(last_number, 4294967295) FROM serial_pool"
-        " WHERE name = ? FOR NO KEY UPDATE"), {name}, what);
-    if (!q)
-        return false;
-    if (!q->next()) {
-        m_error = QStringLiteral("There is no pool named \"%1\" in the line database on %2")
-                      .arg(name, m_db.ServerName());
-        return false;
-    }
-    const int64_t from = q->value(0).toLongLong(), last = q->value(1).toLongLong();
+    QSqlQuery* q = Run(QStringLiteral("SELECT corv_reserve(?, ?)"), {name, attempt},
+                       QStringLiteral("Cannot reserve a serial number from pool \"%1\"").arg(name));
+    if (!q || !q->next())
+        return q ? Failed() : false;
+    number = uint32_t(q->value(0).toLongLong());
     q->finish();
-    if (!TakeFree(name, attempt, number, taken))
-        return false;
-    if (taken)
-        return true;
-    if (from > last) {
-        m_error = QStringLiteral("Pool \"%1\" is used up: every number up to its last, %2, "
-                                 "has been issued").arg(name).arg(last);
-        return false;
-    }
-    const int64_t to = std::min(from + BlockSize - 1, last);
-    if (!Run(QStringLiteral(
-            "INSERT INTO serial_number (pool, number, state, attempt, issued)"
-            " SELECT ?, n, CASE WHEN n = ? THEN 'reserved' ELSE 'free' END,"
-            "  CASE WHEN n = ? THEN ? END, n = ? FROM generate_series(?::bigint, ?::bigint) AS n"),
-             {name, qlonglong(from), qlonglong(from), attempt, qlonglong(from), qlonglong(from), qlonglong(to)},
-             what) ||
-        !Run(QStringLiteral("UPDATE serial_pool SET next_number = ? WHERE name = ?"), {qlonglong(to + 1), name},
-             what))
-        return false;
-    number = uint32_t(from);
     return true;
 }
 
@@ -300,31 +234,12 @@ bool CSerialPool::Consume(const QString& name, uint32_t number, const QString& a
 bool CSerialPool::Settle(const QString& name, uint32_t number, const QString& attempt,
                          const char* state, const QString& what)
 {
-    const bool free = qstrcmp(state, "free") == 0;
-    // Settling again what is already settled so (a completion delivered a
-    // second time after a lost acknowledgement) changes nothing and succeeds.
-    const QString to = QString::fromLatin1(state);
-    QSqlQuery* q =
-        free ? Run(QStringLiteral("UPDATE serial_number SET state = 'free', attempt = NULL, changed_at = now()"
-                                  " WHERE pool = ? AND number = ? AND state = 'reserved' AND attempt = ?"),
-                   {name, qlonglong(number), attempt}, what)
-             : Run(QStringLiteral("UPDATE serial_number SET state = ?, changed_at = now()"
-                                  " WHERE pool = ? AND number = ? AND state IN ('reserved', ?) AND attempt = ?"),
-                   {to, name, qlonglong(number), to, attempt}, what);
+    QSqlQuery* q = Run(QStringLiteral("SELECT corv_settle(?, ?, ?, ?)"),
+                       {name, qlonglong(number), attempt, QString::fromLatin1(state)}, what);
     if (!q)
         return false;
-    if (q->numRowsAffected() == 1)
-        return true;
-    QString now, holder;
-    if (!State(name, number, now, holder))
-        return false;
-    // Given back already (and maybe issued again since): nothing to do.
-    if (free && holder != attempt)
-        return true;
-    m_error = QStringLiteral("%1: it is %2%3, not reserved by attempt %4")
-                  .arg(what, now, holder.isEmpty() ? QString() : QStringLiteral(" by attempt ") + holder,
-                       attempt);
-    return false;
+    q->finish();
+    return true;
 }
 
 bool CSerialPool::State(const QString& name, int64_t number, QString& state, QString& attempt)

@@ -58,9 +58,12 @@ public:
     bool Show(const QString& name, SPoolStatus& status);
     bool List(QList<SPoolStatus>& pools);  // every pool, by name
 
-    // The next three run inside the caller's transaction (CLineDatabase::
-    // Begin ... Commit), so that the attempt's row and its number commit or
-    // vanish together. attempt: the attempt's id (at most 36 characters).
+    // The next three run the line's functions (corv_reserve, corv_settle),
+    // which only the line's administrator may call: a station reserves and
+    // settles through CLineStation. They run inside the caller's transaction
+    // (CLineDatabase::Begin ... Commit) when there is one, so that another
+    // row and the number commit or vanish together. attempt: the attempt's
+    // id (at most 36 characters).
 
     // Takes the lowest free-again number or else the next one for attempt.
     // false when the pool does not exist or is used up ("... used up ..."),
@@ -93,7 +96,6 @@ private:
     QSqlQuery* Run(const QString& sql, const QVariantList& values, const QString& what);
     // Raise's checks and writes inside its transaction; false: roll back.
     bool RaiseWithin(const QString& name, int64_t next);
-    bool TakeFree(const QString& name, const QString& attempt, uint32_t& number, bool& taken);
     bool Settle(const QString& name, uint32_t number, const QString& attempt,
                 const char* state, const QString& what);
 

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -99,9 +100,15 @@ protected:
         schema = QStringLiteral("t_line_%1").arg(QString::fromLatin1(info->name()).toLower());
         conninfo = PgTestServer().NewLine(schema);
         ASSERT_FALSE(conninfo.isEmpty()) << qPrintable(PgTestServer().ErrorText());
-        root = QDir::tempPath() + "/corv-" + schema;
+        admin = PgTestServer().AdminConninfo(schema);
+        // A folder of its own: another checkout's tests may run this one
+        // beside it.
+        scratch = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/corv-" + schema + "-XXXXXX");
+        ASSERT_TRUE(scratch->isValid());
+        root = scratch->path();
     }
-    QString schema, conninfo, root;
+    std::unique_ptr<QTemporaryDir> scratch;
+    QString schema, conninfo, admin, root;
 };
 
 TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
@@ -111,7 +118,7 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
                            : 250;
     const int64_t first = 2000;
     {
-        CLineDatabase db(conninfo);
+        CLineDatabase db(admin);
         CSerialPool pool(db);
         ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
         ASSERT_TRUE(pool.Create("Sensor", first)) << qPrintable(pool.ErrorText());
@@ -141,7 +148,7 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     EXPECT_EQ(*distinct.begin(), first);
     EXPECT_EQ(*distinct.rbegin(), first + 4 * units - 1);
 
-    CLineDatabase db(conninfo);
+    CLineDatabase db(admin);
     CSerialPool pool(db);
     ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
     SPoolStatus status, other;
@@ -184,7 +191,7 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
 // (a pass the line never heard of) and then goes on from the pool.
 TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
 {
-    CLineDatabase db(conninfo);
+    CLineDatabase db(admin);
     CSerialPool pool(db);
     ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
     ASSERT_TRUE(pool.Create("Sensor", 500)) << qPrintable(pool.ErrorText());
@@ -260,7 +267,7 @@ TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
 // unit (it may be), before the station takes a number of its own.
 TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
 {
-    CLineDatabase db(conninfo);
+    CLineDatabase db(admin);
     CSerialPool pool(db);
     ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
     ASSERT_TRUE(pool.Create("Sensor", 40)) << qPrintable(pool.ErrorText());
@@ -271,6 +278,14 @@ TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
     QString state, attempt;
     ASSERT_TRUE(pool.State("Sensor", 40, state, attempt)) << qPrintable(pool.ErrorText());
     EXPECT_EQ(state, "reserved");
+
+    // Started and closed without a batch: the start alone settles it.
+    std::unique_ptr<QProcess> started(StartStation(dir, 0));
+    ASSERT_TRUE(started->waitForFinished(-1));
+    EXPECT_EQ(started->exitCode(), 0) << qPrintable(LogOf(dir));
+    QString settled, by;
+    ASSERT_TRUE(pool.State("Sensor", 40, settled, by)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(settled, "rejected");
 
     std::unique_ptr<QProcess> again(StartStation(dir, 1));
     ASSERT_TRUE(again->waitForFinished(-1));
@@ -290,11 +305,127 @@ TEST_F(LineStations, AStationKilledInABatchSettlesItsNumberAtItsNextStart)
     EXPECT_EQ(rows, QStringList({"40 interrupted", "41 passed"}));
 }
 
+// What a station kept for the line, delivered by the line's functions: a
+// number is settled in the pool that issued it, whatever the settings say
+// now; a row the line holds as finished keeps its ending, and that ending
+// is the answer; a reservation never confirmed is given back.
+TEST_F(LineStations, KeptDeliveriesSettleInTheIssuingPoolAndTheLinesWordStands)
+{
+    CLineDatabase db(admin);
+    CSerialPool pool(db);
+    ASSERT_TRUE(pool.Create("A", 100)) << qPrintable(pool.ErrorText());
+    ASSERT_TRUE(pool.Create("C", 5000)) << qPrintable(pool.ErrorText());
+    CLineStation a(conninfo, "A"), c(conninfo, "C");
+    CAttempt row, unsure;
+    CProductionRecord::FillStation(row);
+    unsure = row;
+    ASSERT_TRUE(a.Begin(row)) << qPrintable(a.ErrorText());
+    ASSERT_TRUE(a.Begin(unsure)) << qPrintable(a.ErrorText());
+    ASSERT_EQ(row.SerialValue, 100);
+
+    CAttempt passed = row, interrupted = row, failed = row, answer;
+    passed.Result = "passed";
+    passed.EndedAt = CProductionRecord::NowUtc();
+    passed.SerialWritten = true;
+    interrupted.Result = "interrupted";
+    failed.Result = "failed";
+    failed.SerialWritten = false;
+    struct { const char* what; CLineStation* by; const CAttempt* row; } deliveries[] = {
+        {"the pass, by a station now set to pool C", &c, &passed},
+        {"the same pass again", &a, &passed},
+        {"marked interrupted by a later start", &c, &interrupted},
+        {"a failure before the number was sent", &a, &failed},
+    };
+    for (const auto& d : deliveries) {
+        SCOPED_TRACE(d.what);
+        ASSERT_TRUE(d.by->Complete(*d.row, &answer)) << qPrintable(d.by->ErrorText());
+        EXPECT_EQ(answer.Result, "passed");
+        EXPECT_EQ(answer.SerialWritten, true);
+        QString state, holder;
+        ASSERT_TRUE(pool.State("A", 100, state, holder)) << qPrintable(pool.ErrorText());
+        EXPECT_EQ(state, "passed");
+        EXPECT_EQ(holder, row.Id);
+    }
+
+    for (int round = 0; round < 2; ++round)  // twice: the second finds nothing to do
+        ASSERT_TRUE(a.Abandon(unsure.Id)) << qPrintable(a.ErrorText());
+    ASSERT_TRUE(c.Abandon(CProductionRecord::NewId())) << "a reservation that never committed";
+    QString state, holder;
+    ASSERT_TRUE(pool.State("A", 101, state, holder)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(state, "free");
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT serial_value, result, step FROM attempts ORDER BY serial_value"));
+    QStringList rows;
+    while (q.next())
+        rows << QStringLiteral("%1 %2 %3").arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
+    EXPECT_EQ(rows, QStringList({"100 passed ", "101 failed Reservation"}));
+}
+
+// A station whose local completion failed (record locked, disk full) after
+// the line took the pass: its next start neither refuses for good nor calls
+// the unit interrupted; the local record takes the line's word. And one
+// that died before it learnt whether its reservation committed gives the
+// number back at its next start.
+TEST_F(LineStations, AFailedLocalWriteOrAnUnconfirmedReservationIsSettledAtTheNextStart)
+{
+    CLineDatabase db(admin);
+    CSerialPool pool(db);
+    ASSERT_TRUE(pool.Create("Sensor", 700)) << qPrintable(pool.ErrorText());
+    const QString dir = MakeStation(root, 0, conninfo, "Sensor");
+    std::unique_ptr<QProcess> first(StartStation(dir, 1));
+    ASSERT_TRUE(first->waitForFinished(-1));
+    ASSERT_EQ(first->exitCode(), 0) << qPrintable(LogOf(dir));
+
+    // The local completion that did not happen: a running row, as a write
+    // that failed leaves it (set by hand; no real lock holds still for this).
+    const QString recordPath = dir + "/data/Quillfern/Corvantis/production.db";
+    {
+        QSqlDatabase local = QSqlDatabase::addDatabase("QSQLITE", "rewind");
+        local.setDatabaseName(recordPath);
+        ASSERT_TRUE(local.open());
+        QSqlQuery q(local);
+        ASSERT_TRUE(q.exec("UPDATE attempts SET result = 'running', ended_at = NULL WHERE serial_value = 700"));
+        EXPECT_EQ(q.numRowsAffected(), 1);
+    }
+    QSqlDatabase::removeDatabase("rewind");
+    // A reservation under way when the station died.
+    CLineStation line(conninfo, "Sensor");
+    CAttempt unsure;
+    CProductionRecord::FillStation(unsure);
+    ASSERT_TRUE(line.Begin(unsure)) << qPrintable(line.ErrorText());
+    ASSERT_EQ(unsure.SerialValue, 701);
+    const QString confPath = dir + "/config/Quillfern/Corvantis.conf";
+    CSettingsStore store = CSettingsStore::AtFile(confPath.toStdString());
+    store.WriteProfileString("Line", "Reserving", unsure.Id.toStdString());
+    ASSERT_TRUE(store.Flush());
+
+    std::unique_ptr<QProcess> next(StartStation(dir, 2));
+    ASSERT_TRUE(next->waitForFinished(-1));
+    EXPECT_EQ(next->exitCode(), 0) << qPrintable(LogOf(dir));
+    const auto tray = velk::CSimStore((dir + "/sim").toStdString()).LoadTray();
+    ASSERT_EQ(tray.size(), 2u);
+    EXPECT_EQ(SerialOf(tray[1]), 701u) << "the number given back is the next one issued";
+    CProductionRecord local;
+    ASSERT_TRUE(local.Open(recordPath)) << qPrintable(local.ErrorText());
+    QStringList rows;
+    for (const CAttempt& a : local.Select({}).value_or(QList<CAttempt>()))
+        rows.prepend(QStringLiteral("%1 %2").arg(a.SerialValue.value_or(-1)).arg(a.Result));
+    EXPECT_EQ(rows, QStringList({"700 passed", "701 passed"}));
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT serial_value, result FROM attempts ORDER BY started_at"));
+    rows.clear();
+    while (q.next())
+        rows << q.value(0).toString() + " " + q.value(1).toString();
+    EXPECT_EQ(rows, QStringList({"700 passed", "701 failed", "701 passed"}));
+    EXPECT_EQ(CSettingsStore::AtFile(confPath.toStdString()).GetProfileString("Line", "Reserving", "?"), "");
+}
+
 // A pool past what the station's WORD serial holds: the number is refused
 // and goes back unused, never written cut short as 0 (issued long ago).
 TEST_F(LineStations, ANumberTheWidthCannotHoldGoesBackUnused)
 {
-    CLineDatabase db(conninfo);
+    CLineDatabase db(admin);
     CSerialPool pool(db);
     ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
     ASSERT_TRUE(pool.Create("Wide", 65536)) << qPrintable(pool.ErrorText());
@@ -319,7 +450,7 @@ TEST_F(LineStations, StationsKilledAtRandomShipNoDuplicate)
 {
     const long units = 20;
     {
-        CLineDatabase db(conninfo);
+        CLineDatabase db(admin);
         CSerialPool pool(db);
         ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
         ASSERT_TRUE(pool.Create("Sensor", 3000)) << qPrintable(pool.ErrorText());
@@ -359,7 +490,7 @@ TEST_F(LineStations, StationsKilledAtRandomShipNoDuplicate)
     EXPECT_EQ(distinct.size(), onUnits.size()) << "a serial number on two units";
     EXPECT_GE(onUnits.size(), static_cast<size_t>(4 * units));
 
-    CLineDatabase db(conninfo);
+    CLineDatabase db(admin);
     ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
     QSqlQuery q(db.Database());
     ASSERT_TRUE(q.exec("SELECT a.serial_value, count(*) FROM attempts a JOIN serial_number n"
@@ -383,7 +514,7 @@ TEST_F(LineStations, StationsKilledAtRandomShipNoDuplicate)
 TEST_F(LineStations, FourStationsRideOutAServerOutage)
 {
     const long units = 60;
-    CLineDatabase db(conninfo);
+    CLineDatabase db(admin);
     CSerialPool pool(db);
     ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
     ASSERT_TRUE(pool.Create("Sensor", 300)) << qPrintable(pool.ErrorText());

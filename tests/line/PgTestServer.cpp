@@ -1,5 +1,7 @@
 #include "PgTestServer.h"
 
+#include "LineDatabase.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -28,6 +30,17 @@ CPgTestServer::CPgTestServer()
         qputenv("PGPASSFILE", (m_folder + QStringLiteral("/pgpass")).toLocal8Bit());
 }
 
+CPgTestServer::CPgTestServer(int tlsPort, const QString& certDir) : m_port(tlsPort)
+{
+    QString out;
+    if (Script({QStringLiteral("start"), QStringLiteral("--owner"), QString::number(getpid()), QStringLiteral("--tls"),
+                QString::number(tlsPort), certDir},
+               &out)) {
+        m_folder = out.trimmed();
+        m_own = true;
+    }
+}
+
 CPgTestServer::~CPgTestServer()
 {
     if (m_own)
@@ -53,7 +66,7 @@ bool CPgTestServer::Script(const QStringList& arguments, QString* output)
 
 QString CPgTestServer::Conninfo(const QString& database) const
 {
-    return QStringLiteral("host=%1 port=5432 user=corv_station dbname=%2").arg(m_folder, database);
+    return QStringLiteral("host=%1 port=%2 user=corv_station dbname=%3").arg(m_folder).arg(m_port).arg(database);
 }
 
 bool CPgTestServer::AdminSql(const QString& database, const QString& sql)
@@ -61,7 +74,7 @@ bool CPgTestServer::AdminSql(const QString& database, const QString& sql)
     QProcess p;
     p.start(QStringLiteral("psql"),
             {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
-             QStringLiteral("host=%1 port=5432 user=corv_admin dbname=%2").arg(m_folder, database),
+             QStringLiteral("host=%1 port=%2 user=corv_admin dbname=%3").arg(m_folder).arg(m_port).arg(database),
              QStringLiteral("-c"), sql});
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         m_error = QStringLiteral("psql: %1").arg(QString::fromLocal8Bit(p.readAllStandardError()));
@@ -70,12 +83,22 @@ bool CPgTestServer::AdminSql(const QString& database, const QString& sql)
     return true;
 }
 
+QString CPgTestServer::AdminConninfo(const QString& schema) const
+{
+    return QStringLiteral("host=%1 port=%2 user=corv_admin dbname=corv_line options='-c search_path=%3'")
+        .arg(m_folder).arg(m_port).arg(schema);
+}
+
 QString CPgTestServer::NewLine(const QString& name)
 {
     if (!AdminSql(QStringLiteral("corv_line"),
-                  QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE; CREATE SCHEMA %1 AUTHORIZATION corv_station")
-                      .arg(name)))
+                  QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE; CREATE SCHEMA %1").arg(name)))
         return QString();
+    CLineDatabase admin(AdminConninfo(name));
+    if (!admin.Setup(QStringLiteral("corv_station"))) {
+        m_error = admin.ErrorText();
+        return QString();
+    }
     return Conninfo() + QStringLiteral(" options='-c search_path=%1'").arg(name);
 }
 

@@ -3,12 +3,16 @@
 // client processes (concurrency, two pools, a server outage).
 #include "PgTestServer.h"
 
+#include "LineStation.h"
 #include "PoolCommand.h"
 #include "SerialPool.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QHostAddress>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -34,8 +38,10 @@ protected:
         QString name = QStringLiteral("t_%1_%2").arg(info->test_suite_name(), info->name()).toLower();
         name.replace(QRegularExpression(QStringLiteral("[^a-z0-9_]")), QStringLiteral("_"));
         schema = name.left(60);
-        conninfo = PgTestServer().NewLine(schema);
-        ASSERT_FALSE(conninfo.isEmpty()) << qPrintable(PgTestServer().ErrorText());
+        station = PgTestServer().NewLine(schema);
+        ASSERT_FALSE(station.isEmpty()) << qPrintable(PgTestServer().ErrorText());
+        // The pool's own rules, as its administrator exercises them.
+        conninfo = PgTestServer().AdminConninfo(schema);
     }
 
     // One statement in its own transaction, as a station would run it.
@@ -52,6 +58,7 @@ protected:
 
     QString schema;
     QString conninfo;
+    QString station;
 };
 
 // --- administration --------------------------------------------------------
@@ -245,6 +252,10 @@ TEST_F(LinePool, PoolCommandAdministersAndShows)
         {conninfo, {"drain"}, 1, "", "pool: unknown command \"drain\""},
         {conninfo, {}, 1, "", "pool needs create, show or raise"},
         {away, {"show"}, 2, "", "Cannot reach the line database on /nonexistent/line-db, port 5432"},
+        // A station's login reads the pools but changes none of them.
+        {station, {"show", "Sensor"}, 0, "pool: Sensor\nfirst: 1000\n", ""},
+        {station, {"create", "Mine", "--first", "1"}, 1, "", "does not permit it to login \"corv_station\""},
+        {station, {"raise", "Sensor", "1500"}, 1, "", "does not permit it to login \"corv_station\""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(qPrintable(row.args.join(QLatin1Char(' '))));
@@ -288,15 +299,161 @@ TEST_F(LinePool, ConnectionStringsAndSchemaVersions)
     EXPECT_FALSE(newer.Open());
     EXPECT_EQ(newer.ErrorText(),
               QStringLiteral("The line database on %1, port 5432 was set up by a newer station "
-                             "(schema 99, this one knows 2); update this station").arg(folder));
-    ASSERT_TRUE(PgTestServer().AdminSql(QStringLiteral("corv_line"),
-                                        QStringLiteral("DROP TABLE %1.attempts; UPDATE %1.pool_schema SET version = 1")
-                                            .arg(schema)));
-    // A pools-only database (version 1) gains the attempts table.
-    CLineDatabase current(conninfo);
-    EXPECT_TRUE(current.Open()) << qPrintable(current.ErrorText());
-    QSqlQuery q(current.Database());
-    EXPECT_TRUE(q.exec(QStringLiteral("SELECT count(*) FROM attempts")) && q.next()) << qPrintable(q.lastError().text());
+                             "(schema 99, this one knows 3); update this station").arg(folder));
+}
+
+// A line as the old set-up left it (schema 2, every table the station's
+// own) is refused to stations until its administrator runs line setup,
+// which takes the tables over; from then on the station's login changes
+// nothing but through the line's functions, and a refusal says so.
+TEST_F(LinePool, LineSetupSplitsTheRolesAndTheStationIsRefusedTheRest)
+{
+    ASSERT_TRUE(PgTestServer().AdminSql(QStringLiteral("corv_line"), QStringLiteral(
+        "DROP FUNCTION %1.corv_begin, %1.corv_complete, %1.corv_abandon, %1.corv_reserve, %1.corv_settle;"
+        " ALTER TABLE %1.attempts DROP COLUMN line_login; UPDATE %1.pool_schema SET version = 2;"
+        " ALTER SCHEMA %1 OWNER TO corv_station; ALTER TABLE %1.attempts OWNER TO corv_station;"
+        " ALTER TABLE %1.serial_pool OWNER TO corv_station; ALTER TABLE %1.serial_number OWNER TO corv_station;"
+        " ALTER TABLE %1.pool_schema OWNER TO corv_station").arg(schema)));
+    CLineDatabase old(station);
+    EXPECT_FALSE(old.Open());
+    EXPECT_TRUE(old.ErrorText().contains("is not set up for this station (schema 2, this one needs 3): its "
+                                         "administrator runs corvantis-log --database ADMIN_CONNINFO line setup"))
+        << qPrintable(old.ErrorText());
+
+    struct { QString conninfo; QStringList args; int status; const char* err; } setups[] = {
+        {conninfo, {"setup", "--station-role", "nobody_here"}, 1, "There is no role \"nobody_here\""},
+        {conninfo, {"setup", "--station-role", "corv_admin"}, 1, "must not be the administrator"},
+        {conninfo, {"setup"}, 1, "line setup needs --station-role ROLE"},
+        {station, {"setup", "--station-role", "corv_station"}, 1, "must not be the administrator"},
+        {conninfo, {"setup", "--station-role", "corv_station"}, 0, ""},
+        {conninfo, {"setup", "--station-role", "corv_station"}, 0, ""},  // again: nothing to do
+    };
+    for (const auto& row : setups) {
+        std::ostringstream out, err;
+        EXPECT_EQ(RunLineCommand(row.conninfo, row.args, out, err), row.status) << err.str();
+        EXPECT_NE(err.str().find(row.err), std::string::npos) << err.str();
+    }
+
+    {
+        CLineDatabase admin(conninfo);
+        CSerialPool pool(admin);
+        ASSERT_TRUE(pool.Create(QStringLiteral("P"), 1, 9)) << qPrintable(pool.ErrorText());
+    }
+    CLineStation line(station, QStringLiteral("P"));
+    CAttempt unit;
+    CProductionRecord::FillStation(unit);
+    ASSERT_TRUE(line.Begin(unit)) << qPrintable(line.ErrorText());
+    ASSERT_EQ(unit.SerialValue, 1);
+
+    CLineDatabase db(station);
+    ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+    const char* const refused[] = {
+        "UPDATE serial_number SET state = 'free', attempt = NULL",
+        "DELETE FROM attempts",
+        "INSERT INTO serial_pool (name, first_number, next_number, raised_to) VALUES ('X', 1, 1, 1)",
+        "UPDATE serial_pool SET raised_to = 1",
+        "DROP TABLE attempts",
+        "CREATE TABLE mine (x INTEGER)",
+        "SELECT corv_reserve('P', 'mine')",
+        "SELECT corv_settle('P', 1, 'x', 'free')",
+    };
+    for (const char* sql : refused) {
+        QSqlQuery q(db.Database());
+        EXPECT_FALSE(db.Exec(q, QString::fromLatin1(sql), QStringLiteral("Try"))) << sql;
+        EXPECT_TRUE(db.ErrorText().startsWith(QStringLiteral("Try: the line database on %1, port 5432 does not "
+                                                             "permit it to login \"corv_station\"")
+                                                  .arg(PgTestServer().Folder())))
+            << qPrintable(db.ErrorText());
+        EXPECT_TRUE(db.IsOpen()) << "a refusal is no lost connection: " << sql;
+    }
+    CLineDatabase admin(conninfo);
+    CSerialPool pool(admin);
+    QString state, holder;
+    ASSERT_TRUE(pool.State(QStringLiteral("P"), 1, state, holder)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(state, QStringLiteral("reserved"));
+    EXPECT_EQ(holder, unit.Id);
+}
+
+// After a fast server restart a statement the connection prepared can be
+// gone while the connection looks sound: it is run once more on a fresh
+// connection instead of failing as a lost one.
+TEST_F(LinePool, AStatementTheServerForgotIsRunAgainOnAFreshConnection)
+{
+    CLineDatabase db(conninfo);
+    CSerialPool pool(db);
+    ASSERT_TRUE(pool.Create(QStringLiteral("P"), 1, 9)) << qPrintable(pool.ErrorText());
+    QString state, holder;
+    ASSERT_TRUE(pool.State(QStringLiteral("P"), 3, state, holder)) << qPrintable(pool.ErrorText());
+    QSqlQuery forget(db.Database());
+    ASSERT_TRUE(db.Exec(forget, QStringLiteral("DEALLOCATE ALL"), QStringLiteral("Forget")));
+    EXPECT_TRUE(pool.State(QStringLiteral("P"), 3, state, holder)) << qPrintable(pool.ErrorText());
+    EXPECT_EQ(state, QStringLiteral("free"));
+}
+
+// A remote station: over TCP with TLS, checking the server's certificate
+// against the line's CA (a throw-away one made here), its password from a
+// passfile. The same station without TLS is refused by the server.
+TEST(LineOverTls, AStationReachesTheLineOnlyOverTls)
+{
+    QTemporaryDir certs(QDir::tempPath() + QStringLiteral("/corv-tls-XXXXXX"));
+    ASSERT_TRUE(certs.isValid());
+    const QString ext = certs.filePath(QStringLiteral("server.ext"));
+    {
+        QFile f(ext);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("subjectAltName=DNS:localhost\n");
+    }
+    const QStringList ec = {QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    const QList<QStringList> steps = {
+        QStringList{"req", "-x509", "-days", "2", "-subj", "/CN=Corvantis test line CA", "-keyout", "ca.key",
+                    "-out", "ca.crt"} + ec,
+        QStringList{"req", "-subj", "/CN=localhost", "-keyout", "server.key", "-out", "server.csr"} + ec,
+        {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
+         "-extfile", "server.ext", "-out", "server.crt"},
+    };
+    for (const QStringList& step : steps) {
+        QProcess openssl;
+        openssl.setWorkingDirectory(certs.path());
+        openssl.start(QStringLiteral("openssl"), step);
+        ASSERT_TRUE(openssl.waitForFinished(60000) && openssl.exitCode() == 0)
+            << qPrintable(step.join(' ')) << openssl.readAllStandardError().toStdString();
+    }
+    // A port nobody holds now (the server takes it a moment later).
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const int port = probe.serverPort();
+    probe.close();
+    CPgTestServer server(port, certs.path());
+    ASSERT_TRUE(server.Ok()) << qPrintable(server.ErrorText());
+
+    CLineDatabase admin(server.Conninfo() + QStringLiteral(" user=corv_admin passfile=") + server.Passfile());
+    ASSERT_TRUE(admin.Setup(QStringLiteral("corv_station"))) << qPrintable(admin.ErrorText());
+    CSerialPool pool(admin);
+    ASSERT_TRUE(pool.Create(QStringLiteral("Remote"), 10)) << qPrintable(pool.ErrorText());
+
+    const QString remote = QStringLiteral("host=localhost hostaddr=127.0.0.1 port=%1 dbname=corv_line user=corv_station "
+                                          "passfile=%2 sslrootcert=%3 sslmode=")
+                               .arg(port).arg(server.Passfile(), certs.filePath(QStringLiteral("ca.crt")));
+    CLineStation line(remote + QStringLiteral("verify-full"), QStringLiteral("Remote"));
+    CAttempt unit;
+    CProductionRecord::FillStation(unit);
+    ASSERT_TRUE(line.Begin(unit)) << qPrintable(line.ErrorText());
+    EXPECT_EQ(unit.SerialValue, 10);
+    unit.Result = QStringLiteral("passed");
+    unit.SerialWritten = true;
+    EXPECT_TRUE(line.Complete(unit)) << qPrintable(line.ErrorText());
+    CLineDatabase secure(remote + QStringLiteral("verify-full"));
+    ASSERT_TRUE(secure.Open()) << qPrintable(secure.ErrorText());
+    QSqlQuery q(secure.Database());
+    ASSERT_TRUE(q.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")) && q.next());
+    EXPECT_TRUE(q.value(0).toBool());
+
+    CLineDatabase plain(remote + QStringLiteral("disable"));
+    EXPECT_FALSE(plain.Open());
+    EXPECT_TRUE(plain.ErrorText().contains(QStringLiteral("Cannot reach the line database on localhost, port %1").arg(port))
+                && plain.ErrorText().contains(QStringLiteral("no encryption")))
+        << qPrintable(plain.ErrorText());
 }
 
 // --- drills with several client processes ------------------------------------

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # A throw-away PostgreSQL 15 server for the line's tests and benchmarks.
 #
-#   pg-server.sh start [--owner PID]   makes a fresh folder under /tmp, starts a
+#   pg-server.sh start [--owner PID] [--tls PORT CERTDIR]
+#                                      makes a fresh folder under /tmp, starts a
 #                                      server there and prints the folder
 #   pg-server.sh stop DIR              immediate stop; the server comes back
 #   pg-server.sh resume DIR            with "start" again (crash recovery)
 #   pg-server.sh remove DIR            stops the server and deletes the folder
 #
-# The server listens on a Unix socket in DIR only (no TCP). PostgreSQL refuses
+# The server listens on a Unix socket in DIR only (no TCP); with --tls also on
+# 127.0.0.1:PORT, TLS only (CERTDIR/server.crt and server.key), password by
+# scram-sha-256, and its socket has that port's number too. PostgreSQL refuses
 # to run as root, so under root (CI) it runs as the package's "postgres" user
-# through runuser. It has a superuser "corv_admin" and a role "corv_station"
-# with a database "corv_line" of its own; both log in by password, which the
+# through runuser. It has a superuser "corv_admin", the owner of the
+# database "corv_line", and a station role "corv_station"; both log in by password, which the
 # clients find in DIR/pgpass (PGPASSFILE), the way a station finds its own.
 # With --owner the server is stopped and the folder removed as soon as that
 # process has gone, however it ended, so no test leaves a server behind.
@@ -35,8 +38,10 @@ pg_ctl_stop() {   # DIR [mode]
 pg_ctl_start() {  # DIR
   # setsid: the server leaves the caller's session, so a test killed by its
   # runner does not take a half-stopped server with it; the owner watch ends it.
+  local listen="''" port=5432
+  if [ -f "$1/tls-port" ]; then listen=127.0.0.1; port=$(cat "$1/tls-port"); fi
   setsid "${server_user[@]}" "$bindir/pg_ctl" -D "$1/data" -l "$1/server.log" -w -t 60 \
-    -o "-k $1 -c listen_addresses='' -p 5432" start </dev/null >/dev/null 2>&1 || {
+    -o "-k $1 -c listen_addresses=$listen -p $port" start </dev/null >/dev/null 2>&1 || {
     echo "pg-server.sh: the server in $1 did not start; its log:" >&2
     tail -n 20 "$1/server.log" >&2 || true
     return 1
@@ -45,8 +50,15 @@ pg_ctl_start() {  # DIR
 
 case "${1:-}" in
 start)
-  owner=""
-  if [ "${2:-}" = "--owner" ]; then owner="${3:?--owner needs a process id}"; fi
+  owner="" tls_port="" tls_dir=""
+  shift
+  while [ $# -gt 0 ]; do
+    case "$1" in
+    --owner) owner="${2:?--owner needs a process id}"; shift 2 ;;
+    --tls) tls_port="${2:?--tls needs a port}"; tls_dir="${3:?--tls needs a certificate folder}"; shift 3 ;;
+    *) echo "pg-server.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+  done
   dir=$(mktemp -d /tmp/corv-pg.XXXXXX)
   chmod 0755 "$dir"
   admin_pw=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
@@ -73,11 +85,23 @@ max_connections = 60
 dynamic_shared_memory_type = mmap
 logging_collector = off
 EOF
+  port=5432
+  if [ -n "$tls_port" ]; then
+    port=$tls_port
+    echo "$tls_port" >"$dir/tls-port"
+    for f in server.crt server.key; do
+      install -m 0600 "$tls_dir/$f" "$dir/data/$f"
+      if [ "$(id -u)" -eq 0 ]; then chown postgres: "$dir/data/$f"; fi
+    done
+    printf "ssl = on\nssl_cert_file = 'server.crt'\nssl_key_file = 'server.key'\n" >>"$dir/data/postgresql.conf"
+    # TLS only over TCP: a connection without it matches no line.
+    printf 'local all all scram-sha-256\nhostssl all all 127.0.0.1/32 scram-sha-256\n' >"$dir/data/pg_hba.conf"
+  fi
   pg_ctl_start "$dir" || { rm -rf "$dir"; exit 1; }
   PGPASSFILE="$dir/pgpass" "$bindir/psql" -X -q -v ON_ERROR_STOP=1 \
-    "host=$dir port=5432 user=corv_admin dbname=postgres" >/dev/null <<EOF
+    "host=$dir port=$port user=corv_admin dbname=postgres" >/dev/null <<EOF
 CREATE ROLE corv_station LOGIN PASSWORD '$station_pw';
-CREATE DATABASE corv_line OWNER corv_station;
+CREATE DATABASE corv_line OWNER corv_admin;
 EOF
   if [ -n "$owner" ]; then
     setsid bash -c 'while kill -0 "$1" 2>/dev/null && [ -d "$2/data" ]; do sleep 0.2; done
@@ -99,7 +123,7 @@ remove)
   rm -rf "$dir"
   ;;
 *)
-  echo "usage: pg-server.sh start [--owner PID] | stop DIR | resume DIR | remove DIR" >&2
+  echo "usage: pg-server.sh start [--owner PID] [--tls PORT CERTDIR] | stop DIR | resume DIR | remove DIR" >&2
   exit 2
   ;;
 esac

@@ -33,7 +33,7 @@ constexpr const char* Usage =
     "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
     "dbname=corvantis\"; write a file whose name has '=' as ./NAME).\n"
     "TIME is ISO 8601 in UTC (2026-12-07 or 2026-12-07T13:05:00Z); R is passed, failed,\n"
-    "interrupted or running.\n";
+    "interrupted, refused (stopped by the setup check, no unit touched) or running.\n";
 
 int BadArguments(std::ostream& err, const QString& what)
 {
@@ -188,8 +188,9 @@ bool TakeOption(const QString& a, const QString& value, CLogOptions& o, std::ost
         else
             o.Filter.Serial = serial;
     } else if (a == "--result") {
-        if (!QStringList{"passed", "failed", "interrupted", "running"}.contains(value))
-            o.Exit = BadArguments(err, "--result \"" + value + "\" is none of passed, failed, interrupted, running");
+        if (!QStringList{"passed", "failed", "interrupted", "refused", "running"}.contains(value))
+            o.Exit = BadArguments(err, "--result \"" + value +
+                                           "\" is none of passed, failed, interrupted, refused, running");
         else
             o.Filter.Result = value;
     } else if (a == "--device") {
@@ -282,12 +283,15 @@ int PrintSummary(CProductionRecord& record, const CAttemptFilter& filter, std::o
         }
         if (i > 0)
             out << "\n";
-        out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\n").arg(titles[i]).toStdString();
+        // A refused batch touched no unit: counted last and apart, outside
+        // the units and the yield.
+        out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n").arg(titles[i]).toStdString();
         for (const CSummaryRow& r : *rows)
-            out << QString("%1\t%2\t%3\t%4\t%5\t%6\n")
+            out << QString("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
                        .arg(r.Key.isEmpty() ? QString("(none)") : r.Key)
-                       .arg(r.Attempts).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
+                       .arg(r.Attempts - r.Refused).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
                        .arg(Yield(r.Passed, r.Failed))
+                       .arg(r.Refused)
                        .toStdString();
     }
     return 0;

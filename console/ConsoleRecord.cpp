@@ -49,6 +49,57 @@ bool CMainConsoleDlg::OpenRecord()
     return false;
 }
 
+CAttempt CMainConsoleDlg::MakeAttempt(const char* kind, const CSerialNumber* serial, int32_t deviceNumber) const
+{
+    CAttempt attempt;
+    attempt.Kind = kind;
+    CProductionRecord::FillStation(attempt);
+    attempt.Settings = QString::fromStdString(OpenSettingsStore().Location());
+    attempt.Port = QString::fromStdString(CommPort);
+    attempt.Baud = Baud;
+    attempt.Device = QString::fromStdString(DeviceName);
+    attempt.DeviceNumber = deviceNumber;
+    attempt.Vcc = Vcc;
+    if (serial) {
+        CProductionRecord::FillFirmware(attempt, QString::fromStdString(FileName));
+        attempt.EraseInfo = EraseFlash == 1;
+        attempt.BlowFuse = BlowFuse == 1;
+        if (serial->ByteCount > 0) {
+            attempt.SerialValue = serial->Value;
+            attempt.SerialWidth = serial->ByteCount;
+            attempt.SerialAddress = serial->Address;
+        }
+    }
+    return attempt;
+}
+
+// A refused batch reserved nothing (not even in a line), so only the
+// station's own record hears of it.
+std::string CMainConsoleDlg::RefusedRecord(const CSerialNumber& serial, int32_t deviceNumber, int32_t code,
+                                           const std::string& text)
+{
+    if (!RecordEnabled)
+        return {};
+    if (!OpenRecord()) {
+        Record->Close();
+        return RecordMessage(*Record);
+    }
+    CAttempt row = MakeAttempt("batch", &serial, deviceNumber);
+    row.Id = CProductionRecord::NewId();
+    row.StartedAt = row.EndedAt = CProductionRecord::NowUtc();
+    row.Result = "refused";
+    row.Step = "Check";
+    row.ErrorText = QString::fromStdString(text);
+    row.ErrorCode = code;
+    if (row.SerialValue)
+        row.SerialWritten = false;
+    if (Record->Insert(row))
+        return {};
+    const std::string lost = Record->ErrorText().toStdString() + "\nThis refusal is not recorded.";
+    Record->Close();
+    return lost;
+}
+
 bool CMainConsoleDlg::BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber)
 {
     RecordId.clear();
@@ -57,25 +108,7 @@ bool CMainConsoleDlg::BeginRecord(const char* kind, CSerialNumber* serial, int32
     if (!RecordEnabled && !lineNumbered)
         return true;
     if (!RecordEnabled || OpenRecord()) {
-        CAttempt attempt;
-        attempt.Kind = kind;
-        CProductionRecord::FillStation(attempt);
-        attempt.Settings = QString::fromStdString(OpenSettingsStore().Location());
-        attempt.Port = QString::fromStdString(CommPort);
-        attempt.Baud = Baud;
-        attempt.Device = QString::fromStdString(DeviceName);
-        attempt.DeviceNumber = deviceNumber;
-        attempt.Vcc = Vcc;
-        if (serial) {
-            CProductionRecord::FillFirmware(attempt, QString::fromStdString(FileName));
-            attempt.EraseInfo = EraseFlash == 1;
-            attempt.BlowFuse = BlowFuse == 1;
-            if (serial->ByteCount > 0) {
-                attempt.SerialValue = serial->Value;
-                attempt.SerialWidth = serial->ByteCount;
-                attempt.SerialAddress = serial->Address;
-            }
-        }
+        CAttempt attempt = MakeAttempt(kind, serial, deviceNumber);
         if (lineNumbered && !BeginLine(attempt, *serial))
             return false;
         if (!RecordEnabled)

@@ -12,6 +12,7 @@
 #include "DecimalText.h"
 #include "FileDialog.h"
 #include "MessageBox.h"
+#include "SetupCheck.h"
 #include "SettingsStore.h"
 #include "ProductionRecord.h"
 #include "LineStation.h"
@@ -349,7 +350,7 @@ int CMainConsoleDlg::OpenSession()
     std::string text;
     Session->GetErrorText(text);
     FailRecord("Error opening VELK\n" + text);
-    MessageBox(this, "Error opening VELK\n" + text);
+    MessageBox(this, "Error opening VELK\n" + text + Session->Explanation());
     Session.reset();
     return 0;
 }
@@ -394,6 +395,21 @@ bool CMainConsoleDlg::PrepareSerialNumber(CSerialNumber& record)
     return true;
 }
 
+bool CMainConsoleDlg::RefuseSetup(const CSerialNumber& record, int32_t deviceNumber)
+{
+    const CSetupRefusal refusal = CheckBatchSetup({CommPort, Baud, DeviceName, FileName, EraseFlash, BlowFuse,
+                                                   record.Address, record.ByteCount});
+    if (refusal.Code == 0)
+        return false;
+    ShowFail();
+    m_statusWindow.SetWindowText("Setup refused");
+    std::string text = refusal.Message;
+    if (const std::string lost = RefusedRecord(record, deviceNumber, refusal.Code, text); !lost.empty())
+        text += "\n\n" + lost;
+    MessageBox(this, text);
+    return true;
+}
+
 void CMainConsoleDlg::OnRunBatch()
 {
     const CCommandInput command(m_queuedInput);
@@ -403,7 +419,7 @@ void CMainConsoleDlg::OnRunBatch()
         return;
     const int32_t deviceNumber = SelectNamedDevice();
     CSerialNumber record;
-    if (!PrepareSerialNumber(record))
+    if (!PrepareSerialNumber(record) || RefuseSetup(record, deviceNumber))
         return;
 
     EnableControls(0);
@@ -433,7 +449,7 @@ void CMainConsoleDlg::OnRunBatch()
             SerialNumber += 1;  // the rejected unit may carry it: consumed
         else if (numbered)
             ReleaseSerialNumber();
-        MessageBox(this, text);
+        MessageBox(this, text + Session->Explanation());
     } else {
         PassRecord();
         ShowPass();
@@ -472,6 +488,7 @@ void CMainConsoleDlg::OnCheckFuse()
         Session->GetErrorText(text);
         FailRecord(text);
         ShowFail();
+        text += Session->Explanation();
     } else {
         PassRecord(blown);
         ShowPass();

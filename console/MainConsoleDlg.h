@@ -215,6 +215,14 @@ private:
     bool BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber);
     // Checks the next number against its width and converts its address.
     bool PrepareSerialNumber(CSerialNumber& record);
+    // The whole setup checked before the port opens or a number is taken;
+    // true after the cross, a 'refused' row and the operator's message.
+    bool RefuseSetup(const CSerialNumber& record, int32_t deviceNumber);
+    // The attempt's row as the console's fields give it.
+    CAttempt MakeAttempt(const char* kind, const CSerialNumber* serial, int32_t deviceNumber) const;
+    // A row 'refused' at step "Check", written whole; "" or the record's reason.
+    std::string RefusedRecord(const CSerialNumber& serial, int32_t deviceNumber, int32_t code,
+                              const std::string& text);
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
     void PassRecord(int32_t fuseBlown = -1);

@@ -8,9 +8,12 @@
 #include <cstdint>
 #include <string>
 
-// Baud rates OK accepts, both included.
+// Baud rates OK accepts, both included; within them, only the rates the
+// programmer takes (VELK_BAUD_RATES), else this message.
 constexpr uint32_t MinBaud = 2400;
 constexpr uint32_t MaxBaud = 115200;
+inline constexpr const char* BaudRateMessage =
+    "Please choose a baud rate the programmer takes: 2400, 4800, 9600, 19200, 38400, 57600 or 115200.";
 
 class CPortSelectDlg : public CDialog {
 public:
@@ -21,8 +24,8 @@ public:
     // begins with it (ignoring case) or, when none does, stands as typed
     // text; Baud is shown as it is, in range or not.
     // On OK: Port = the combo's text, unchecked; Baud = the number typed, or
-    // the dialog stays open with "Please enter a positive integer." or
-    // "Please enter an integer between 2400 and 115200.".
+    // the dialog stays open with "Please enter a positive integer.",
+    // "Please enter an integer between 2400 and 115200." or BaudRateMessage.
     std::string Port;
     uint32_t Baud = 0;
 

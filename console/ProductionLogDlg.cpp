@@ -26,13 +26,14 @@ QString LocalTime(const QString& utc)
 
 }  // namespace
 
-QString TodayText(long long passed, long long failed)
+QString TodayText(long long passed, long long failed, long long refused)
 {
     const long long finished = passed + failed;
     const QString yield = finished == 0 ? QString("-")
                                         : QString::number(100.0 * static_cast<double>(passed) /
                                                               static_cast<double>(finished), 'f', 1) + " %";
-    return QString("%1 passed, %2 failed, yield %3").arg(passed).arg(failed).arg(yield);
+    const QString text = QString("%1 passed, %2 failed, yield %3").arg(passed).arg(failed).arg(yield);
+    return refused > 0 ? text + QString(" (%1 refused before a unit was touched)").arg(refused) : text;
 }
 
 CProductionLogDlg::CProductionLogDlg(CProductionRecord& record, QWidget* parent)
@@ -80,7 +81,7 @@ void CProductionLogDlg::Refresh()
     const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
     const auto tally = m_record.Tally(CProductionRecord::ToUtcText(midnight),
                                       CProductionRecord::ToUtcText(midnight.addDays(1)));
-    Today->setText(tally ? TodayText(tally->Passed, tally->Failed) : m_record.ErrorText());
+    Today->setText(tally ? TodayText(tally->Passed, tally->Failed, tally->Refused) : m_record.ErrorText());
     Search({});
 }
 

@@ -35,4 +35,5 @@ private:
 };
 
 // "12 passed, 3 failed, yield 80.0 %" ("yield -" without a finished batch).
-QString TodayText(long long passed, long long failed);
+// refused: batches the setup check stopped, told apart when there are any.
+QString TodayText(long long passed, long long failed, long long refused = 0);

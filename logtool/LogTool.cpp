@@ -35,7 +35,8 @@ constexpr const char* Usage =
     "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
     "dbname=corvantis\"; write a file whose name has '=' as ./NAME).\n"
     "TIME is ISO 8601 (2026-12-07, 2026-12-07T13:05:00Z or 2026-12-07T08:05:00-05:00;\n"
-    "without a zone it is UTC); R is passed, failed, interrupted or running.\n";
+    "without a zone it is UTC); R is passed, failed, interrupted,\n"
+    "refused (stopped by the setup check, no unit touched) or running.\n";
 
 int BadArguments(std::ostream& err, const QString& what)
 {
@@ -295,8 +296,9 @@ bool TakeOption(const QString& a, const QString& value, CLogOptions& o, std::ost
         else
             o.Filter.Serial = serial;
     } else if (a == "--result") {
-        if (!QStringList{"passed", "failed", "interrupted", "running"}.contains(value))
-            o.Exit = BadArguments(err, "--result \"" + value + "\" is none of passed, failed, interrupted, running");
+        if (!QStringList{"passed", "failed", "interrupted", "refused", "running"}.contains(value))
+            o.Exit = BadArguments(err, "--result \"" + value +
+                                           "\" is none of passed, failed, interrupted, refused, running");
         else
             o.Filter.Result = value;
     } else if (a == "--device") {
@@ -389,12 +391,15 @@ int PrintSummary(CProductionRecord& record, const CAttemptFilter& filter, std::o
         }
         if (i > 0)
             out << "\n";
-        out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\n").arg(titles[i]).toStdString();
+        // A refused batch touched no unit: counted last and apart, outside
+        // the units and the yield.
+        out << QString("%1\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n").arg(titles[i]).toStdString();
         for (const CSummaryRow& r : *rows)
-            out << QString("%1\t%2\t%3\t%4\t%5\t%6\n")
+            out << QString("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
                        .arg(r.Key.isEmpty() ? QString("(none)") : r.Key)
-                       .arg(r.Attempts).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
+                       .arg(r.Attempts - r.Refused).arg(r.Passed).arg(r.Failed).arg(r.Interrupted)
                        .arg(Yield(r.Passed, r.Failed))
+                       .arg(r.Refused)
                        .toStdString();
     }
     return 0;

@@ -163,6 +163,15 @@ void CVELK::GetErrorText(std::string& text)
     text = ErrorText;
 }
 
+std::string CVELK::Explanation() const
+{
+    std::string lines;
+    if (!Failure.Reason.empty()) lines += "\n" + Failure.Reason;
+    if (Failure.HasCode)
+        if (const std::string meaning = ResultMeaning(Failure.Code); !meaning.empty()) lines += "\n" + meaning;
+    return lines;
+}
+
 void CVELK::CriticalError(const std::string& what, const std::string& operation)
 {
     const std::string text = Format("%s in CVELK::%s()\n\nContact program vendor\n",
@@ -425,12 +434,15 @@ int CVELK::BlowAndCheckFuse()
     ProgressStep();
     SetStatusText("Blowing fuse");
     BlowFuse();
+    // Its result is not looked at, but the library may say why it failed.
+    std::string reason = LibraryReason();
     ProgressStep();
     SetStatusText("Checking fuse");
     const int32_t checked = Reset(1);
     if (checked == VELK_FUSE_BLOWN) return 1;
     ErrorText = "Fuse blow failed";
-    SetFailure("Fuse", checked);
+    if (reason.empty()) reason = LibraryReason();
+    SetFailure("Fuse", checked, std::move(reason));
     return 0;
 }
 
@@ -461,11 +473,14 @@ int CVELK::CheckFuse(const std::string& deviceName, double vcc, int32_t& blown)
         return EndProcedure("Unable to set device type", StatusOrder::AfterBar, Supply::On);
     }
     advance();
+    std::string reason = LibraryReason();   // before ReleaseTarget, which clears it
     ReleaseTarget();
     // Only a target that answered tells anything about its fuse: any other
     // result (no unit seated, no supply, another device) is a failure.
-    if (result != VELK_FUSE_BLOWN && !DeviceResult(result, "Unable to initialize target", deviceName))
+    if (result != VELK_FUSE_BLOWN && !DeviceResult(result, "Unable to initialize target", deviceName)) {
+        Failure.Reason = std::move(reason);
         return EndProcedure("Unable to initialize target", StatusOrder::AfterBar, Supply::On);
+    }
     blown = result == VELK_FUSE_BLOWN ? 1 : 0;
     EndProcedure(blown ? "Fuse is blown" : "Fuse is NOT blown", StatusOrder::BeforeBar, Supply::On);
     return 1;

@@ -18,8 +18,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "Controls.h"
+#include "LibraryAdditions.h"
 #include "velk430.h"
 
 class CSerialNumber;
@@ -119,12 +121,21 @@ public:
     // fault); empty while nothing failed. It follows the error text: the
     // failure that set the text set the step. HasCode: the library answered with
     // Code (a refused name has none; for "Fuse" it is the fuse check's answer).
+    // Reason: what the library said about that call's failure (its
+    // GetLastErrorText, where it has one), else empty.
     struct CFailure {
         std::string Step;
         bool HasCode = false;
         int32_t Code = 0;
+        std::string Reason;
     };
     const CFailure& LastFailure() const { return Failure; }
+
+    // What the operator reads under the error text: the library's reason
+    // and the code's meaning with what to do ("-22: the unit's memory
+    // differs ..."), each on a line of its own that starts with "\n"; empty
+    // when the library explains neither (or lacks the exports to).
+    std::string Explanation() const;
 
 private:
     enum class StatusOrder { BeforeBar, AfterBar };
@@ -162,6 +173,9 @@ private:
     int32_t DeviceNumberField = 0;
     bool SerialSent = false;
     CFailure Failure;
-    void SetFailure(const char* step) { Failure = {step, false, 0}; }
-    void SetFailure(const char* step, int32_t code) { Failure = {step, true, code}; }
+    void SetFailure(const char* step) { Failure = {step, false, 0, {}}; }
+    void SetFailure(const char* step, int32_t code, std::string reason = LibraryReason())
+    {
+        Failure = {step, true, code, std::move(reason)};
+    }
 };

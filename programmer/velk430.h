@@ -56,6 +56,9 @@ enum {
 /* Result the target functions give when the security fuse is blown. */
 #define VELK_FUSE_BLOWN (-12)
 
+/* Baud rates InitCom takes, as an initializer list: int32_t r[] = VELK_BAUD_RATES; */
+#define VELK_BAUD_RATES {2400, 4800, 9600, 19200, 38400, 57600, 115200}
+
 /* Buffers the library reads names within (terminator included). */
 #define VELK_PORT_BUFFER 32
 #define VELK_NAME_BUFFER 128
@@ -129,6 +132,29 @@ VELK430_API int32_t VerifyData(int32_t address, int32_t count, unsigned char* by
 VELK430_API int32_t BlowFuse(void);
 /* Resets the target; called with 1. -12 = the fuse is blown. */
 VELK430_API int32_t Reset(int32_t mode);
+
+/* Additions beyond the 15 functions above. A library may lack them: the
+ * station looks them up when it starts (weak symbols here, GetProcAddress
+ * on Windows) and, without them, skips what they answer. */
+
+/* Checks a whole batch before the port opens, touching no programmer and no
+ * unit: the port text and baud rate as InitCom would take them, the device
+ * name as SetDeviceType would, the file read and checked against that
+ * device as ProgramFile(path, 0, 1, 0) would, its information flash erased
+ * only when eraseInfo is 1, serialCount bytes at serialAddress (count 0:
+ * none) as ProgramData would write them after the file, and blowFuse 1: the
+ * batch ends by blowing the fuse. 0 = sound; else the code of the first
+ * problem found, and GetLastErrorText names it. */
+VELK430_API int32_t CheckSetup(char* port, int32_t baud, char* device, char* path, int32_t eraseInfo,
+                               int32_t serialAddress, int32_t serialCount, int32_t blowFuse);
+/* Copies the reason for the last call's failure (what the library also
+ * writes to standard error) into text, cut to size - 1 bytes and
+ * terminated; "" when that call gave none. Returns the reason's length. */
+VELK430_API int32_t GetLastErrorText(char* text, int32_t size);
+/* Copies what a result code means to the operator and what to do about it,
+ * one line, into text like GetLastErrorText. Returns its length; 0 for a
+ * code the library never gives. */
+VELK430_API int32_t GetResultText(int32_t code, char* text, int32_t size);
 
 #ifdef __cplusplus
 }

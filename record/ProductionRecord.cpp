@@ -653,6 +653,7 @@ std::optional<CTally> CProductionRecord::Tally(const QString& sinceUtc, const QS
         else if (result == "failed") tally.Failed = n;
         else if (result == "interrupted") tally.Interrupted = n;
         else if (result == "running") tally.Running = n;
+        else if (result == "refused") tally.Refused = n;
     }
     return tally;
 }
@@ -671,7 +672,8 @@ std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, cons
         QString("SELECT %1 AS k, count(*),"
                 " SUM(CASE WHEN result = 'passed' THEN 1 ELSE 0 END),"
                 " SUM(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
-                " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END)"
+                " SUM(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
+                " SUM(CASE WHEN result = 'refused' THEN 1 ELSE 0 END)"
                 " FROM attempts")
             .arg(key) +
         Where(batches, values) + " GROUP BY k ORDER BY k";
@@ -681,6 +683,6 @@ std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, cons
     QList<CSummaryRow> rows;
     while (q.next())
         rows.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
-                     q.value(3).toLongLong(), q.value(4).toLongLong()});
+                     q.value(3).toLongLong(), q.value(4).toLongLong(), q.value(5).toLongLong()});
     return rows;
 }

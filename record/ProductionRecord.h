@@ -39,7 +39,7 @@ struct CAttempt {
     qint32 SerialWidth = 0;              // bytes
     qint32 SerialAddress = 0;
     std::optional<bool> SerialWritten;
-    QString Result = "running";  // running | passed | failed | interrupted
+    QString Result = "running";  // running | passed | failed | interrupted | refused
     QString Step;
     QString ErrorText;
     std::optional<qint32> ErrorCode;
@@ -48,7 +48,7 @@ struct CAttempt {
 
 // How an attempt ended.
 struct CAttemptEnd {
-    QString Result;           // "passed" | "failed"
+    QString Result;           // "passed" | "failed" | "refused"
     QString Step;             // failure only
     QString ErrorText;        // failure only
     std::optional<qint32> ErrorCode;
@@ -73,15 +73,17 @@ struct CCell {
     std::string_view Value;
 };
 
+// Refused: batches the setup check stopped before a unit was touched;
+// counted apart, never as failed units.
 struct CTally {
-    qint64 Passed = 0, Failed = 0, Interrupted = 0, Running = 0;
+    qint64 Passed = 0, Failed = 0, Interrupted = 0, Running = 0, Refused = 0;
 };
 
 enum class ESummaryBy { Day, Device, Firmware };
 
 struct CSummaryRow {
     QString Key;
-    qint64 Attempts = 0, Passed = 0, Failed = 0, Interrupted = 0;
+    qint64 Attempts = 0, Passed = 0, Failed = 0, Interrupted = 0, Refused = 0;
 };
 
 class CProductionRecord {

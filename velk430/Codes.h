@@ -40,6 +40,8 @@ enum : int32_t {
     kBusy = -26,              // called from inside a notification
     kStateFile = -27,         // simulator state file unusable, or the unit cannot be saved
     kPortBusy = -28,          // another process has the programmer's port open
+    kNotErased = -29,         // CheckSetup: file data in information flash the batch does not erase
+    kSerialOverlap = -30,     // CheckSetup: the serial number's bytes overlap the file's data
     // The mspdebug programmer.
     kBadPort = -40,           // port text starts with "mspdebug" but is malformed
     kNoEngine = -41,          // mspdebug not on PATH, or it does not start or answer
@@ -51,10 +53,12 @@ enum : int32_t {
     kCannotBlowFuse = -47,    // this programmer cannot blow the security fuse
 };
 
-// Baud rates the programmer opens at.
+// Baud rates the programmer opens at (the list velk430.h gives the station).
 inline bool IsSupportedBaud(int32_t baud)
 {
-    return baud == 9600 || baud == 19200 || baud == 38400 || baud == 57600 || baud == 115200;
+    for (const int32_t rate : VELK_BAUD_RATES)
+        if (baud == rate) return true;
+    return false;
 }
 
 // Highest address + 1 of the MSP430X's 20-bit address space.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 
 #include "Codes.h"
 
@@ -82,6 +83,18 @@ void SetLastError(const std::string& text)
     std::fprintf(stderr, "VELK430: %s\n", text.c_str());
 }
 
+void ClearLastError() { ErrorText().clear(); }
+
 const std::string& LastError() { return ErrorText(); }
+
+int32_t CopyText(const std::string& text, char* buffer, int32_t size)
+{
+    if (buffer && size > 0) {
+        const size_t n = std::min(text.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+}
 
 }  // namespace velk

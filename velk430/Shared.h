@@ -46,7 +46,13 @@ private:
 
 // The library's explanation of its last failure (the codes say what failed;
 // this says with which part, port or message). Also written to stderr.
+// Each exported call but the two that read texts starts by clearing it, so
+// GetLastErrorText tells the reason for the last call only.
 void SetLastError(const std::string& text);
+void ClearLastError();
 const std::string& LastError();
+// Copies text into a caller's buffer of size bytes, cut to fit and
+// terminated; returns the text's full length (the C exports' convention).
+int32_t CopyText(const std::string& text, char* buffer, int32_t size);
 
 }  // namespace velk

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CodeTable.h"
 #include "Codes.h"
 #include "DeviceTable.h"
 #include "SimStore.h"
@@ -36,6 +37,7 @@ const char kUsage[] =
     "                                (default -25); COUNT 0 removes it; 'fail clear' removes all\n"
     "  check FILE                    the sections of a firmware file (TI-TXT, Intel HEX,\n"
     "                                S-record, ELF), or its first error\n"
+    "  codes                         the library's result codes as a Markdown table (velk430/README.md)\n"
     "State directory: $VELK430_SIM_DIR, else $XDG_STATE_HOME/velk430-sim, else ~/.local/state/velk430-sim\n";
 
 int Usage(const char* what)
@@ -206,6 +208,7 @@ int main(int argc, char** argv)
     if (cmd == "swap") return Swap(store, n, rest);
     if (cmd == "fail") return Fail(store, n, rest);
     if (cmd == "check" && n == 1) return Check(rest[0]);
+    if (cmd == "codes" && n == 0) return std::fputs(CodeTableMarkdown().c_str(), stdout) < 0 ? kExitFailed : kExitOk;
     if (cmd == "feed" && n == 1 && (std::strcmp(rest[0], "auto") == 0 || std::strcmp(rest[0], "manual") == 0)) {
         CSimSettings s = store.LoadSettings();
         s.Feed = std::strcmp(rest[0], "manual") == 0 ? EFeed::Manual : EFeed::Auto;

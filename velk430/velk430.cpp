@@ -5,6 +5,7 @@
 
 #include "Codes.h"
 #include "Programmer.h"
+#include "Setup.h"
 #include "mspdebug/MspProgrammer.h"
 #include "velk430.h"
 
@@ -47,6 +48,7 @@ int32_t Guarded(const char* function, F call)
     std::lock_guard<std::recursive_mutex> guard(Lock());
     if (Depth > 0) return velk::kBusy;
     velk::KillPoint(function);
+    velk::ClearLastError();
     CDepth depth;
     return call();
 }
@@ -108,5 +110,16 @@ int32_t VerifyData(int32_t address, int32_t count, unsigned char* bytes)
 }
 int32_t BlowFuse(void) { return Call(__func__, [](auto& p) { return p.BlowFuse(); }); }
 int32_t Reset(int32_t mode) { return Call(__func__, [&](auto& p) { return p.Reset(mode); }); }
+
+// The additions; reading texts clears nothing, so a reason survives being read.
+int32_t CheckSetup(char* port, int32_t baud, char* device, char* path, int32_t eraseInfo, int32_t serialAddress,
+                   int32_t serialCount, int32_t blowFuse)
+{
+    return Guarded(__func__, [&] {
+        return velk::CheckSetupCall(port, baud, device, path, eraseInfo, serialAddress, serialCount, blowFuse);
+    });
+}
+int32_t GetLastErrorText(char* text, int32_t size) { return velk::LastErrorTextCall(text, size); }
+int32_t GetResultText(int32_t code, char* text, int32_t size) { return velk::ResultTextCall(code, text, size); }
 
 }  // extern "C"

@@ -3,7 +3,10 @@
 
 #include "PortSelectDlg.h"
 
+#include <QFile>
 #include <QTest>
+
+#include "velk430.h"
 
 using ::testing::ElementsAre;
 
@@ -72,7 +75,8 @@ TEST_F(PortSelectTest, BaudIsCheckedOnlyOnOk)
                           Case{"115201", false, 0, range}, Case{"0", false, 0, range},
                           Case{"99999999999", false, 0, range}, Case{"", false, 0, positive},
                           Case{"-9600", false, 0, positive}, Case{"96 00", false, 0, positive},
-                          Case{"9600x", false, 0, positive}}) {
+                          Case{"9600x", false, 0, positive}, Case{"14400", false, 0, BaudRateMessage},
+                          Case{"4801", false, 0, BaudRateMessage}}) {
         SCOPED_TRACE("'" + c.text + "'");
         boxes.Boxes.clear();
         auto dlg = Open("COM2", 57600);
@@ -163,4 +167,24 @@ TEST_F(ConsoleTest, PortCommandCopiesBackOnOkOnly)
     console->DestroyWindow();
     EXPECT_EQ(Stored("CommPort"), "COM12");
     EXPECT_EQ(Stored("Baud"), "115200");
+}
+
+// The dialog, its message and the help page offer the rates the programmer takes.
+TEST_F(PortSelectTest, BaudRatesAgreeWithTheProgrammerAndTheHelpPage)
+{
+    const int32_t rates[] = VELK_BAUD_RATES;
+    std::string list;
+    for (size_t i = 0; i < std::size(rates); ++i)
+        list += (i == 0 ? "" : i + 1 == std::size(rates) ? " or " : ", ") + std::to_string(rates[i]);
+    EXPECT_NE(std::string(BaudRateMessage).find(": " + list + "."), std::string::npos) << BaudRateMessage;
+    QFile help(QStringLiteral(CORV_SOURCE_DIR "/resources/Corvantis.HLP.html"));
+    ASSERT_TRUE(help.open(QIODevice::ReadOnly));
+    EXPECT_NE(help.readAll().simplified().toStdString().find(list), std::string::npos);
+    for (const int32_t rate : rates) {
+        auto dlg = Open("COM1", static_cast<uint32_t>(rate));
+        Ok(*dlg);
+        EXPECT_TRUE(dlg->IsEnded()) << rate;
+        dlg->DestroyWindow();
+    }
+    EXPECT_TRUE(boxes.Boxes.empty());
 }

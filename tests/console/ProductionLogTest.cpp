@@ -26,6 +26,7 @@ TEST(TodayText, CountsAndYield)
     EXPECT_EQ(TodayText(3, 1), "3 passed, 1 failed, yield 75.0 %");
     EXPECT_EQ(TodayText(2, 1), "2 passed, 1 failed, yield 66.7 %");
     EXPECT_EQ(TodayText(0, 4), "0 passed, 4 failed, yield 0.0 %");
+    EXPECT_EQ(TodayText(3, 1, 2), "3 passed, 1 failed, yield 75.0 % (2 refused before a unit was touched)");
 }
 
 TEST(ProductionLog, TodayLatestFirstAndSearchBySerial)

@@ -13,6 +13,10 @@
 
 namespace {
 
+// The setup check refuses these batches before the port opens.
+constexpr const char* Refused = "Batch not started: this setup cannot succeed, and no unit was touched.\n";
+const std::string NoFirmware = std::string(Refused) + "firmware \"\": cannot open the file\n-18: ";
+
 class HostileSettings : public ::testing::Test, protected CDrillFixture {
 protected:
     void SetUp() override { SetUpDrill(); }
@@ -99,7 +103,7 @@ TEST_F(HostileSettings, HugeNumbers)
     EXPECT_EQ(Console->BlowFuse, 0);        // outside 0..2: cleared
     // 1e308 V is no supply: read as no number, so it never reaches the unit.
     EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "3.3");
-    RunBatchFails("Unable to program (-18)");  // no firmware file was stored
+    RunBatchFails(NoFirmware);  // no firmware file was stored
     ExitAndRestart();
     EXPECT_EQ(Console->Count, INT32_MIN);
     EXPECT_EQ(Console->SerialType, 0);
@@ -117,10 +121,11 @@ TEST_F(HostileSettings, NegativeValues)
     EXPECT_EQ(GetCurSel(Console->SerialTypeList), 0);
     EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "3.3");  // no supply below zero
     EXPECT_EQ(Console->EraseFlash, 0);
-    RunBatchFails("Error opening VELK\nUnable to open VELK on COM1 at -9600 (-5)");
+    RunBatchFails(std::string(Refused) +
+                  "the programmer takes 2400, 4800, 9600, 19200, 38400, 57600, 115200 baud, not -9600\n-5: ");
     EXPECT_EQ(Console->SerialAddress, "FFFFF000");  // '-1000' taken modulo 2^32
     Console->Baud = 115200;
-    RunBatchFails("Unable to program (-18)");  // no firmware file was stored
+    RunBatchFails(NoFirmware);  // no firmware file was stored
     ExitAndRestart();
     EXPECT_EQ(Console->Count, -5);
 }

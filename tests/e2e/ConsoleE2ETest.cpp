@@ -198,6 +198,8 @@ TEST_F(ConsoleE2E, CheckFuseAndAPortWithNoProgrammer)
     EXPECT_TRUE(ShowsTick());
 
     Console->CommPort = "COM4";
+    // A firmware file, so that the setup check lets the batch reach the port.
+    Console->SetDlgItemText(IDC_FILENAME, CORV_SOURCE_DIR "/examples/blink-f112.txt");
     RunBatch();
     ASSERT_EQ(Boxes.Boxes.size(), 2u);
     EXPECT_EQ(Boxes.Boxes[1].text.rfind("Error opening VELK\nUnable to open VELK on COM4 at 9600", 0), 0u)
@@ -262,18 +264,21 @@ TEST_F(ConsoleE2E, MspdebugSimTargetGetsTheFileAndTheSerialNumber)
     info[0x81] = '\x12';
     EXPECT_TRUE(ReadBytes(snapshot / "01000.bin") == info);
 
-    // mspdebug 0.22 cannot blow the fuse: the cross; the serial number had
-    // reached the unit, so it stays used.
+    // mspdebug 0.22 cannot blow the fuse: refused before the unit is
+    // touched, so the serial number stays unused.
     Console->BlowFuseCheck->setChecked(true);
     RunBatch();
     EXPECT_TRUE(ShowsCross());
-    EXPECT_EQ(Console->SerialNumber, 4662u);
+    EXPECT_EQ(Console->SerialNumber, 4661u);
     ASSERT_EQ(Boxes.Boxes.size(), 1u);
+    EXPECT_NE(Boxes.Boxes[0].text.find("\n-47: this programmer cannot blow the security fuse."), std::string::npos)
+        << Boxes.Boxes[0].text;
 
-    // A driver this mspdebug does not have: the library's code in the box.
+    // A driver this mspdebug does not have: the library's code and reason in the box.
+    Console->BlowFuseCheck->setChecked(false);
     Console->CommPort = "mspdebug:ezfet";
     RunBatch();
     ASSERT_EQ(Boxes.Boxes.size(), 2u);
-    EXPECT_NE(Boxes.Boxes[1].text.find("Unable to open VELK on mspdebug:ezfet at 115200 (-42)"), std::string::npos)
+    EXPECT_NE(Boxes.Boxes[1].text.find("Unable to open VELK on mspdebug:ezfet at 115200 (-42)\nport "), std::string::npos)
         << Boxes.Boxes[1].text;
 }

@@ -177,7 +177,7 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     // corvantis-log reads the whole line.
     std::ostringstream out, err;
     EXPECT_EQ(RunLogTool({"--database", conninfo, "summary"}, out, err), 0) << err.str();
-    EXPECT_NE(out.str().find(QStringLiteral("\nMSP430F112\t%1\t%1\t0\t0\t100.0%\n").arg(4 * units).toStdString()),
+    EXPECT_NE(out.str().find(QStringLiteral("\nMSP430F112\t%1\t%1\t0\t0\t100.0%\t0\n").arg(4 * units).toStdString()),
               std::string::npos) << out.str();
     // --line: the line in a station's own settings.
     qputenv("XDG_CONFIG_HOME", (stations[0].dir + "/config").toUtf8());

@@ -170,6 +170,23 @@ TEST_F(LogTool, AnUnreadableRecordExitsTwo)
     EXPECT_FALSE(QFile::exists(Dir.filePath("missing.db"))) << "reading must not create the file";
 }
 
+// A batch the setup check refused touched no unit: outside units and yield.
+TEST_F(LogTool, SummaryCountsRefusedBatchesApart)
+{
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        CAttempt refused = SampleAttempt(11);   // MSP430F149, the same day
+        refused.Result = "refused";
+        refused.Step = "Check";
+        ASSERT_TRUE(record.Insert(refused));
+    }
+    ASSERT_EQ(Run({"summary", "--since", "2026-03-02T08:00:05Z", "--device", "MSP430F149"}), 0);
+    EXPECT_NE(Out.str().find("\nMSP430F149\t3\t2\t1\t0\t66.7%\t1\n"), std::string::npos) << Out.str();
+    ASSERT_EQ(Run({"export", "--format", "csv", "--result", "refused"}), 0);
+    EXPECT_NE(Out.str().find("00000000-0000-4000-8000-000000000011,"), std::string::npos);
+}
+
 TEST_F(LogTool, FiltersSummaryAndFind)
 {
     ASSERT_EQ(Run({"export", "--format", "csv", "--result", "failed", "--device", "MSP430F112"}), 0);
@@ -183,16 +200,16 @@ TEST_F(LogTool, FiltersSummaryAndFind)
 
     ASSERT_EQ(Run({"summary", "--since", "2026-03-02T08:00:05Z"}), 0);
     EXPECT_EQ(Out.str(),
-              "day (UTC)\tunits\tpassed\tfailed\tinterrupted\tyield\n"
-              "2026-03-02\t6\t4\t2\t0\t66.7%\n"
+              "day (UTC)\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
+              "2026-03-02\t6\t4\t2\t0\t66.7%\t0\n"
               "\n"
-              "device\tunits\tpassed\tfailed\tinterrupted\tyield\n"
-              "MSP430F112\t3\t2\t1\t0\t66.7%\n"
-              "MSP430F149\t3\t2\t1\t0\t66.7%\n"
+              "device\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
+              "MSP430F112\t3\t2\t1\t0\t66.7%\t0\n"
+              "MSP430F149\t3\t2\t1\t0\t66.7%\t0\n"
               "\n"
-              "firmware SHA-256\tunits\tpassed\tfailed\tinterrupted\tyield\n"
-              "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\n"
-              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\n");
+              "firmware SHA-256\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
+              "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\t0\n"
+              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\t0\n");
 
     // An offset that carries --since past the year 9999: after every row.
     ASSERT_EQ(Run({"export", "--format", "csv", "--since", "9999-12-31T23:00:00-05:00"}), 0) << Err.str();

@@ -1,21 +1,19 @@
-// CMainConsoleDlg in a production line: with [Line] Database and Pool set,
+// CStation in a production line: with [Line] Database and Pool set,
 // numbered batches take their serial numbers from the line's pool, and their
 // rows go to the line's database as well as to the station's own record.
 //
 // A completion the line cannot take (the server went away after the unit
 // was programmed) stays in the local record; its id waits in [Line]
 // Undelivered and is delivered before the station takes its next number.
-#include "MainConsoleDlg.h"
+#include "Station.h"
 #include "StationGuards.h"
 
 #include "LineStation.h"
 #include "ProductionRecord.h"
-#include "MessageBox.h"
 #include "SettingsStore.h"
 
 #include "SerialNumber.h"
 
-#include <QLineEdit>
 
 namespace {
 
@@ -35,7 +33,7 @@ bool SetUndelivered(CSettingsStore& store, const QStringList& ids)
 
 }  // namespace
 
-void CMainConsoleDlg::LoadLine(const CSettingsStore& store)
+void CStation::LoadLine(const CSettingsStore& store)
 {
     Line.reset();
     const QString conninfo = QString::fromStdString(store.GetProfileString(Section, "Database", "")).trimmed();
@@ -43,32 +41,29 @@ void CMainConsoleDlg::LoadLine(const CSettingsStore& store)
     if (conninfo.isEmpty() || pool.isEmpty())
         return;
     Line = std::make_unique<CLineStation>(conninfo, pool);
-    OwnSerialNumber = SerialNumber;
 }
 
-void CMainConsoleDlg::ShowLineNumber()
+bool CStation::LineNextNumber(uint32_t& next)
 {
-    if (!Line)
-        return;
-    if (SerialNumberEdit)
-        SerialNumberEdit->setReadOnly(true);
-    int64_t next = -1;
-    if (Line->NextNumber(next) && next >= 0)
-        SerialNumber = static_cast<uint32_t>(next);
+    int64_t number = -1;
+    if (!Line || !Line->NextNumber(number) || number < 0)
+        return false;
+    next = static_cast<uint32_t>(number);
+    return true;
 }
 
-void CMainConsoleDlg::KeepForLine(const QString& id)
+void CStation::KeepForLine(const QString& id)
 {
     CSettingsStore store = OpenSettingsStore();
     QStringList ids = Undelivered(store);
     if (!ids.contains(id))
         ids << id;
     if (!SetUndelivered(store, ids))
-        MessageBox(this, "The attempt " + id.toStdString() + " could not be written to the line database, nor"
+        View.Tell("The attempt " + id.toStdString() + " could not be written to the line database, nor"
                          " noted for later in\n" + store.Location() + "\nIt is in this station's own record only.");
 }
 
-bool CMainConsoleDlg::DeliverKept()
+bool CStation::DeliverKept()
 {
     CSettingsStore store = OpenSettingsStore();
     QStringList ids = Undelivered(store);
@@ -85,14 +80,14 @@ bool CMainConsoleDlg::DeliverKept()
     return true;
 }
 
-bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
+bool CStation::BeginLine(CAttempt& attempt, CSerialNumber& serial)
 {
     LineAttempt.reset();
     const QString refusal =
         QStringLiteral("\nNo numbered unit is programmed until a serial number can be reserved from pool \"%1\".")
             .arg(Line->Pool());
     if (!DeliverKept() || !Line->Begin(attempt)) {
-        MessageBox(this, (Line->ErrorText() + refusal).toStdString());
+        View.Tell((Line->ErrorText() + refusal).toStdString());
         return false;
     }
     LineAttempt = attempt;
@@ -106,7 +101,7 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
         end.ErrorText = QString::fromStdString(problem);
         end.SerialWritten = false;
         CompleteLine(end);
-        MessageBox(this, problem);
+        View.Tell(problem);
         return false;
     }
     SerialNumber = number;
@@ -115,7 +110,7 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
     return true;
 }
 
-void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
+void CStation::CompleteLine(const CAttemptEnd& end)
 {
     if (!LineAttempt)
         return;
@@ -133,7 +128,7 @@ void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
 
 // Rows a killed station left running: the unit may carry the number, so the
 // line learns that they were interrupted and the number is consumed.
-void CMainConsoleDlg::KeepInterruptedForLine()
+void CStation::KeepInterruptedForLine()
 {
     CAttemptFilter filter;
     filter.Result = QStringLiteral("running");

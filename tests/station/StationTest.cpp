@@ -29,6 +29,8 @@ struct Row {
     uint32_t storedNext;      // the store's next serial number afterwards
 };
 
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
 class StationTest : public ::testing::TestWithParam<Row> {};
 
 TEST_P(StationTest, SettlesTheNumberAndRecordsTheOutcome)

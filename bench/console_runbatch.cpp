@@ -113,6 +113,7 @@ int main(int argc, char** argv)
     fs::create_directories(scratch / "sim");
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("XDG_CONFIG_HOME", (scratch / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (scratch / "data").c_str(), 1);  // the production record, on
     setenv("VELK430_SIM_DIR", (scratch / "sim").c_str(), 1);
     setenv("VELK430_SIM_TIMING", "fast", 1);
     {

@@ -2,8 +2,8 @@
 
 #include "DeviceList.h"
 #include "PortSelectDlg.h"
+#include "ProductionLogDlg.h"
 #include "QueuedInputFilter.h"
-#include "StationGuards.h"
 #include "VccText.h"
 
 #include "Resources.h"
@@ -12,14 +12,9 @@
 #include "DecimalText.h"
 #include "FileDialog.h"
 #include "MessageBox.h"
-#include "SetupCheck.h"
 #include "SettingsStore.h"
-#include "ProductionRecord.h"
-#include "LineStation.h"
-
-#include "ConsoleRecord.h"
-#include "SerialNumber.h"
-#include "VELK.h"
+#include "Station.h"
+#include "StationGuards.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -90,46 +85,6 @@ void SaveSetting(CSettingsStore& store, const std::string& section, const CStore
         store.WriteProfileInt(section, name, dlg.*std::get<uint32_t CMainConsoleDlg::*>(s.field));
 }
 
-// The counter wraps at the 32-bit limits instead of overflowing.
-int32_t AddWrapped(int32_t value, int32_t delta)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
-}
-
-// Shows why the settings cannot be used and returns true, or returns false.
-// A settings file that is there but unreadable, or a next serial number
-// that is there but no number, must not start the station on defaults: it
-// would issue serial numbers from 0 again.
-bool RefuseSettings(QWidget* owner, const CSettingsStore& store, const std::string& section)
-{
-    const std::string path = store.Location();
-    const std::string problem = SettingsFileProblem(path);
-    if (!problem.empty()) {
-        MessageBox(owner, "Unable to read the settings\n" + path + "\n(" + problem +
-                              ")\nThe station does not start, so that no serial number is issued twice.");
-        return true;
-    }
-    const std::string name = Name(IDS_SERIAL_NUMBER);
-    const std::string text = store.GetProfileString(section, name, "0");
-    uint32_t value = 0;
-    if (ParseStoredInt(text, value))
-        return false;
-    const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
-    MessageBox(owner, "The next serial number in the settings\n" + path + "\nis \"" + shown +
-                          "\", which is no number from 0 to 4294967295.\nCorrect " + name +
-                          " before starting, so that no serial number is issued twice.");
-    return true;
-}
-
-// A failed settings write is told, naming the file; false then.
-bool Written(QWidget* owner, CSettingsStore& store, const std::string& what)
-{
-    if (store.Flush())
-        return true;
-    MessageBox(owner, what + "\nThe settings cannot be written to\n" + store.Location());
-    return false;
-}
-
 }  // namespace
 
 std::span<const CStoredSetting> CMainConsoleDlg::StoredSettings()
@@ -166,6 +121,8 @@ CMainConsoleDlg::CMainConsoleDlg(QWidget* parent)
       m_progressWindow(GetDlgItemAs<QProgressBar>(IDC_PROGRESS)),
       m_queuedInput(new CQueuedInputFilter(this))
 {
+    Station = std::make_unique<CStation>(static_cast<CStationView&>(*this), &m_statusWindow, &m_progressWindow, NotifyWindow(),
+                                         WM_PROGRAMMER_NOTIFY);
     OnMessageMap(WM_PROGRAMMER_NOTIFY, &CMainConsoleDlg::OnProgrammerNotify);
     OnCommandMap(IDC_PORT, &CMainConsoleDlg::OnPort);
     OnCommandMap(IDC_BROWSE, &CMainConsoleDlg::OnBrowse);
@@ -237,9 +194,11 @@ bool CMainConsoleDlg::OnInitConsole()
         EndDialog(IDCANCEL);
         return false;
     }
-    if (RecordEnabled && !OpenRecord())
-        MessageBox(this, RecordMessage(*Record));
-    StartLine();
+    if (std::string message; !Station->Load(OpenSettingsStore(), message))
+        MessageBox(this, message);
+    if (const std::string line = Station->LineDescription(); !line.empty() && OperationEdit)
+        OperationEdit->setText(QString::fromStdString(line));
+    ShowLineNumber();
     ShowFields();
     if (!LoadStatusBitmaps())
         MessageBox(this, "Could not load bitmaps");
@@ -307,7 +266,7 @@ void CMainConsoleDlg::EndWithoutOperator()
         else
             modal->close();
     }
-    if (Session) {
+    if (Station->Busy()) {
         // A command is still on the stack (it showed a box): end after it.
         QTimer::singleShot(0, this, [this] { EndWithoutOperator(); });
         return;
@@ -334,33 +293,8 @@ void CMainConsoleDlg::SaveWithoutOperator()
 
 intptr_t CMainConsoleDlg::OnProgrammerNotify(uintptr_t wParam, intptr_t lParam)
 {
-    if (Session)
-        Session->OnNotification(static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
+    Station->OnNotification(static_cast<uint32_t>(wParam), static_cast<int32_t>(lParam));
     return 0;
-}
-
-int CMainConsoleDlg::OpenSession()
-{
-    if (Session)
-        CloseSession();
-    Session = std::make_unique<CVELK>(NotifyWindow(), WM_PROGRAMMER_NOTIFY, &m_statusWindow,
-                                      &m_progressWindow);
-    if (Session->Open(CommPort, Baud))
-        return 1;
-    std::string text;
-    Session->GetErrorText(text);
-    FailRecord("Error opening VELK\n" + text);
-    MessageBox(this, "Error opening VELK\n" + text + Session->Explanation());
-    Session.reset();
-    return 0;
-}
-
-void CMainConsoleDlg::CloseSession()
-{
-    if (!Session)
-        return;
-    Session->Close();
-    Session.reset();
 }
 
 void CMainConsoleDlg::EnableControls(int enable)
@@ -372,43 +306,41 @@ void CMainConsoleDlg::EnableControls(int enable)
         repaint();
 }
 
-// The serial number record of the next unit, or the cross and a box saying
-// why the number or its address cannot be written.
-bool CMainConsoleDlg::PrepareSerialNumber(CSerialNumber& record)
+CStationSetup CMainConsoleDlg::Setup(int32_t deviceNumber) const
 {
-    if (const std::string problem = SerialNumberProblem(SerialNumber, SerialType); !problem.empty()) {
-        ShowFail();
-        MessageBox(this, problem);
-        return false;
-    }
-    record.Value = SerialNumber;
-    record.Type = SerialType;
-    record.AddressText = SerialAddress;
-    if (!record.Convert()) {
-        ShowFail();
-        std::string text;
-        record.GetErrorText(text);
-        MessageBox(this, text);
-        return false;
-    }
-    SerialAddress = record.AddressText;
-    return true;
+    CStationSetup setup;
+    setup.CommPort = CommPort;
+    setup.Baud = Baud;
+    setup.DeviceName = DeviceName;
+    setup.DeviceNumber = deviceNumber;
+    setup.Vcc = Vcc;
+    setup.FileName = FileName;
+    setup.EraseFlash = EraseFlash;
+    setup.BlowFuse = BlowFuse;
+    setup.SerialNumber = SerialNumber;
+    setup.SerialType = SerialType;
+    setup.SerialAddress = SerialAddress;
+    setup.Count = Count;
+    setup.CountUp = CountUp;
+    return setup;
 }
 
-bool CMainConsoleDlg::RefuseSetup(const CSerialNumber& record, int32_t deviceNumber)
+void CMainConsoleDlg::Keep(const CStationSetup& setup)
 {
-    const CSetupRefusal refusal = CheckBatchSetup({CommPort, Baud, DeviceName, FileName, EraseFlash, BlowFuse,
-                                                   record.Address, record.ByteCount});
-    if (refusal.Code == 0)
-        return false;
-    ShowFail();
-    m_statusWindow.SetWindowText("Setup refused");
-    std::string text = refusal.Message;
-    if (const std::string lost = RefusedRecord(record, deviceNumber, refusal.Code, text); !lost.empty())
-        text += "\n\n" + lost;
-    MessageBox(this, text);
-    return true;
+    SerialNumber = setup.SerialNumber;
+    SerialAddress = setup.SerialAddress;
+    Count = setup.Count;
 }
+
+void CMainConsoleDlg::AttemptStarted()
+{
+    EnableControls(0);
+    ShowPending();
+}
+
+void CMainConsoleDlg::AttemptPassed() { ShowPass(); }
+void CMainConsoleDlg::AttemptFailed() { ShowFail(); }
+void CMainConsoleDlg::Tell(const std::string& text) { MessageBox(this, text); }
 
 void CMainConsoleDlg::OnRunBatch()
 {
@@ -417,53 +349,15 @@ void CMainConsoleDlg::OnRunBatch()
         return;  // input that reached the window while a command ran: never a second one
     if (!ReadFields())
         return;
-    const int32_t deviceNumber = SelectNamedDevice();
-    CSerialNumber record;
-    if (!PrepareSerialNumber(record) || RefuseSetup(record, deviceNumber))
+    CStationSetup setup = Setup(SelectNamedDevice());
+    const CUnitResult result = Station->RunBatch(setup);
+    Keep(setup);
+    if (!result.Started)
         return;
-
-    EnableControls(0);
-    ShowPending();
-    if (!BeginRecord("batch", &record, deviceNumber) || !OpenSession()) {
-        EnableControls(1);
-        ShowLineNumber();
-        GotoDlgCtrl(RunBatchButton);
-        return;
-    }
-
-    const bool numbered = SerialType != 0;
-    if (numbered && !ReserveSerialNumber()) {
-        const std::string text = "Unable to reserve serial number " + std::to_string(SerialNumber) +
-                                 "\nThe settings cannot be written to\n" +
-                                 OpenSettingsStore().Location();
-        FailRecord(text, "Reservation");
-        ShowFail();
-        MessageBox(this, text);
-    } else if (!Session->BatchProgram(DeviceName, deviceNumber, Vcc, FileName, BlowFuse,
-                                      EraseFlash, &record)) {
-        std::string text;
-        Session->GetErrorText(text);
-        FailRecord(text);
-        ShowFail();
-        if (numbered && Session->SerialNumberSent())
-            SerialNumber += 1;  // the rejected unit may carry it: consumed
-        else if (numbered)
-            ReleaseSerialNumber();
-        MessageBox(this, text + Session->Explanation());
-    } else {
-        PassRecord();
-        ShowPass();
-        if (numbered) {
-            SerialNumber += 1;  // unsigned: 4294967295 goes on at 0
-            Count = AddWrapped(Count, CountUp == 1 ? 1 : -1);
-            CommitCount();
-        }
-    }
-
-    CloseSession();
     EnableControls(1);
     GotoDlgCtrl(RunBatchButton);
-    ExchangeData(false);
+    if (result.Touched)
+        ExchangeData(false);
     ShowLineNumber();
 }
 
@@ -474,31 +368,13 @@ void CMainConsoleDlg::OnCheckFuse()
         return;  // input that reached the window while a command ran: never a second one
     if (!ReadFields())
         return;
-    const int32_t deviceNumber = SelectNamedDevice();
-    EnableControls(0);
-    ShowPending();
-    if (!BeginRecord("fuse", nullptr, deviceNumber) || !OpenSession()) {
-        EnableControls(1);
-        GotoDlgCtrl(CheckFuseButton);
-        return;
-    }
-    int32_t blown = 0;
-    std::string text;
-    if (!Session->CheckFuse(DeviceName, Vcc, blown)) {
-        Session->GetErrorText(text);
-        FailRecord(text);
-        ShowFail();
-        text += Session->Explanation();
-    } else {
-        PassRecord(blown);
-        ShowPass();
-        text = blown ? "Fuse is blown" : "Fuse is NOT blown";
-    }
-    MessageBox(this, text);
-    CloseSession();
+    CStationSetup setup = Setup(SelectNamedDevice());
+    const CUnitResult result = Station->CheckFuse(setup);
+    Keep(setup);
     EnableControls(1);
     GotoDlgCtrl(CheckFuseButton);
-    ShowFields();
+    if (result.Touched)
+        ShowFields();
 }
 
 void CMainConsoleDlg::OnBrowse()
@@ -584,26 +460,29 @@ CSettingsStore CMainConsoleDlg::OpenSettingsStore()
                           QCoreApplication::applicationName().toStdString());
 }
 
+bool CMainConsoleDlg::TakeStationLock()
+{
+    std::string message;
+    if (Station->TakeLock(message))
+        return true;
+    MessageBox(nullptr, message);
+    return false;
+}
+
 int CMainConsoleDlg::LoadSettings()
 {
     const CSettingsStore store = OpenSettingsStore();
     const std::string section = Name(IDS_SECTION);
-    if (RefuseSettings(this, store, section))
+    if (const std::string problem = Station->SettingsProblem(); !problem.empty()) {
+        MessageBox(this, problem);
         return 0;
+    }
     for (const CStoredSetting& s : StoredSettings())
         LoadSetting(store, section, s, *this);
     Vcc = ParseVccText(VccText);
     if (!IsSerialType(SerialType))
         SerialType = 0;  // no width the list offers: the default, like any bad stored value
-    RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
-    LoadLine(store);
-    // A line's result that its server missed waits in the station's record.
-    if (Line && !RecordEnabled) {
-        MessageBox(this, "[Record] Enabled=0 cannot be used in a production line:\n" + store.Location() +
-                             "\nA result the line's server misses waits in this station's record until it is"
-                             " delivered. Turn the record on, or take the station out of the line.");
-        return 0;
-    }
+    OwnSerialNumber = SerialNumber;
     SettingsLoaded = 1;
     return 1;
 }
@@ -617,7 +496,7 @@ int CMainConsoleDlg::SaveSettings()
     for (const CStoredSetting& s : StoredSettings())
         SaveSetting(store, section, s, *this);
     // In a line the field shows the pool's number: the station's own stays.
-    if (Line)
+    if (Station->InLine())
         store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), OwnSerialNumber);
     return store.Flush() ? 1 : 0;
 }
@@ -637,35 +516,38 @@ int CMainConsoleDlg::ReadFields()
     return 1;
 }
 
-// The number about to be written is consumed in the store before the unit
-// sees it: whatever happens next, no later start can issue it again.
-bool CMainConsoleDlg::ReserveSerialNumber()
+void CMainConsoleDlg::ShowLineNumber()
 {
-    if (!SettingsLoaded || Line)  // in a line, the pool holds it
-        return true;
-    CSettingsStore store = OpenSettingsStore();
-    store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber + 1);
-    return store.Flush();
+    if (!Station->InLine())
+        return;
+    if (SerialNumberEdit)
+        SerialNumberEdit->setReadOnly(true);
+    int64_t next = -1;
+    const bool read = Station->LineNextNumber(next);
+    if (read && next >= 0)
+        SerialNumber = static_cast<uint32_t>(next);
+    ExchangeData(false);
+    // A used-up pool has no next number to show.
+    if (read && next < 0 && SerialNumberEdit)
+        SerialNumberEdit->setText(
+            QStringLiteral("none: pool \"%1\" is used up").arg(QString::fromStdString(Station->LinePool())));
 }
 
-// A batch that failed before the number was sent to the unit gives it back.
-void CMainConsoleDlg::ReleaseSerialNumber()
+void CMainConsoleDlg::OnProductionLog()
 {
-    if (!SettingsLoaded || Line)
+    if (!Station->RecordOn()) {
+        MessageBox(this, "The production record is turned off ([Record] Enabled=0 in\n" +
+                             OpenSettingsStore().Location() + ").");
         return;
-    CSettingsStore store = OpenSettingsStore();
-    store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_SERIAL_NUMBER), SerialNumber);
-    Written(this, store,
-            "Serial number " + std::to_string(SerialNumber) + " could not be given back: it stays unused.");
-}
-
-void CMainConsoleDlg::CommitCount()
-{
-    if (!SettingsLoaded)
+    }
+    std::string message;
+    CProductionRecord* record = Station->RecordForReading(message);
+    if (!record) {
+        MessageBox(this, message);
         return;
-    CSettingsStore store = OpenSettingsStore();
-    store.WriteProfileInt(Name(IDS_SECTION), Name(IDS_COUNT), Count);
-    Written(this, store, "The unit passed, but Count " + std::to_string(Count) + " could not be saved.");
+    }
+    CProductionLogDlg dialog(*record, this);
+    dialog.exec();
 }
 
 // --- device list ---

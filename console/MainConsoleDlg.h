@@ -1,24 +1,23 @@
 #pragma once
-// CMainConsoleDlg: the station's only window (template 102). It holds every
-// operator setting as a field, shows them in its controls and carries the
-// two production commands, Run Batch and Check Fuse. Each command opens a
-// fresh programmer session and closes it before it returns.
+// CMainConsoleDlg: the station's only window (template 102), the operator's
+// face of the station core (station/Station.h). It holds every operator
+// setting as a field, shows them in its controls and carries the two
+// production commands, Run Batch and Check Fuse, which it hands to the core
+// as a setup; it shows the status, the bar, the pictures and the boxes the
+// core reports.
 //
 // Settings live in the per-user store under company
 // QCoreApplication::organizationName(), application
 // QCoreApplication::applicationName(), section "Options". They are read once
-// at start-up and written when the window is destroyed; in addition, while a
-// batch writes serial number N to a unit, the store already holds N + 1, so
-// a crash can leave a gap in the serial numbers but never a duplicate. A
-// failed batch gives N back only if it failed before N was sent to the unit;
-// a number that reached a unit, even a rejected one, stays consumed.
+// at start-up and written when the window is destroyed; the core keeps the
+// next serial number in the store up to date around each batch.
 
 #include "Dialog.h"
 #include "EditTextWindow.h"
 #include "ProgressBarWindow.h"
 #include "velk430.h"
 
-#include "ProductionRecord.h"
+#include "StationView.h"
 
 #include <QIcon>
 #include <QPixmap>
@@ -32,12 +31,10 @@
 #include <span>
 #include <string>
 
-class CProductionRecord;
-class CLineStation;
 struct CStoredSetting;
-class CSerialNumber;
 class CSettingsStore;
-class CVELK;
+class CStation;
+struct CStationSetup;
 class CQueuedInputFilter;
 class QCheckBox;
 class QComboBox;
@@ -57,7 +54,7 @@ QPoint MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int
 // The serial number address before any is loaded or typed.
 constexpr const char* DefaultSerialAddress = "1000";
 
-class CMainConsoleDlg : public CDialog {
+class CMainConsoleDlg : public CDialog, private CStationView {
 public:
     // No window is shown before DoModal (or Create). parent: null for the
     // application's main window.
@@ -92,6 +89,9 @@ public:
 
     // The settings store the console reads and writes.
     static CSettingsStore OpenSettingsStore();
+    // Takes the one-station lock on that store; false after the box saying
+    // why the station cannot start.
+    bool TakeStationLock();
 
 protected:
     void DoDataExchange(CDataExchange& dx) override;
@@ -140,7 +140,6 @@ private:
     int32_t SettingsLoaded = 0;      // 1 once LoadSettings ran; guards SaveSettings
     int32_t SavedOnExit = 0;         // 1 once Exit saved (or the operator gave up saving)
     QIcon Icon;                      // icon resource 128
-    std::unique_ptr<CVELK> Session;  // non-null only while a command runs
     std::string CommPort;
     int32_t Baud = 0;
     double Vcc = 0.0;                // volts
@@ -154,9 +153,14 @@ private:
     bool OnInitConsole();
     void OnDestroyConsole();
 
-    // 1 = open; 0 after showing "Error opening VELK\n%s" (no session left).
-    int OpenSession();
-    void CloseSession();
+    // The fields as the core's setup, and what a command changed back.
+    CStationSetup Setup(int32_t deviceNumber) const;
+    void Keep(const CStationSetup& setup);
+    // What the core reports (CStationView).
+    void AttemptStarted() override;
+    void AttemptPassed() override;
+    void AttemptFailed() override;
+    void Tell(const std::string& text) override;
     // The 13 input controls; Exit and the read-only fields are never disabled.
     void EnableControls(int enable);
 
@@ -181,11 +185,6 @@ private:
     // What LoadSettings reads and SaveSettings writes: {key, field, default}.
     static std::span<const CStoredSetting> StoredSettings();
 
-    // Serial numbers in the store around one batch (see the class comment).
-    bool ReserveSerialNumber();
-    void ReleaseSerialNumber();
-    void CommitCount();
-
     // Device list.
     bool InitDeviceList();  // false after its message when the library lists nothing
     void ClearDeviceList();
@@ -197,60 +196,16 @@ private:
     // The system-menu entry (when aboutText is not empty) and the window icons.
     void InitSystemMenu(const std::string& aboutText);
 
-    // Production record (ConsoleRecord.cpp): one row per Run Batch and Check
-    // Fuse, begun before the library is first called and completed before
-    // the tick or the cross shows. [Record] Enabled=0 turns it off. While it
-    // is on and cannot be written, no command calls the library.
-    std::unique_ptr<CProductionRecord> Record;
-    bool RecordEnabled = true;
-    QString RecordPath;             // CProductionRecord::DefaultPath() unless set before start
-    int RecordBusyTimeoutMs = 2000; // how long a write waits for another writer
-    QString RecordId;               // the attempt being run; empty: none recorded
-    // Opens the record if it is not open and marks the rows this station
-    // left running when it was killed; false (record stays closed) when it
-    // cannot. [Record] File notes the file, so that its loss is told.
-    bool OpenRecord();
-    // The 'running' row; false after the operator's message (nothing ran).
-    // In a line, a numbered batch's serial gets the pool's number.
-    bool BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber);
-    // Checks the next number against its width and converts its address.
-    bool PrepareSerialNumber(CSerialNumber& record);
-    // The whole setup checked before the port opens or a number is taken;
-    // true after the cross, a 'refused' row and the operator's message.
-    bool RefuseSetup(const CSerialNumber& record, int32_t deviceNumber);
-    // The attempt's row as the console's fields give it.
-    CAttempt MakeAttempt(const char* kind, const CSerialNumber* serial, int32_t deviceNumber) const;
-    // A row 'refused' at step "Check", written whole; "" or the record's reason.
-    std::string RefusedRecord(const CSerialNumber& serial, int32_t deviceNumber, int32_t code,
-                              const std::string& text);
-    // Completes the row; step null: the session's failed step.
-    void FailRecord(const std::string& text, const char* step = nullptr);
-    void PassRecord(int32_t fuseBlown = -1);
-    void CompleteRecord(const CAttemptEnd& end, const char* what);
-
-    // Production line (ConsoleLine.cpp): with [Line] Database and Pool set,
-    // numbered batches take their numbers from the line's pool (the field
-    // shows the pool's next one, read-only) and their rows go to the line's
-    // database too. Unset: the station works on its own.
-    std::unique_ptr<CLineStation> Line;
-    std::optional<CAttempt> LineAttempt;  // the numbered batch running in the line
-    uint32_t OwnSerialNumber = 0;         // the settings' number, kept while in a line
-    void LoadLine(const CSettingsStore& store);
+    // In a line the field shows the pool's number, read-only; the
+    // settings' own number is kept and saved as it was.
+    uint32_t OwnSerialNumber = 0;
     void ShowLineNumber();
-    void StartLine();
-    void NoteReserving(const QString& id);
-    // Delivers kept completions, then reserves the number and writes the
-    // line's running row; false after the operator's message.
-    bool BeginLine(CAttempt& attempt, CSerialNumber& serial);
-    // Writes the line's finished row; kept for later when it cannot.
-    void CompleteLine(const CAttemptEnd& end);
-    bool DeliverKept();
-    void KeepForLine(const QString& id);
-    void KeepInterruptedForLine(const CAttemptFilter& leftovers);
 
     CEditTextWindow m_statusWindow;
     CProgressBarWindow m_progressWindow;
     // Drops clicks and keys made while a command ran (owned by the dialog).
     CQueuedInputFilter* m_queuedInput;
     std::function<void(QWidget* owner)> m_openAbout;
+    // The station core the commands run on (after the controls it reports to).
+    std::unique_ptr<CStation> Station;
 };

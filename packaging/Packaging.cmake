@@ -4,7 +4,7 @@
 # together in one application folder, as in the build's bin folder: the
 # program finds the library through RUNPATH $ORIGIN, the library finds
 # device.cfg beside the program, F1 opens <program>.HLP. A launcher on the
-# path starts it; corvantis-log, which reads the production record, sits
+# path starts it, another starts corvantis-run from there; corvantis-log, which reads the production record, sits
 # beside the launcher. The folders' own CMakeLists.txt install their files into
 # CORV_INSTALL_APPDIR.
 #
@@ -19,10 +19,12 @@ set(CORV_INSTALL_APPDIR "lib/corvantis" CACHE STRING
 
 file(RELATIVE_PATH CORV_LAUNCHER_TO_APPDIR
      /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CORV_INSTALL_APPDIR})
-configure_file(${CMAKE_CURRENT_LIST_DIR}/corvantis.in
-               ${CMAKE_BINARY_DIR}/packaging/corvantis @ONLY)
-install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/corvantis
-        DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(launcher corvantis corvantis-run)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${launcher}.in
+                 ${CMAKE_BINARY_DIR}/packaging/${launcher} @ONLY)
+  install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/${launcher}
+          DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/corvantis.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 16 32)

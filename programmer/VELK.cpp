@@ -281,11 +281,24 @@ int CVELK::BatchProgram(const std::string& deviceName, int32_t deviceNumber, dou
 const char* CVELK::ProgramTarget(const std::string& fileName, int32_t blowFuse, int32_t eraseFlash,
                                  CSerialNumber* record)
 {
+    constexpr const char* interrupted = "Batch interrupted";
+    if (Stopped()) return interrupted;
     if (eraseFlash == 1 && !EraseInfoFlash()) return "Flash erase failed";
+    if (Stopped()) return interrupted;
     if (!ProgramAndVerifyFile(fileName, 1)) return "Batch program failed";
+    if (Stopped()) return interrupted;
     if (!ProgramSerialNumber(record)) return "Serial number failed";
+    if (Stopped()) return interrupted;
     if (blowFuse == 1 && !BlowAndCheckFuse()) return "Fuse blow failed";
     return nullptr;
+}
+
+bool CVELK::Stopped()
+{
+    if (!Stop || !Stop->load()) return false;
+    ErrorText = "Interrupted";
+    SetFailure("Interrupted");
+    return true;
 }
 
 int CVELK::EraseInfoFlash()

@@ -16,6 +16,7 @@
 // A name with a NUL character inside is refused the same way, with
 //   "Port name contains a NUL character" (or Device, File).
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -63,6 +64,12 @@ public:
     // After a success: true when serial number bytes were written, false for
     // a record without any. false before the first BatchProgram.
     bool SerialNumberSent() const { return SerialSent; }
+
+    // A flag BatchProgram reads between its steps (the library call in
+    // progress always finishes): once set, the batch ends as a failure at
+    // step "Interrupted" with the error text "Interrupted", the target and
+    // the supply released as after any failure. Null: never stops.
+    void SetStopFlag(const std::atomic<bool>* stop) { Stop = stop; }
 
     // 1 = the check was made, blown = 1 if the fuse is blown (InitTarget
     // answered -12), else 0 (it answered 0). 0 = device type, supply or
@@ -118,7 +125,7 @@ public:
     // Where the last failed operation stopped, for the production record.
     // Step: "Open", "Device type", "Supply", "Target", "Erase", "Program",
     // "Verify", "Serial number", "Serial verify", "Fuse", "Fault" (program
-    // fault); empty while nothing failed. It follows the error text: the
+    // fault), "Interrupted" (the stop flag); empty while nothing failed. It follows the error text: the
     // failure that set the text set the step. HasCode: the library answered with
     // Code (a refused name has none; for "Fuse" it is the fuse check's answer).
     // Reason: what the library said about that call's failure (its
@@ -160,6 +167,8 @@ private:
     // Erases the segments of one checked region, three tries each.
     bool EraseSegments(const VelkRegion& region, int64_t step, int64_t& position);
     void ProgressStep();
+    // true (error text and step set) once the stop flag is set.
+    bool Stopped();
     // Copies name into buffer (size bytes); false with the error text set
     // when it does not fit.
     bool CopyName(const std::string& name, char* buffer, int32_t size, const char* what);
@@ -172,6 +181,7 @@ private:
     CProgressWindow* ProgressControl;
     int32_t DeviceNumberField = 0;
     bool SerialSent = false;
+    const std::atomic<bool>* Stop = nullptr;
     CFailure Failure;
     void SetFailure(const char* step) { Failure = {step, false, 0, {}}; }
     void SetFailure(const char* step, int32_t code, std::string reason = LibraryReason())

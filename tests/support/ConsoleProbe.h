@@ -6,6 +6,7 @@
 
 #include "MainConsoleDlg.h"
 #include "ControlHelpers.h"
+#include "Station.h"
 
 #include <QLabel>
 
@@ -62,15 +63,15 @@ public:
     using CMainConsoleDlg::SettingsLoaded;
     using CMainConsoleDlg::Vcc;
 
-    // Pictures, session and record.
+    // Pictures; the session and the record of the console's station core.
     using CMainConsoleDlg::FailBitmap;
     using CMainConsoleDlg::Icon;
     using CMainConsoleDlg::PassBitmap;
     using CMainConsoleDlg::PendingBitmap;
-    using CMainConsoleDlg::Record;
-    using CMainConsoleDlg::RecordBusyTimeoutMs;
-    using CMainConsoleDlg::RecordPath;
-    using CMainConsoleDlg::Session;
+    const std::unique_ptr<CProductionRecord>& Record = CMainConsoleDlg::Station->RecordFile();
+    int& RecordBusyTimeoutMs = CMainConsoleDlg::Station->RecordBusyTimeoutMs;
+    QString& RecordPath = CMainConsoleDlg::Station->RecordPath;
+    const std::unique_ptr<CVELK>& Session = CMainConsoleDlg::Station->OpenSessionHandle();
 
     // Helpers tests call directly.
     using CMainConsoleDlg::EnableControls;

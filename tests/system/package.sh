@@ -25,11 +25,12 @@ root="$scratch/root"
 dpkg -x "$deb" "$root" || fail "dpkg -x"
 root=$(readlink -f "$root")
 app="$root/usr/lib/corvantis"
-for f in Corvantis libVELK430.so device.cfg Corvantis.HLP velk430-sim; do
+for f in Corvantis corvantis-run libVELK430.so device.cfg Corvantis.HLP velk430-sim; do
   [ -f "$app/$f" ] || fail "$f is not in $app"
 done
 [ -x "$root/usr/bin/corvantis" ] || fail "no launcher on the path"
 [ -x "$root/usr/bin/corvantis-log" ] || fail "no corvantis-log on the path"
+[ -x "$root/usr/bin/corvantis-run" ] || fail "no corvantis-run on the path"
 desktop="$root/usr/share/applications/corvantis.desktop"
 grep -qx 'Exec=corvantis' "$desktop" && grep -qx 'Icon=corvantis' "$desktop" || fail "desktop entry"
 [ "$(head -c 4 "$root/usr/share/icons/hicolor/32x32/apps/corvantis.png" | tail -c 3)" = PNG ] ||

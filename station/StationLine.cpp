@@ -1,4 +1,4 @@
-// CMainConsoleDlg in a production line: with [Line] Database and Pool set,
+// CStation in a production line: with [Line] Database and Pool set,
 // numbered batches take their serial numbers from the line's pool, and their
 // rows go to the line's database as well as to the station's own record.
 //
@@ -8,17 +8,15 @@
 // next number. [Line] Reserving holds the id of a reservation under way
 // until the local record has its row, so that a station that dies before
 // it knows whether the reservation committed settles it at its next start.
-#include "MainConsoleDlg.h"
+#include "Station.h"
 #include "StationGuards.h"
 
 #include "LineStation.h"
 #include "ProductionRecord.h"
-#include "MessageBox.h"
 #include "SettingsStore.h"
 
 #include "SerialNumber.h"
 
-#include <QLineEdit>
 
 namespace {
 
@@ -38,7 +36,7 @@ bool SetUndelivered(CSettingsStore& store, const QStringList& ids)
 
 }  // namespace
 
-void CMainConsoleDlg::LoadLine(const CSettingsStore& store)
+void CStation::LoadLine(const CSettingsStore& store)
 {
     Line.reset();
     const QString conninfo = QString::fromStdString(store.GetProfileString(Section, "Database", "")).trimmed();
@@ -46,53 +44,40 @@ void CMainConsoleDlg::LoadLine(const CSettingsStore& store)
     if (conninfo.isEmpty() || pool.isEmpty())
         return;
     Line = std::make_unique<CLineStation>(conninfo, pool);
-    OwnSerialNumber = SerialNumber;
 }
 
-void CMainConsoleDlg::ShowLineNumber()
+bool CStation::LineNextNumber(int64_t& next)
+{
+    next = -1;
+    return Line && Line->NextNumber(next);
+}
+
+std::string CStation::LineDescription() const
 {
     if (!Line)
-        return;
-    if (SerialNumberEdit)
-        SerialNumberEdit->setReadOnly(true);
-    int64_t next = -1;
-    const bool read = Line->NextNumber(next);
-    if (read && next >= 0)
-        SerialNumber = static_cast<uint32_t>(next);
-    ExchangeData(false);
-    // A used-up pool has no next number to show.
-    if (read && next < 0 && SerialNumberEdit)
-        SerialNumberEdit->setText(QStringLiteral("none: pool \"%1\" is used up").arg(Line->Pool()));
+        return {};
+    return QStringLiteral("On a line: serial numbers from pool \"%1\" (line database on %2)")
+        .arg(Line->Pool(), Line->ServerName())
+        .toStdString();
 }
 
-void CMainConsoleDlg::StartLine()
-{
-    if (!Line)
-        return;
-    if (OperationEdit)
-        OperationEdit->setText(QStringLiteral("On a line: serial numbers from pool \"%1\" (line database on %2)")
-                                   .arg(Line->Pool(), Line->ServerName()));
-    // What a killed station left is the line's before anything else; a
-    // server away now is told at the first numbered batch.
-    DeliverKept();
-    ShowLineNumber();
-}
+std::string CStation::LinePool() const { return Line ? Line->Pool().toStdString() : std::string(); }
 
-void CMainConsoleDlg::NoteReserving(const QString& id)
+void CStation::NoteReserving(const QString& id)
 {
     CSettingsStore store = OpenSettingsStore();
     store.WriteProfileString(Section, "Reserving", id.toStdString());
     store.Flush();
 }
 
-void CMainConsoleDlg::KeepForLine(const QString& id)
+void CStation::KeepForLine(const QString& id)
 {
     CSettingsStore store = OpenSettingsStore();
     QStringList ids = Undelivered(store);
     if (!ids.contains(id))
         ids << id;
     if (!SetUndelivered(store, ids))
-        MessageBox(this, "The attempt " + id.toStdString() + " could not be written to the line database, nor"
+        View.Tell("The attempt " + id.toStdString() + " could not be written to the line database, nor"
                          " noted for later in\n" + store.Location() + "\nIt is in this station's own record only.");
 }
 
@@ -105,7 +90,7 @@ static std::optional<CAttempt> LocalRow(CProductionRecord* record, const QString
     return rows && rows->size() == 1 ? std::optional<CAttempt>(rows->front()) : std::nullopt;
 }
 
-bool CMainConsoleDlg::DeliverKept()
+bool CStation::DeliverKept()
 {
     CSettingsStore store = OpenSettingsStore();
     // A reservation the station never saw confirmed: unless its row reached
@@ -139,7 +124,7 @@ bool CMainConsoleDlg::DeliverKept()
     return true;
 }
 
-bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
+bool CStation::BeginLine(CAttempt& attempt, CSerialNumber& serial)
 {
     LineAttempt.reset();
     const QString refusal =
@@ -147,13 +132,13 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
             .arg(Line->Pool());
     if (!DeliverKept()) {
         const QString text = Line->ErrorText().isEmpty() && Record ? Record->ErrorText() : Line->ErrorText();
-        MessageBox(this, (text + refusal).toStdString());
+        View.Tell((text + refusal).toStdString());
         return false;
     }
     attempt.Id = CProductionRecord::NewId();
     NoteReserving(attempt.Id);
     if (!Line->Begin(attempt)) {
-        MessageBox(this, (Line->ErrorText() + refusal).toStdString());
+        View.Tell((Line->ErrorText() + refusal).toStdString());
         return false;
     }
     LineAttempt = attempt;
@@ -167,7 +152,7 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
         end.ErrorText = QString::fromStdString(problem);
         end.SerialWritten = false;
         CompleteLine(end);
-        MessageBox(this, problem);
+        View.Tell(problem);
         return false;
     }
     SerialNumber = number;
@@ -176,7 +161,7 @@ bool CMainConsoleDlg::BeginLine(CAttempt& attempt, CSerialNumber& serial)
     return true;
 }
 
-void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
+void CStation::CompleteLine(const CAttemptEnd& end)
 {
     if (!LineAttempt)
         return;
@@ -195,7 +180,7 @@ void CMainConsoleDlg::CompleteLine(const CAttemptEnd& end)
 
 // Rows a killed station left running: the unit may carry the number, so the
 // line learns that they were interrupted and the number is consumed.
-void CMainConsoleDlg::KeepInterruptedForLine(const CAttemptFilter& leftovers)
+void CStation::KeepInterruptedForLine(const CAttemptFilter& leftovers)
 {
     CAttemptFilter filter = leftovers;
     filter.Kind = QStringLiteral("batch");

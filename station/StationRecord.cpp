@@ -1,12 +1,8 @@
-// CMainConsoleDlg's production record: one row per command, begun before the
+// CStation's production record: one row per command, begun before the
 // library is first called and completed before the tick or the cross shows.
-#include "ConsoleRecord.h"
-
-#include "MainConsoleDlg.h"
-#include "ProductionLogDlg.h"
+#include "Station.h"
 
 #include "ProductionRecord.h"
-#include "MessageBox.h"
 #include "SettingsStore.h"
 
 #include "SerialNumber.h"
@@ -18,7 +14,7 @@ std::string RecordMessage(const CProductionRecord& record)
     return record.ErrorText().toStdString() + "\nNo unit is programmed until the record can be written.";
 }
 
-bool CMainConsoleDlg::OpenRecord()
+bool CStation::OpenRecord()
 {
     if (!Record)
         Record = std::make_unique<CProductionRecord>();
@@ -49,7 +45,7 @@ bool CMainConsoleDlg::OpenRecord()
     return false;
 }
 
-CAttempt CMainConsoleDlg::MakeAttempt(const char* kind, const CSerialNumber* serial, int32_t deviceNumber) const
+CAttempt CStation::MakeAttempt(const char* kind, const CSerialNumber* serial, int32_t deviceNumber) const
 {
     CAttempt attempt;
     attempt.Kind = kind;
@@ -75,8 +71,7 @@ CAttempt CMainConsoleDlg::MakeAttempt(const char* kind, const CSerialNumber* ser
 
 // A refused batch reserved nothing (not even in a line), so only the
 // station's own record hears of it.
-std::string CMainConsoleDlg::RefusedRecord(const CSerialNumber& serial, int32_t deviceNumber, int32_t code,
-                                           const std::string& text)
+std::string CStation::RefusedRecord(const CSerialNumber& serial, int32_t code, const std::string& text)
 {
     if (!RecordEnabled)
         return {};
@@ -84,7 +79,7 @@ std::string CMainConsoleDlg::RefusedRecord(const CSerialNumber& serial, int32_t 
         Record->Close();
         return RecordMessage(*Record);
     }
-    CAttempt row = MakeAttempt("batch", &serial, deviceNumber);
+    CAttempt row = MakeAttempt("batch", &serial, DeviceNumber);
     row.Id = CProductionRecord::NewId();
     row.StartedAt = row.EndedAt = CProductionRecord::NowUtc();
     row.Result = "refused";
@@ -100,7 +95,7 @@ std::string CMainConsoleDlg::RefusedRecord(const CSerialNumber& serial, int32_t 
     return lost;
 }
 
-bool CMainConsoleDlg::BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber)
+bool CStation::BeginRecord(const char* kind, CSerialNumber* serial, int32_t deviceNumber)
 {
     RecordId.clear();
     LineAttempt.reset();
@@ -126,14 +121,12 @@ bool CMainConsoleDlg::BeginRecord(const char* kind, CSerialNumber* serial, int32
     }
     const std::string text = RecordMessage(*Record);
     Record->Close();  // the next command opens it afresh
-    MessageBox(this, text);
+    View.Tell(text);
     return false;
 }
 
-void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
+void CStation::FailRecord(const std::string& text, const char* step)
 {
-    if (RecordId.isEmpty() && !LineAttempt)
-        return;
     CAttemptEnd end;
     end.Result = "failed";
     end.ErrorText = QString::fromStdString(text);
@@ -145,13 +138,23 @@ void CMainConsoleDlg::FailRecord(const std::string& text, const char* step)
         if (failure.HasCode)
             end.ErrorCode = failure.Code;
     }
+    if (end.Step == QLatin1String("Interrupted"))
+        end.Result = "interrupted";
     // Once the number was sent, the rejected unit may carry it.
     end.SerialWritten = Session && Session->SerialNumberSent();
+    Outcome.Result = end.Result.toStdString();
+    Outcome.Step = end.Step.toStdString();
+    Outcome.ErrorText = text;
+    Outcome.Code = end.ErrorCode;
+    if (RecordId.isEmpty() && !LineAttempt)
+        return;
     CompleteRecord(end, "failure");
 }
 
-void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
+void CStation::PassRecord(int32_t fuseBlown)
 {
+    Outcome.Result = "passed";
+    Outcome.FuseBlown = fuseBlown;
     if (RecordId.isEmpty() && !LineAttempt)
         return;
     CAttemptEnd end;
@@ -165,7 +168,7 @@ void CMainConsoleDlg::PassRecord(int32_t fuseBlown)
 
 // Completes the attempt in the line and in the station's own record; a
 // completion the record cannot take is told, naming what was lost.
-void CMainConsoleDlg::CompleteRecord(const CAttemptEnd& end, const char* what)
+void CStation::CompleteRecord(const CAttemptEnd& end, const char* what)
 {
     CompleteLine(end);
     if (RecordId.isEmpty())
@@ -176,21 +179,14 @@ void CMainConsoleDlg::CompleteRecord(const CAttemptEnd& end, const char* what)
         const std::string message =
             Record->ErrorText().toStdString() + "\nThis unit's " + what + " is not recorded.";
         Record->Close();
-        MessageBox(this, message);
+        View.Tell(message);
     }
 }
 
-void CMainConsoleDlg::OnProductionLog()
+CProductionRecord* CStation::RecordForReading(std::string& message)
 {
-    if (!RecordEnabled) {
-        MessageBox(this, "The production record is turned off ([Record] Enabled=0 in\n" +
-                             OpenSettingsStore().Location() + ").");
-        return;
-    }
-    if (!OpenRecord()) {
-        MessageBox(this, Record->ErrorText().toStdString());
-        return;
-    }
-    CProductionLogDlg dialog(*Record, this);
-    dialog.exec();
+    if (OpenRecord())
+        return Record.get();
+    message = Record->ErrorText().toStdString();
+    return nullptr;
 }

@@ -177,7 +177,7 @@ TEST_F(PortSelectTest, BaudRatesAgreeWithTheProgrammerAndTheHelpPage)
     for (size_t i = 0; i < std::size(rates); ++i)
         list += (i == 0 ? "" : i + 1 == std::size(rates) ? " or " : ", ") + std::to_string(rates[i]);
     EXPECT_NE(std::string(BaudRateMessage).find(": " + list + "."), std::string::npos) << BaudRateMessage;
-    QFile help(QStringLiteral(CORV_SOURCE_DIR "/resources/Corvantis.HLP.html"));
+    QFile help(QStringLiteral(CORV_HELP_FILE));
     ASSERT_TRUE(help.open(QIODevice::ReadOnly));
     EXPECT_NE(help.readAll().simplified().toStdString().find(list), std::string::npos);
     for (const int32_t rate : rates) {

@@ -31,6 +31,8 @@ all=(
   python3
   # a real window under a virtual display, and screenshots of it
   xvfb xauth xdotool imagemagick
+  # a fixed clock for the manual's pictures (tools/screenshots.sh)
+  faketime
   # the server the line's tests start for themselves
   postgresql-15
 )

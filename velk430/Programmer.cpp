@@ -12,6 +12,10 @@
 
 namespace velk {
 
+namespace {
+constexpr std::chrono::milliseconds kCatchUp{20};
+}  // namespace
+
 double LinkSeconds(uint64_t bytes, int32_t baud)
 {
     return baud > 0 ? static_cast<double>(bytes) * 10.0 / baud : 0.0;
@@ -69,8 +73,11 @@ void CProgrammer::Wait(double seconds)
 {
     Modelled += seconds;
     if (Fast || seconds <= 0) return;
+    // A wake-up a few ms late (a busy host, several programmers at once) is
+    // made up on the following waits, as a real link's buffers would; a
+    // longer stall of ours delays the link.
     const auto now = std::chrono::steady_clock::now();
-    if (Due < now) Due = now;
+    if (Due + kCatchUp < now) Due = now;
     Due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     std::this_thread::sleep_until(Due);
 }

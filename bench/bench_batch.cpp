@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include <stdlib.h>
 
 #include "Codes.h"
 #include "Programmer.h"
@@ -21,8 +24,25 @@ using namespace velk;
 
 // A scratch state directory with a fresh unit of the device on the socket;
 // automatic feeding keeps a blank one there after each passed batch.
+// A folder of this run's own under $TMPDIR, removed at exit: two runs side
+// by side must not share a unit.
+struct CScratch {
+    std::filesystem::path Dir;
+    CScratch() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/corv-bench-batch-XXXXXX";
+        if (mkdtemp(templ.data())) Dir = templ;
+    }
+    ~CScratch() {
+        std::error_code ignored;
+        if (!Dir.empty()) std::filesystem::remove_all(Dir, ignored);
+    }
+};
+
 bool UseScratchState(bool fast, const char* device) {
-    const auto dir = std::filesystem::temp_directory_path() / "velk430-bench";
+    static const CScratch scratch;
+    if (scratch.Dir.empty()) return false;
+    const auto dir = scratch.Dir / "sim";
     std::filesystem::remove_all(dir);
     setenv("VELK430_SIM_DIR", dir.c_str(), 1);
     if (fast) setenv("VELK430_SIM_TIMING", "fast", 1);

@@ -70,8 +70,9 @@ BENCHMARK(BM_ReadTiTxt_1MB)->Unit(benchmark::kMillisecond);
 struct CHexFiles {
     std::filesystem::path Dir, Big, Tiny;
     CHexFiles() {
-        char templ[] = "/tmp/bench-ihex-XXXXXX";
-        if (!mkdtemp(templ)) return;
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/corv-bench-ihex-XXXXXX";
+        if (!mkdtemp(templ.data())) return;
         Dir = templ;
         std::ofstream(Dir / "big.txt") << MegabyteImage();
         std::ofstream(Dir / "tiny.txt") << "@F000\n00\nq\n";

@@ -5,7 +5,7 @@
 #   bench/run_units.sh BIN_DIR [N]
 set -euo pipefail
 bin=$(readlink -f "$1") n=${2:-100}
-scratch=$(mktemp -d /tmp/corv-run-units.XXXXXX)
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/corv-run-units.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 export VELK430_SIM_DIR=$scratch/sim VELK430_SIM_TIMING=fast XDG_CONFIG_HOME=$scratch/config XDG_DATA_HOME=$scratch/data
 mkdir -p "$XDG_CONFIG_HOME/Quillfern"

@@ -160,7 +160,7 @@ void CMainConsoleDlg::DoDataExchange(CDataExchange& dx)
     // A text that holds no number means 3.3 V; a number that is no voltage
     // ("nan", "inf", "-1") is refused here rather than sent to the library.
     if (dx.SaveAndValidate() && !dx.Failed() && !IsAcceptableVccText(VccText))
-        dx.Fail("Please enter a supply voltage in volts.");
+        dx.Fail(VccRefusedMessage);
     DDX_Check(dx, IDC_BLOW_FUSE, BlowFuse);
     const uint32_t serialBefore = SerialNumber;
     DDX_Text(dx, IDC_SERIAL_NUMBER, SerialNumber);
@@ -503,7 +503,11 @@ int CMainConsoleDlg::SaveSettings()
 
 int CMainConsoleDlg::ShowFields()
 {
-    VccText = FormatVccText(Vcc);
+    // A text the field refuses ("2,5", "5V", "-1") stays as it is: rewritten
+    // as 3.3 it would power the unit at 3.3 V without a word; shown, the
+    // next command names it.
+    if (IsAcceptableVccText(VccText))
+        VccText = FormatVccText(Vcc);
     ExchangeData(false);
     return 1;
 }

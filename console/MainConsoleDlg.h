@@ -180,7 +180,7 @@ private:
     int LoadSettings();
     // Writes nothing before LoadSettings (1); 0 when the write failed.
     int SaveSettings();
-    int ShowFields();     // VccText from Vcc ("%0.1lf"), then exchange out; 1
+    int ShowFields();     // VccText from Vcc ("%0.1lf") unless the field refuses it, then exchange out; 1
     int ReadFields();     // exchange in, then Vcc from VccText; 0 if the exchange failed
     // What LoadSettings reads and SaveSettings writes: {key, field, default}.
     static std::span<const CStoredSetting> StoredSettings();

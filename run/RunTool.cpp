@@ -229,6 +229,9 @@ bool PrepareStation(const CRunOptions& o, CStation& station, CStationSetup& setu
     if (message = station.SettingsProblem(); !message.empty())
         return refuse(message);
     const CSettingsStore store = station.OpenSettingsStore();
+    // Refused as the window's Vcc field refuses it, unless --vcc replaces it.
+    if (message = StoredVccProblem(store); !message.empty() && !o.Vcc)
+        return refuse(message);
     if (!station.Load(store, message))
         return refuse(message);
     setup = LoadStationSetup(store);

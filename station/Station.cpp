@@ -342,6 +342,15 @@ CStationSetup LoadStationSetup(const CSettingsStore& store)
     return s;
 }
 
+std::string StoredVccProblem(const CSettingsStore& store)
+{
+    const std::string text = store.GetProfileString(Section, "VCC", DefaultVccText);
+    if (IsAcceptableVccText(text))
+        return {};
+    const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
+    return "VCC \"" + shown + "\" in the settings\n" + store.Location() + "\n" + VccRefusedMessage;
+}
+
 int32_t FindDeviceNumber(const std::string& name)
 {
     const int32_t count = GetDeviceCfgInfo(VELK_CFG_DEVICE_COUNT, 0, nullptr);

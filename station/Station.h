@@ -219,7 +219,14 @@ std::string RecordMessage(const CProductionRecord& record);
 
 // The operator's choices as the window stored them in [Options], with the
 // window's defaults for what is absent or unreadable (DeviceNumber -1).
+// Vcc reads as 3.3 V when the stored "VCC" holds no number, and also when
+// it is one the Vcc field refuses: check StoredVccProblem before using it.
 CStationSetup LoadStationSetup(const CSettingsStore& store);
+
+// Empty when the stored "VCC" can be used; else the voltage message naming
+// the text and the file ("2,5", "5V", "-1": a unit meant for 2.5 V must not
+// be powered at 3.3 V).
+std::string StoredVccProblem(const CSettingsStore& store);
 
 // The device number (library index) of the device the name names, ignoring
 // case; -1 when it names none or the list cannot be read.

@@ -10,6 +10,9 @@
 constexpr double DefaultVcc = 3.3;
 constexpr const char* DefaultVccText = "3.3";
 
+// What the station says of a voltage text it refuses, typed or stored.
+constexpr const char* VccRefusedMessage = "Please enter a supply voltage in volts.";
+
 // A voltage the library can be given: finite, not negative, and within the
 // 32-bit millivolts it takes.
 bool IsUsableVcc(double volts);

@@ -120,6 +120,7 @@ TEST_F(ConsoleTest, SerialNumberThatDoesNotFitItsWidthIsRefused)
         {3, "4294967295",
          "Serial number 4294967295 is the largest a DWORD holds, and no number can follow it:\n"
          "the station does not issue it, so that the numbering never starts again at 0."},
+        {3, "4294967296", range},
         {3, "5000000000", range},
         {3, std::string(1 << 20, '9'), range},
     };

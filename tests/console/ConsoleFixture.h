@@ -4,6 +4,7 @@
 
 #include "ConsoleProbe.h"
 #include "Resources.h"
+#include "ScratchDir.h"
 #include "ControlHelpers.h"
 #include "FileDialog.h"
 #include "MessageBox.h"
@@ -91,11 +92,9 @@ protected:
         ClearStore();
         // A production record per test process: ctest runs this binary's
         // tests side by side, and one writer at a time is what a station is.
-        // Under the runner's scratch folder, so that no run leaves it behind.
-        static const QByteArray recordHome =
-            qEnvironmentVariable("XDG_DATA_HOME", QDir::tempPath()).toUtf8() + "/record-" +
-            QByteArray::number(QCoreApplication::applicationPid());
-        qputenv("XDG_DATA_HOME", recordHome);
+        // A unique folder, removed when the process ends.
+        static const CScratchDir recordHome("console-record");
+        qputenv("XDG_DATA_HOME", recordHome.Path().c_str());
         previousFileHandler = SetFileOpenHandler(
             [this](QWidget*, std::string& path, const std::string& filter, uint32_t flags) {
                 fileDialogs.push_back({path, filter, flags});

@@ -125,17 +125,48 @@ TEST_F(ConsoleTest, DestructionReadsTheFieldsBackBeforeSaving)
     EXPECT_EQ(Stored("SerialAddress"), "21f");
 }
 
-TEST_F(ConsoleTest, StoredVoltageIsShownWithOneDecimalButSavedAsTyped)
+// A stored voltage is shown with one decimal, or as 3.3 when it holds no
+// number; one the field refuses is shown as it is, so that the first command
+// refuses it as it refuses the same text typed, before a serial number is
+// taken. Exit saves the text as the field holds it.
+TEST_F(ConsoleTest, StoredVoltageIsShownWithOneDecimalOrRefusedAsTyped)
 {
-    StoreValues({{"VCC", "3.30"}});
-    ASSERT_TRUE(Start());
-    EXPECT_EQ(Text(IDC_VCC), "3.3");
-    console->DestroyWindow();
+    const struct {
+        const char* stored;
+        const char* shown;
+        int millivolts;  // 0: refused
+    } rows[] = {
+        {"3.30", "3.3", 3300}, {"abc", "3.3", 3300}, {"", "3.3", 3300}, {"2.5", "2.5", 2500},
+        {"2,5", "2,5", 0},     {"5V", "5V", 0},      {"-1", "-1", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stored);
+        ClearStore();
+        fake.ClearLog();
+        boxes.Boxes.clear();
+        StoreValues({{"VCC", row.stored}, {"SerialType", "2"}, {"SerialNumber", "500"}});
+        ASSERT_TRUE(Start());
+        EXPECT_EQ(Text(IDC_VCC), row.shown);
+        Click(IDC_RUN_BATCH);
+        if (row.millivolts) {
+            ASSERT_FALSE(fake.CallsTo("SetVcc").empty());
+            EXPECT_EQ(fake.CallsTo("SetVcc")[0].Args[0], row.millivolts);
+            EXPECT_EQ(Stored("SerialNumber"), "501");
+        } else {
+            EXPECT_THAT(boxes.Texts(), ElementsAre("Please enter a supply voltage in volts."));
+            EXPECT_EQ(console->focusWidget(), console->VccEdit);
+            EXPECT_EQ(fake.Count("InitCom"), 0u);
+            EXPECT_EQ(Stored("SerialNumber"), "500");
+            EXPECT_EQ(Picture(), "pending");
+        }
+        console->DestroyWindow();
+        EXPECT_EQ(Stored("VCC"), row.millivolts ? row.shown : row.stored);
+    }
+}
 
-    StoreValues({{"VCC", "abc"}});
+TEST_F(ConsoleTest, VoltageTypedWithoutANumberIsSavedAsTyped)
+{
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Text(IDC_VCC), "3.3");
-    EXPECT_DOUBLE_EQ(console->Vcc, 3.3);
     SetText(IDC_VCC, "hot");
     Click(IDC_EXIT);
     console->DestroyWindow();

@@ -1,8 +1,10 @@
 #pragma once
 // The console in-process (offscreen, boxes recorded) against libVELK430.so
-// in fast timing, with its own simulator folder and settings file per test.
+// in fast timing, with its own simulator folder (a unique scratch folder,
+// removed after the test) and settings file per test.
 #include "ConsoleProbe.h"
 #include "MessageBox.h"
+#include "ScratchDir.h"
 #include "SettingsStore.h"
 
 #include "SimStore.h"
@@ -25,15 +27,8 @@ protected:
     void SetUpDrill()
     {
         const char* base = std::getenv("VELK430_SIM_DIR");
-        Base = base && *base ? base : "/tmp/velk430-drills";
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(test->test_suite_name()) + "-" + test->name();
-        for (char& c : name)
-            if (c == '/')
-                c = '-';
-        SimDir = std::filesystem::path(Base).parent_path() / "drills" / name;
-        std::filesystem::remove_all(SimDir);
-        std::filesystem::create_directories(SimDir);
+        Base = base ? base : "";
+        SimDir = Scratch.Path();
         setenv("VELK430_SIM_DIR", SimDir.c_str(), 1);
         // The production record of this test alone.
         RecordFile = (SimDir / "data/Quillfern/Corvantis/production.db").string();
@@ -100,6 +95,7 @@ protected:
     }
 
     std::string Base;
+    const CScratchDir Scratch{"drill"};
     std::filesystem::path SimDir;
     std::string Conf;
     std::string RecordFile;

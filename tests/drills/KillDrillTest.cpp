@@ -15,6 +15,7 @@
 // busy machine mostly start-up, before the record exists, which must be
 // survived as well). Environment: CORV_KILL_DRILL_KILLS (default 60),
 // CORV_KILL_DRILL_SEED (default 1).
+#include "ScratchDir.h"
 #include "ProductionRecord.h"
 #include "SettingsStore.h"
 
@@ -172,9 +173,8 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
     char name[] = "corv_kill_drill";
     char* argv[] = {name, nullptr};
     const QCoreApplication app(argc, argv);  // Qt SQL finds its driver through it
-    const char* base = std::getenv("XDG_CONFIG_HOME");
-    const fs::path dir = fs::path(base && *base ? base : ::testing::TempDir()).parent_path() / "kill-drill";
-    fs::remove_all(dir);
+    const CScratchDir scratch("kill-drill");
+    const fs::path dir = scratch.Path();
     fs::create_directories(dir / "config/Quillfern");
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     setenv("VELK430_SIM_DIR", (dir / "sim").c_str(), 1);

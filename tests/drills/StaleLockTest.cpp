@@ -1,6 +1,7 @@
 // A station killed while it wrote its settings can leave an empty lock file
 // beside them; the next start must write at once instead of waiting for
 // the lock to age.
+#include "ScratchDir.h"
 #include "SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +14,8 @@ namespace fs = std::filesystem;
 
 TEST(StaleLock, EmptyLockLeftByAKilledWriterDoesNotStallAWrite)
 {
-    const fs::path dir = fs::path(::testing::TempDir()) / "corv-stale-lock";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const CScratchDir scratch("stale-lock");
+    const fs::path dir = scratch.Path();
     const fs::path conf = dir / "Corvantis.conf";
     const fs::path lock = dir / "Corvantis.conf.lock";
     std::ofstream(lock).flush();
@@ -28,5 +28,4 @@ TEST(StaleLock, EmptyLockLeftByAKilledWriterDoesNotStallAWrite)
     // QSettings alone waits 30 s for an empty lock to turn stale.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(CSettingsStore::AtFile(conf.string()).GetProfileInt("Options", "SerialNumber", 0), 501u);
-    fs::remove_all(dir);
 }

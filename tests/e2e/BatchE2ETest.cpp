@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
 #include "Codes.h"
 #include "ControlRecorders.h"
 #include "SerialNumber.h"
@@ -23,10 +24,7 @@ class BatchE2E : public ::testing::Test {
 protected:
     void SetUp() override {
         Window.OnlyMessage = VELK_NOTIFY_MESSAGE;  // the console's handler takes only this one
-        const char* base = std::getenv("VELK430_SIM_DIR");
-        Dir = fs::path(base && *base ? base : ::testing::TempDir()) /
-              ("e2e-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(Dir);
+        Dir = Scratch / "sim";
         setenv("VELK430_SIM_DIR", Dir.c_str(), 1);
         setenv("VELK430_SIM_TIMING", "fast", 1);
         ASSERT_TRUE(LoadDefaultDeviceTable(Table));
@@ -93,6 +91,7 @@ protected:
     }
 
     const std::string F149 = CORV_SOURCE_DIR "/examples/fill-f149.txt";
+    const CScratchDir Scratch{"batch-e2e"};
     fs::path Dir;
     CDeviceTable Table;
     std::optional<CSimStore> Store;

@@ -1,6 +1,7 @@
 // The console against libVELK430.so in fast timing: a production run as an
 // operator does it, button by button, with the units inspected through the
 // simulator's state folder and a failure injected in the middle.
+#include "ScratchDir.h"
 #include "ConsoleProbe.h"
 #include "Resources.h"
 #include "ControlHelpers.h"
@@ -38,15 +39,11 @@ protected:
         // A production record per test process: ctest runs these tests side
         // by side, and a station starting marks the running rows it finds
         // interrupted (one writer at a time is what a station is).
-        qputenv("XDG_DATA_HOME", QDir::tempPath().toUtf8() + "/corv-e2e-record-" +
-                                     QByteArray::number(QCoreApplication::applicationPid()));
+        qputenv("XDG_DATA_HOME", (Scratch / "data").c_str());
         const char* base = std::getenv("VELK430_SIM_DIR");
-        if (!base || !*base)
-            base = "/tmp";
+        Base = base ? base : "";
         // The console's library reads the folder named here at each open.
-        Dir = fs::path(Base = base).parent_path() / "console-e2e" /
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(Dir);
+        Dir = Scratch / "sim";
         fs::create_directories(Dir);
         setenv("VELK430_SIM_DIR", Dir.c_str(), 1);
         setenv("VELK430_SIM_TIMING", "fast", 1);
@@ -100,6 +97,7 @@ protected:
     }
 
     std::string Base;
+    const CScratchDir Scratch{"console-e2e"};
     fs::path Dir;
     CDeviceTable Table;
     std::optional<CSimStore> Store;

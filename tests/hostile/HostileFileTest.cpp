@@ -19,6 +19,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "ScratchDir.h"
 #include "Codes.h"
 #include "ControlRecorders.h"
 #include "SerialNumber.h"
@@ -80,10 +81,7 @@ bool CanOpenForReading(const std::string& path) {
 class HostileFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* base = std::getenv("VELK430_SIM_DIR");
-        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        Root = fs::path(base && *base ? base : ::testing::TempDir()) / ("hostile-" + name);
-        fs::remove_all(Root);
+        Root = Scratch.Path();
         SimDir = Root / "sim";
         Files = Root / "files";
         fs::create_directories(Files);
@@ -94,11 +92,6 @@ protected:
         CSimSettings s;
         s.Feed = EFeed::Manual;
         ASSERT_TRUE(Store->SaveSettings(s));
-    }
-
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(Root, ec);
     }
 
     // A unit that already holds firmware and a serial number, so that an
@@ -157,6 +150,7 @@ protected:
         ExpectUnitUntouched();
     }
 
+    const CScratchDir Scratch{"hostile-file"};
     fs::path Root, SimDir, Files;
     CDeviceTable Table;
     std::optional<CSimStore> Store;

@@ -78,8 +78,12 @@ protected:
 
 TEST_F(RunE2E, UnitsPassOneLineEachAndShareTheStoresNextNumber)
 {
+    // --vcc replaces a stored voltage that would be refused.
+    CSettingsStore store = CSettingsStore::AtFile(Conf().toStdString());
+    store.WriteProfileString("Options", "VCC", "2,5");
+    ASSERT_TRUE(store.Flush());
     int status = -1;
-    const QStringList lines = Run({"--units", "3", "--erase-info"}, status);
+    const QStringList lines = Run({"--units", "3", "--erase-info", "--vcc", "3.0"}, status);
     EXPECT_EQ(status, 0) << Err.toStdString();
     EXPECT_EQ(lines, (QStringList{"unit 1: passed, serial number 100", "unit 2: passed, serial number 101",
                                   "unit 3: passed, serial number 102"}));
@@ -120,18 +124,25 @@ TEST_F(RunE2E, RefusalsBeforeAnyUnitExitTwoAndTouchNothing)
         const char* what;
         QStringList args;
         const char* message;
+        const char* vcc = "3.3";  // stored
     };
     const Row rows[] = {
         {"unknown option", {"--fast"}, "unknown option or missing value: --fast"},
         {"bad width", {"--serial-type", "qword"}, "--serial-type takes none, byte, word or dword"},
         {"missing settings", {"--settings", Dir.filePath("nope.conf")}, "no settings file"},
         {"decimal comma", {"--vcc", "3,3"}, "--vcc takes a supply voltage in volts"},
+        {"stored decimal comma", {}, "VCC \"2,5\" in the settings", "2,5"},
+        {"stored unit", {}, "Please enter a supply voltage in volts.", "5V"},
+        {"stored negative", {}, "Please enter a supply voltage in volts.", "-1"},
         {"station running", {}, "Another station is already running with these settings"},
     };
     for (const Row& row : rows) {
         if (QString(row.what) == "station running") {
             ASSERT_TRUE(held.tryLock(0));
         }
+        CSettingsStore store = CSettingsStore::AtFile(Conf().toStdString());
+        store.WriteProfileString("Options", "VCC", row.vcc);
+        ASSERT_TRUE(store.Flush());
         int status = -1;
         Run(row.args, status);
         EXPECT_EQ(status, 2) << row.what;

@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "ScratchDir.h"
 #include "Codes.h"
 #include "Programmer.h"
 #include "SimStore.h"
@@ -40,10 +41,7 @@ char* S(std::string& s) { return s.data(); }
 class Api : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* base = std::getenv("VELK430_SIM_DIR");
-        Dir = fs::path(base && *base ? base : ::testing::TempDir()) /
-              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(Dir);
+        Dir = Scratch / "sim";
         setenv("VELK430_SIM_DIR", Dir.c_str(), 1);
         setenv("VELK430_SIM_TIMING", "fast", 1);
         unsetenv("VELK430_DEVICE_CFG");
@@ -92,6 +90,7 @@ protected:
     }
     static std::string Example(const char* name) { return std::string(CORV_SOURCE_DIR "/examples/") + name; }
 
+    const CScratchDir Scratch{"api"};
     fs::path Dir;
     CDeviceTable Table;
     std::optional<CSimStore> Store;
@@ -681,8 +680,8 @@ TEST_F(Api, InjectedEraseFailuresAreTakenInOrder) {
 
 // The timing model, in-process: what the link would take, whether slept or not.
 TEST(Programmer, ModelledTimeFollowsBytesAndErases) {
-    const auto dir = fs::path(::testing::TempDir()) / "velk430-model";
-    fs::remove_all(dir);
+    const CScratchDir scratch("model");
+    const fs::path dir = scratch / "sim";
     setenv("VELK430_SIM_DIR", dir.c_str(), 1);
     setenv("VELK430_SIM_TIMING", "fast", 1);
     CProgrammer p;

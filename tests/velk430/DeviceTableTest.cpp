@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ScratchDir.h"
 #include "DeviceTable.h"
 
 using namespace velk;
@@ -126,20 +127,20 @@ TEST(DeviceTable, ShippedTableDescribesTheFamilies) {
 TEST(DeviceTable, GeneratedTableMatchesMsp430mcu) {
     if (std::system("test -d /usr/msp430/lib/ldscripts") != 0) GTEST_SKIP() << "msp430mcu not installed";
     if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    const std::string out = ::testing::TempDir() + "device.cfg.regenerated";
+    const CScratchDir scratch("device-cfg");
+    const std::string out = (scratch / "device.cfg.regenerated").string();
     const std::string cmd = "python3 " CORV_SOURCE_DIR "/tools/gen-device-cfg.py > " + out;
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_TRUE(ReadAll(out) == ReadAll(CORV_SOURCE_DIR "/velk430/device.cfg"))
         << "velk430/device.cfg is stale: run tools/gen-device-cfg.py > velk430/device.cfg";
-    std::remove(out.c_str());
 }
 
 // The committed example firmware is what its generator writes.
 TEST(Examples, MatchTheirGenerator) {
     if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    const std::string dir = ::testing::TempDir() + "velk430-examples";
-    ASSERT_EQ(std::system(("mkdir -p " + dir + " && python3 " CORV_SOURCE_DIR "/tools/make-examples.py " + dir).c_str()), 0);
+    const CScratchDir scratch("examples");
+    const std::string dir = scratch.Path().string();
+    ASSERT_EQ(std::system(("python3 " CORV_SOURCE_DIR "/tools/make-examples.py " + dir).c_str()), 0);
     for (const char* name : {"blink-f112.txt", "fill-f149.txt"})
         EXPECT_TRUE(ReadAll(dir + "/" + name) == ReadAll(std::string(CORV_SOURCE_DIR "/examples/") + name)) << name;
-    std::system(("rm -rf " + dir).c_str());
 }

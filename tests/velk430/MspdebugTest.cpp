@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ScratchDir.h"
 #include "Codes.h"
 #include "Programmer.h"
 #include "Shared.h"
@@ -68,10 +69,7 @@ struct CRecorder : VelkNotifyWindow {
 class Mspdebug : public ::testing::Test {
 protected:
     void SetUp() override {
-        Dir = fs::path(::testing::TempDir()) /
-              ("msp-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(Dir);
-        fs::create_directories(Dir);
+        Dir = Scratch.Path();
     }
     void TearDown() override {
         if (P.IsOpen()) P.ReleaseCom();
@@ -99,6 +97,7 @@ protected:
     int32_t Program(const std::string& file) { return P.ProgramFile(const_cast<char*>(file.c_str()), 0, 1, 0); }
     int32_t Verify(const std::string& file) { return P.VerifyFile(const_cast<char*>(file.c_str()), 0); }
 
+    const CScratchDir Scratch{"mspdebug"};
     fs::path Dir;
     CMspProgrammer P;
     CRecorder Window;

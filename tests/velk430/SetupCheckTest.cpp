@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "ScratchDir.h"
 #include "CodeTable.h"
 #include "Codes.h"
 #include "velk430.h"
@@ -40,8 +41,8 @@ std::string LastReason()
 
 TEST(CheckSetup, RefusesWhatWouldFailOnTheUnit)
 {
-    const fs::path dir = fs::path(::testing::TempDir()) / ("setup-check-" + std::to_string(getpid()));
-    fs::create_directories(dir);
+    const CScratchDir scratch("setup-check");
+    const fs::path dir = scratch.Path();
     unsetenv("VELK430_DEVICE_CFG");
     const CRow rows[] = {
         {"sound"},
@@ -80,7 +81,6 @@ TEST(CheckSetup, RefusesWhatWouldFailOnTheUnit)
         if (row.code == kOk) EXPECT_EQ(LastReason(), "");
         else EXPECT_NE(LastReason().find(row.reason), std::string::npos) << LastReason();
     }
-    fs::remove_all(dir);
 }
 
 TEST(CheckSetup, EveryRateOfTheHeaderOpensAndNoOther)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ScratchDir.h"
 #include "DeviceTable.h"
 #include "SimStore.h"
 
@@ -20,11 +21,8 @@ namespace {
 class SimCommand : public ::testing::Test {
 protected:
     void SetUp() override {
-        Dir = fs::path(::testing::TempDir()) /
-              ("velk430-cmd-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(Dir);
+        Dir = Scratch / "sim";
     }
-    void TearDown() override { fs::remove_all(Dir); }
 
     // Runs velk430-sim (beside this test) with the state in Dir; exit code and output.
     int Run(const std::string& args, std::string* out = nullptr, const std::string& env = "") {
@@ -39,6 +37,7 @@ protected:
         if (out) *out = text;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    const CScratchDir Scratch{"sim-command"};
     fs::path Dir;
 };
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ScratchDir.h"
 #include "SimStore.h"
 
 using namespace velk;
@@ -12,15 +13,13 @@ namespace {
 class SimStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Dir = std::filesystem::path(::testing::TempDir()) /
-              ("velk430-store-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(Dir);
+        Dir = Scratch / "sim";
         ASSERT_TRUE(Table.Parse("device MSP430F112 1 0 3300 1800 3600 2700 256 12\n"
                                 " region 3 0x1000 128 2\n region 1 0xF000 512 8\n"
                                 "device MSP430G2553 2 0 3300 1800 3600 2200 512 12\n"
                                 " region 3 0x01000 64 3\n region 4 0x010C0 64 1\n region 1 0x0C000 512 32\n"));
     }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
+    const CScratchDir Scratch{"sim-store"};
     std::filesystem::path Dir;
     CDeviceTable Table;
 };

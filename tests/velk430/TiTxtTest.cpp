@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ScratchDir.h"
 #include "TiTxt.h"
 
 using namespace velk;
@@ -119,9 +120,8 @@ TEST(TiTxt, MissingFileIsUnreadable) {
 // pipe without a writer must not block (a blocking open would hang here until
 // the test's timeout), a device is not read at all.
 TEST(TiTxt, NonRegularFilesAreRefusedWithoutReading) {
-    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
-                                      ("titxt-special-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const CScratchDir scratch("titxt-special");
+    const std::filesystem::path dir = scratch.Path();
     const std::string fifo = (dir / "pipe.txt").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     auto r = ReadTiTxtFile(fifo);
@@ -130,15 +130,14 @@ TEST(TiTxt, NonRegularFilesAreRefusedWithoutReading) {
     r = ReadTiTxtFile("/dev/zero");
     EXPECT_EQ(r.Status, ETiTxtStatus::Unreadable);
     EXPECT_EQ(ReadTiTxtFile(dir.string()).Message, "not a regular file");
-    std::filesystem::remove_all(dir);
 }
 
 // A file at the limit is read (NULs: a syntax error on line 1); one byte more
 // is refused by its size. Sparse files, so nothing is written to disk.
 TEST(TiTxt, SizeLimitIsSixteenMebibytes) {
     EXPECT_EQ(kMaxTiTxtFileBytes, uint64_t{16} << 20);
-    const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
-                                       ("titxt-limit-" + std::to_string(getpid()) + ".txt");
+    const CScratchDir scratch("titxt-limit");
+    const std::filesystem::path path = scratch / "limit.txt";
     { std::ofstream(path.string()) << ""; }
     std::filesystem::resize_file(path, kMaxTiTxtFileBytes);
     auto r = ReadTiTxtFile(path.string());
@@ -148,14 +147,13 @@ TEST(TiTxt, SizeLimitIsSixteenMebibytes) {
     r = ReadTiTxtFile(path.string());
     EXPECT_EQ(r.Status, ETiTxtStatus::Unreadable);
     EXPECT_EQ(r.Message, "file larger than 16 MiB");
-    std::filesystem::remove(path);
 }
 
 // srec_cat writes TI-TXT from random images; the reader must get the same bytes back.
 TEST(TiTxt, ReadsWhatSrecCatWrites) {
     if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat not installed";
-    const auto dir = std::filesystem::temp_directory_path() / ("velk430-srec-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
+    const CScratchDir scratch("titxt-srec");
+    const std::filesystem::path dir = scratch.Path();
     std::mt19937 rng(430);
     for (int round = 0; round < 8; ++round) {
         // Up to four non-overlapping random blocks across the 20-bit space.

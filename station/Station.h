@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CLineStation;
 class CSerialNumber;
@@ -56,6 +57,7 @@ struct CStationSetup {
 struct CUnitResult {
     bool Started = false;        // the setup was accepted (AttemptStarted was told)
     bool Touched = false;        // the library was opened on the unit
+    bool SerialSent = false;     // the number may have reached the unit: consumed
     std::string Result;          // "passed", "failed", "interrupted", "refused"
     std::optional<uint32_t> SerialNumber;  // the number the unit was to carry
     std::string Step;            // failure: the step that failed
@@ -124,6 +126,10 @@ public:
     CProductionRecord* RecordForReading(std::string& message);
     bool RecordOn() const { return RecordEnabled; }
 
+    // A gang's worker runs the session's procedure only: no record, no
+    // settings store, no line (the parent's core keeps them for it).
+    void WorkWithoutRecord() { RecordEnabled = false; }
+
     // Record options; set before Load.
     QString RecordPath;             // CProductionRecord::DefaultPath() when empty
     int RecordBusyTimeoutMs = 2000; // how long a write waits for another writer
@@ -131,6 +137,8 @@ public:
     const std::unique_ptr<CVELK>& OpenSessionHandle() const { return Session; }
 
 private:
+    friend class CGang;  // runs the same attempt for several sockets at once
+
     CStationView& View;
     CTextWindow* StatusWindow;
     CProgressWindow* ProgressWindow;
@@ -166,6 +174,7 @@ private:
 
     // Serial numbers in the store around one batch (see the class comment).
     bool ReserveSerialNumber();
+    bool StoreNextNumber(uint32_t next);  // the store's next serial number; false: not written
     void ReleaseSerialNumber();
     void CommitCount();
     // A failed settings write is told, naming the file; false then.
@@ -190,6 +199,8 @@ private:
     std::string RefusedRecord(const CSerialNumber& serial, int32_t code, const std::string& text);
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
+    // Completes a failed attempt whose step, code and sending are known.
+    void EndFailure(CAttemptEnd end, const std::string& text);
     void PassRecord(int32_t fuseBlown = -1);
     void CompleteRecord(const CAttemptEnd& end, const char* what);
 
@@ -220,6 +231,10 @@ std::string RecordMessage(const CProductionRecord& record);
 // The operator's choices as the window stored them in [Options], with the
 // window's defaults for what is absent or unreadable (DeviceNumber -1).
 CStationSetup LoadStationSetup(const CSettingsStore& store);
+
+// The names of the devices the library knows, by device number (library
+// index); empty when the list cannot be read.
+std::vector<std::string> DeviceNames();
 
 // The device number (library index) of the device the name names, ignoring
 // case; -1 when it names none or the list cannot be read.

@@ -4,16 +4,19 @@
 // and writes what happens to standard output, one JSON object a line,
 // flushed at once: "touched" once the library is called, "sent" before the
 // library is asked to write the serial number, status texts, bar positions,
-// the messages, and last the result. It keeps no record, no lock and no
-// settings: the parent's station core does, and settles the number.
-// SIGTERM stops the unit at its next step (interrupted, port released).
+// the messages, and the result. The result of a unit that was programmed
+// or failed on the socket comes before the port is released (and a passed
+// unit leaves the socket): the worker then waits for one line on standard
+// input, which the parent sends once the unit's row is complete. It keeps
+// no record, no lock and no settings: the parent's station core does, and
+// settles the number. SIGTERM stops the unit at its next step
+// (interrupted, port released).
 #include "Gang.h"
 #include "Station.h"
 
 #include "VELK.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +25,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -39,9 +43,31 @@ public:
         std::fflush(stdout);
     }
     void AttemptStarted() override {}
-    void AttemptPassed() override {}
-    void AttemptFailed() override {}
-    void Tell(const std::string& text) override { Emit({{"message", QString::fromStdString(text)}}); }
+    void AttemptPassed() override { Settle(); }
+    void AttemptFailed() override { Settle(); }
+    // The result, once (the end of a command that never reached the
+    // unit's outcome tells it last).
+    void Result(const CUnitResult& r, const std::string& message)
+    {
+        if (Told)
+            return;
+        Told = true;
+        QJsonObject result{{"result", QString::fromStdString(r.Result)},
+                           {"step", QString::fromStdString(r.Step)},
+                           {"error", QString::fromStdString(r.ErrorText)},
+                           {"message", QString::fromStdString(message)},
+                           {"touched", r.Touched},
+                           {"sent", r.SerialSent},
+                           {"fuse", r.FuseBlown}};
+        result.insert("code", r.Code ? QJsonValue(*r.Code) : QJsonValue());
+        Emit(result);
+    }
+    std::string LastMessage;
+    void Tell(const std::string& text) override
+    {
+        LastMessage = text;
+        Emit({{"message", QString::fromStdString(text)}});
+    }
     void SetWindowText(const std::string& text) override
     {
         // The session sets a status text before each library call it makes,
@@ -63,6 +89,23 @@ public:
     }
 
 private:
+    // The unit's outcome, before the port is let go: told, then held until
+    // the parent has recorded it.
+    void Settle()
+    {
+        const CUnitResult& r = Station->Attempt();
+        const CVELK* session = Station->OpenSessionHandle().get();
+        const bool failed = r.Result != "passed";
+        std::string message = failed ? r.ErrorText + (session ? session->Explanation() : "") : "";
+        if (failed && r.Step.empty())
+            return;  // not on the unit: the end tells it
+        Result(r, message);
+        char ack[16];
+        if (!std::fgets(ack, sizeof ack, stdin))
+            return;  // the parent is gone: the port is let go all the same
+    }
+
+    bool Told = false;
     bool Touched = false;
     bool Sent = false;
     int32_t Pos = 0;
@@ -80,12 +123,11 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "corvantis-gang-worker: standard input cannot be read\n");
-        return 2;
-    }
-    const QJsonDocument request = QJsonDocument::fromJson(in.readLine());
+    char* text = nullptr;
+    size_t size = 0;
+    const ssize_t length = getline(&text, &size, stdin);
+    const QJsonDocument request = QJsonDocument::fromJson(QByteArray(text, length > 0 ? length : 0));
+    std::free(text);
     const QString command = request.object().value("command").toString();
     if (!request.isObject() || (command != "batch" && command != "fuse")) {
         std::fprintf(stderr, "corvantis-gang-worker: the request is no JSON object with command batch or fuse\n");
@@ -98,13 +140,6 @@ int main(int argc, char** argv)
     station.WorkWithoutRecord();
     station.SetStopFlag(&g_stop);
     const CUnitResult r = command == "batch" ? station.RunBatch(setup) : station.CheckFuse(setup);
-    QJsonObject result{{"result", QString::fromStdString(r.Result)},
-                       {"step", QString::fromStdString(r.Step)},
-                       {"error", QString::fromStdString(r.ErrorText)},
-                       {"touched", r.Touched},
-                       {"sent", r.SerialSent},
-                       {"fuse", r.FuseBlown}};
-    result.insert("code", r.Code ? QJsonValue(*r.Code) : QJsonValue());
-    view.Emit(result);
+    view.Result(r, view.LastMessage);
     return r.Result == "passed" ? 0 : 1;
 }

@@ -19,7 +19,8 @@
 struct CGang::CSocket {
     std::string Port;
     bool Begun = false;          // its row (and number) exist: a worker runs for it
-    bool Done = false;
+    bool Done = false;           // the worker has ended
+    bool Settled = false;        // its rows are complete
     bool HaveResult = false;     // the worker sent its result
     bool Sent = false;           // the worker said the number may have reached the unit
     bool Silent = false;         // killed for saying nothing past the limit
@@ -238,7 +239,6 @@ void CGang::StartWorker(size_t index)
     socket.Silence->start(SilenceLimitMs);
     worker.start();
     worker.write(QJsonDocument(socket.Request).toJson(QJsonDocument::Compact) + '\n');
-    worker.closeWriteChannel();
 }
 
 void CGang::ReadWorker(size_t index)
@@ -271,7 +271,7 @@ void CGang::TakeLine(CSocket& socket, size_t index, const QJsonObject& line)
         View.SocketBar(index, line.value("bar").toInt());
     if (line.contains("message"))
         socket.Message = line.value("message").toString().toStdString();
-    if (!line.contains("result"))
+    if (!line.contains("result") || socket.HaveResult)
         return;
     socket.HaveResult = true;
     CUnitResult& out = socket.Outcome;
@@ -281,17 +281,20 @@ void CGang::TakeLine(CSocket& socket, size_t index, const QJsonObject& line)
     if (line.value("code").isDouble())
         out.Code = line.value("code").toInt();
     out.FuseBlown = line.value("fuse").toInt(-1);
+    // Recorded before the worker lets go of the port (and a passed unit
+    // leaves the socket): then it may go on.
+    SettleSocket(index);
+    socket.Worker->write("settled\n");
 }
 
-void CGang::Finish(size_t index)
+// The socket's outcome into its rows, once: from the worker's result, or,
+// without one, as for a killed station.
+void CGang::SettleSocket(size_t index)
 {
     CSocket& socket = *Sockets[index];
-    if (socket.Done || !socket.Begun)
+    if (socket.Settled)
         return;
-    ReadWorker(index);
-    socket.Done = true;
-    if (socket.Silence)
-        socket.Silence->stop();
+    socket.Settled = true;
     const QProcess& worker = *socket.Worker;
     if (socket.HaveResult && socket.Outcome.Result == "passed") {
         EndSocket(socket, nullptr);
@@ -327,6 +330,19 @@ void CGang::Finish(size_t index)
         EndSocket(socket, &end);
     }
     View.SocketFinished(index, socket.Outcome, socket.Outcome.Result == "passed" ? std::string() : socket.Message);
+}
+
+// The worker has ended (its port is free): the run is over once every one has.
+void CGang::Finish(size_t index)
+{
+    CSocket& socket = *Sockets[index];
+    if (socket.Done || !socket.Begun)
+        return;
+    ReadWorker(index);
+    socket.Done = true;
+    if (socket.Silence)
+        socket.Silence->stop();
+    SettleSocket(index);
     if (--Unfinished == 0)
         Settle();
 }

@@ -94,6 +94,7 @@ private:
     void StartWorker(size_t index);
     void ReadWorker(size_t index);
     void TakeLine(CSocket& socket, size_t index, const QJsonObject& line);
+    void SettleSocket(size_t index);
     void Finish(size_t index);
     void Settle();
     void EndSocket(CSocket& socket, const CAttemptEnd* failure);

@@ -106,6 +106,9 @@ public:
     void OnNotification(uint32_t type, int32_t value);
     // True while a command runs.
     bool Busy() const { return Session != nullptr; }
+    // The command running as it stands (complete once AttemptPassed or
+    // AttemptFailed was told).
+    const CUnitResult& Attempt() const { return Outcome; }
     // A flag that stops the running procedure at its next step once set
     // (from a signal handler, say): the library call in progress finishes,
     // the target and the port are released, the attempt is recorded as

@@ -3,10 +3,14 @@
 // release, close), in fast mode; and realistic mode against the link model.
 #include <benchmark/benchmark.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "Codes.h"
 #include "Programmer.h"
@@ -28,8 +32,8 @@ bool UseScratchState(bool fast, const char* device) {
     return CSimStore(dir.string()).SaveUnit(CUnit(*table.Find(device)));
 }
 
-bool Batch(CProgrammer& p, const char* device, const std::string& file, int32_t baud, bool blow) {
-    const std::string port = "COM1";
+bool Batch(CProgrammer& p, const char* device, const std::string& file, int32_t baud, bool blow,
+           const std::string& port = "COM1") {
     unsigned char serial[4] = {0x78, 0x56, 0x34, 0x12};
     bool ok = p.InitCom(port.c_str(), baud) == kOk && p.SetDeviceType(device) == kOk && p.SetVcc(3300) == kOk &&
               p.InitTarget(device) == kOk && p.Erase(0x1000, 128, 1) == kOk && p.Erase(0x1080, 128, 1) == kOk &&
@@ -69,6 +73,46 @@ void BM_RealisticBatch_F112(benchmark::State& state) {
     state.counters["wall/model"] = model > 0 ? wall / model : 0;
 }
 BENCHMARK(BM_RealisticBatch_F112)->Arg(9600)->Arg(115200)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// N simulated programmers (COM1 ... COMN of one state directory) each run
+// the F149 batch in realistic timing at 115200 baud, one process per port,
+// all at once: wall time of the slowest (counter "x_one": against one port
+// alone, measured first) and units per hour.
+void BM_ParallelPorts_F149(benchmark::State& state) {
+    const int ports = static_cast<int>(state.range(0));
+    if (!UseScratchState(false, "MSP430F149")) return state.SkipWithError("no device.cfg beside the benchmark");
+    CDeviceTable table;
+    LoadDefaultDeviceTable(table);
+    for (int slot = 2; slot <= ports; ++slot)
+        CSimStore(CSimStore::DefaultDir(), slot).SaveUnit(CUnit(*table.Find("MSP430F149")));
+    const std::string file = CORV_SOURCE_DIR "/examples/fill-f149.txt";
+    static double one = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<pid_t> children;
+        for (int slot = 1; slot <= ports; ++slot) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                CProgrammer p;
+                _exit(Batch(p, "MSP430F149", file, 115200, false, "COM" + std::to_string(slot)) ? 0 : 1);
+            }
+            children.push_back(pid);
+        }
+        bool ok = true;
+        for (pid_t pid : children) {
+            int status = 0;
+            ok = waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ok;
+        }
+        if (!ok) state.SkipWithError("a batch failed");
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    wall /= static_cast<double>(state.iterations());
+    if (ports == 1) one = wall;
+    state.counters["units_per_hour"] = ports * 3600.0 / wall;
+    state.counters["x_one"] = one > 0 ? wall / one : 0;
+}
+BENCHMARK(BM_ParallelPorts_F149)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -97,8 +97,8 @@ constexpr CCodeRow kRows[] = {
      "the serial number would overwrite part of the firmware. Choose a serial number address the file leaves "
      "free."},
     {kBadPort, "port text starts with `mspdebug` but is malformed", "`InitCom`",
-     "the port text for mspdebug is malformed. Enter it as mspdebug:DRIVER or mspdebug:DRIVER:/dev/DEVICE with "
-     "Port ..."},
+     "the port text for mspdebug is malformed. Enter it as mspdebug:DRIVER, mspdebug:DRIVER:/dev/DEVICE, "
+     "mspdebug:DRIVER:s=SERIAL or mspdebug:DRIVER:U=BUS:DEV with Port ..."},
     {kNoEngine, "mspdebug is not on PATH, or does not start or answer `--version`", "`InitCom`",
      "mspdebug is missing or does not start. Install the mspdebug package."},
     {kUnknownDriver, "the driver is not one this mspdebug offers (its `--help` list)", "`InitCom`",

@@ -12,6 +12,10 @@
 
 namespace velk {
 
+namespace {
+constexpr std::chrono::milliseconds kCatchUp{20};
+}  // namespace
+
 double LinkSeconds(uint64_t bytes, int32_t baud)
 {
     return baud > 0 ? static_cast<double>(bytes) * 10.0 / baud : 0.0;
@@ -69,8 +73,11 @@ void CProgrammer::Wait(double seconds)
 {
     Modelled += seconds;
     if (Fast || seconds <= 0) return;
+    // A wake-up a few ms late (a busy host, several programmers at once) is
+    // made up on the following waits, as a real link's buffers would; a
+    // longer stall of ours delays the link.
     const auto now = std::chrono::steady_clock::now();
-    if (Due < now) Due = now;
+    if (Due + kCatchUp < now) Due = now;
     Due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
     std::this_thread::sleep_until(Due);
 }
@@ -102,7 +109,11 @@ int32_t CProgrammer::InitCom(const char* port, int32_t baud)
     std::string name;
     if (!ReadName(port, VELK_PORT_BUFFER, name)) return kBadArgument;
     if (Open) return kAlreadyOpen;
-    CSimStore store(CSimStore::DefaultDir());
+    // The programmer that answers on the name; COM1's takes an injected
+    // InitCom failure when none does.
+    const std::string root = CSimStore::DefaultDir();
+    const int slot = CSimStore::Answering(root, name);
+    CSimStore store(root, slot > 0 ? slot : 1);
     CSimSettings settings = store.LoadSettings();
     int32_t code;
     {
@@ -112,7 +123,7 @@ int32_t CProgrammer::InitCom(const char* port, int32_t baud)
             if (f.Function == "InitCom" && f.Count > 0) due = true;
         if (due && store.ConsumeFault("InitCom", code)) return code;
     }
-    if (!SameName(name, settings.Port)) return kNoProgrammer;
+    if (slot == 0) return kNoProgrammer;
     if (!IsSupportedBaud(baud)) return kBadBaud;
     if (!EnsureTable()) return kConfigError;
     // A unit that cannot be read or kept would come back blank after a
@@ -132,7 +143,7 @@ int32_t CProgrammer::InitCom(const char* port, int32_t baud)
     Socket = std::move(unit);
     Open = true;
     Baud = baud;
-    Fast = CSimStore::FastForced() || Settings.Timing == ETiming::Fast;
+    Fast = store.FastTiming();
     DeviceType = -1;
     Vcc = 0;
     Ready = FuseBlownHere = Programmed = Passed = false;

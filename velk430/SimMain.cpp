@@ -25,20 +25,26 @@ using namespace velk;
 enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitState = 3 };
 
 const char kUsage[] =
-    "usage: velk430-sim COMMAND [ARGS]\n"
+    "usage: velk430-sim [--port COMn] COMMAND [ARGS]\n"
+    "  --port COMn                   the programmer in slot COM1 ... COM8 (default COM1); each has\n"
+    "                                its own unit, tray, feed mode, failures and port name\n"
     "  status                        port, timing, feed mode and the unit on the socket\n"
     "  dump ADDR LEN                 hex dump of the unit's memory (LEN at most 65536)\n"
     "  swap [--device NAME] [--fuse blown]\n"
     "                                put a fresh unit on the socket\n"
     "  feed auto|manual              auto: a unit that passed is replaced when the port closes\n"
-    "  timing realistic|fast         link timing (VELK430_SIM_TIMING=fast forces fast)\n"
-    "  port NAME                     the port the programmer sits on\n"
+    "  timing realistic|fast         link timing of all programmers (VELK430_SIM_TIMING=fast forces fast)\n"
+    "  port NAME                     the port name the programmer answers on (default its slot's\n"
+    "                                name); 'port none': it answers on none\n"
     "  fail FUNCTION [CODE] [COUNT]  the next COUNT calls (default 1) of FUNCTION return CODE\n"
     "                                (default -25); COUNT 0 removes it; 'fail clear' removes all\n"
     "  check FILE                    the sections of a firmware file (TI-TXT, Intel HEX,\n"
     "                                S-record, ELF), or its first error\n"
     "  codes                         the library's result codes as a Markdown table (velk430/README.md)\n"
-    "State directory: $VELK430_SIM_DIR, else $XDG_STATE_HOME/velk430-sim, else ~/.local/state/velk430-sim\n";
+    "State directory: $VELK430_SIM_DIR, else $XDG_STATE_HOME/velk430-sim, else ~/.local/state/velk430-sim;\n"
+    "COM1's files lie in it, COMn's in its subfolder COMn. A slot other than COM1 has a programmer\n"
+    "once a command wrote to it (e.g. velk430-sim --port COM2 swap); until then its port answers\n"
+    "\"no programmer\".\n";
 
 int Usage(const char* what)
 {
@@ -81,8 +87,9 @@ int Status(const CSimStore& store)
     const CUnit unit = store.LoadUnitOrFresh(table);
     const CDevice& d = unit.Device();
     std::printf("state:    %s\n", store.Dir().c_str());
-    std::printf("port:     %s\n", s.Port.c_str());
-    std::printf("timing:   %s%s\n", s.Timing == ETiming::Fast ? "fast" : "realistic",
+    if (store.Present()) std::printf("port:     %s\n", s.Port.c_str());
+    else std::printf("port:     none (no programmer in slot %s yet)\n", store.SlotName().c_str());
+    std::printf("timing:   %s%s\n", store.FastTiming() ? "fast" : "realistic",
                 CSimStore::FastForced() ? " (fast forced by VELK430_SIM_TIMING)" : "");
     std::printf("feed:     %s\n", s.Feed == EFeed::Manual ? "manual" : "auto");
     std::printf("unit:     %s\n", d.Name.c_str());
@@ -198,9 +205,15 @@ int Check(const char* path)
 
 int main(int argc, char** argv)
 {
+    int slot = 1;
+    if (argc >= 2 && std::strcmp(argv[1], "--port") == 0) {
+        if (argc < 3 || !(slot = SlotOfName(argv[2]))) return Usage("--port takes COM1 ... COM8");
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) return Usage(nullptr);
     const std::string cmd = argv[1];
-    const CSimStore store(CSimStore::DefaultDir());
+    const CSimStore store(CSimStore::DefaultDir(), slot);
     const int n = argc - 2;
     char** rest = argv + 2;
     if (cmd == "status" && n == 0) return Status(store);
@@ -215,9 +228,11 @@ int main(int argc, char** argv)
         return SaveSettings(store, s);
     }
     if (cmd == "timing" && n == 1 && (std::strcmp(rest[0], "fast") == 0 || std::strcmp(rest[0], "realistic") == 0)) {
-        CSimSettings s = store.LoadSettings();
+        // One timing for all programmers: COM1's setting.
+        const CSimStore first(store.RootDir());
+        CSimSettings s = first.LoadSettings();
         s.Timing = std::strcmp(rest[0], "fast") == 0 ? ETiming::Fast : ETiming::Realistic;
-        return SaveSettings(store, s);
+        return SaveSettings(first, s);
     }
     if (cmd == "port" && n == 1) {
         const size_t len = std::strlen(rest[0]);

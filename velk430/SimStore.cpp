@@ -12,9 +12,11 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <algorithm>
 #include <atomic>
 
 #include "Codes.h"
+#include "velk430.h"
 
 namespace velk {
 
@@ -101,11 +103,11 @@ std::string CanonicalFunctionName(const std::string& name)
     return {};
 }
 
-std::string CSimSettings::Render() const
+std::string CSimSettings::Render(bool withTiming) const
 {
     std::string s = "# velk430-sim settings; change them with velk430-sim\n";
     s += "port " + Port + "\n";
-    s += std::string("timing ") + (Timing == ETiming::Fast ? "fast" : "realistic") + "\n";
+    if (withTiming) s += std::string("timing ") + (Timing == ETiming::Fast ? "fast" : "realistic") + "\n";
     s += std::string("feed ") + (Feed == EFeed::Manual ? "manual" : "auto") + "\n";
     for (const auto& f : Faults)
         if (f.Count > 0) s += "fail " + f.Function + " " + std::to_string(f.Code) + " " + std::to_string(f.Count) + "\n";
@@ -115,6 +117,7 @@ std::string CSimSettings::Render() const
 bool CSimSettings::Parse(const std::string& text)
 {
     CSimSettings out;
+    out.Port = Port;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (const auto hash = line.find('#'); hash != std::string::npos) line.resize(hash);
@@ -146,7 +149,39 @@ bool CSimSettings::Parse(const std::string& text)
     return true;
 }
 
-CSimStore::CSimStore(std::string dir) : Directory(std::move(dir)) {}
+int SlotOfName(std::string_view name)
+{
+    if (name.size() != 4 || !SameName(name.substr(0, 3), "COM") || name[3] < '1' || name[3] > '0' + kSimSlots)
+        return 0;
+    return name[3] - '0';
+}
+
+CSimStore::CSimStore(std::string root, int slot)
+    : Root(std::move(root)), SlotNumber(slot >= 1 && slot <= kSimSlots ? slot : 1),
+      Directory(SlotNumber == 1 ? Root : Root + "/COM" + std::to_string(SlotNumber))
+{
+}
+
+bool CSimStore::Present() const
+{
+    struct stat st{};
+    return SlotNumber == 1 || (stat(Directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+int CSimStore::Answering(const std::string& root, std::string_view name)
+{
+    if (name.empty() || SameName(name, "none")) return 0;
+    for (int slot = 1; slot <= kSimSlots; ++slot) {
+        const CSimStore store(root, slot);
+        if (store.Present() && SameName(store.LoadSettings().Port, name)) return slot;
+    }
+    return 0;
+}
+
+bool CSimStore::FastTiming() const
+{
+    return FastForced() || CSimStore(Root).LoadSettings().Timing == ETiming::Fast;
+}
 
 std::string CSimStore::DefaultDir()
 {
@@ -217,6 +252,7 @@ void CSimStore::UnlockProgrammer(int fd)
 CSimSettings CSimStore::LoadSettings() const
 {
     CSimSettings s;
+    s.Port = SlotName();
     std::string text;
     if (ReadFile(SettingsPath(), text) == EStateFile::Ok) s.Parse(text);
     return s;
@@ -224,7 +260,7 @@ CSimSettings CSimStore::LoadSettings() const
 
 bool CSimStore::SaveSettings(const CSimSettings& settings) const
 {
-    return WriteAtomically(SettingsPath(), settings.Render());
+    return WriteAtomically(SettingsPath(), settings.Render(SlotNumber == 1));
 }
 
 bool CSimStore::InjectFault(const std::string& function, int32_t code, int32_t count) const
@@ -326,7 +362,7 @@ std::vector<CTrayEntry> CSimStore::LoadTray() const
     return out;
 }
 
-void KillPoint(const char* function)
+void KillPoint(const char* function, const char* port)
 {
     static const long long at = [] {
         const char* v = std::getenv("VELK430_SIM_KILL_AT");
@@ -336,10 +372,16 @@ void KillPoint(const char* function)
     static std::atomic<bool> opened{false};
     // Counted from the first InitCom: the device list read at start-up
     // would otherwise swallow most of the range.
+    // The slot of the port last opened: its kills file takes the note.
+    static int slot = 1;
     if (at <= 0) return;
-    if (std::strcmp(function, "InitCom") == 0) opened = true;
+    const std::string root = CSimStore::DefaultDir();
+    if (std::strcmp(function, "InitCom") == 0) {
+        opened = true;
+        if (port) slot = std::max(1, CSimStore::Answering(root, std::string_view(port, strnlen(port, VELK_PORT_BUFFER))));
+    }
     if (!opened || ++calls != at) return;
-    const CSimStore store(CSimStore::DefaultDir());
+    const CSimStore store(root, slot);
     AppendLine(store.Dir(), store.KillsPath(), std::to_string(at) + " " + function + "\n");
     raise(SIGKILL);
 }

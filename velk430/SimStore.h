@@ -1,7 +1,10 @@
 #pragma once
 // The simulator's persistent state: its settings (port, timing, feed mode,
 // injected failures) and the unit on the socket, in a state directory shared
-// by the library and the velk430-sim command. Files are replaced atomically
+// by the library and the velk430-sim command. The simulator has up to eight
+// programmers, one per slot COM1 ... COM8, each with its own folder (its
+// settings, unit, tray, lock): COM1's is the state directory itself, COMn's
+// the subfolder COMn, there once anything was written to it. Files are replaced atomically
 // (written beside, then renamed); a missing or corrupt file reads as the
 // defaults or a fresh unit. A state file is only read when it is a regular
 // file of at most 8 MiB (a named pipe, a device or a larger file is never
@@ -13,6 +16,7 @@
 #include <optional>
 #include <utility>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DeviceTable.h"
@@ -34,15 +38,22 @@ struct CFault {
 };
 
 struct CSimSettings {
-    std::string Port = "COM1";
-    ETiming Timing = ETiming::Realistic;
+    std::string Port = "COM1";  // the name the programmer answers on; "none": no name
+    ETiming Timing = ETiming::Realistic;  // only COM1's counts: shared by all programmers
     EFeed Feed = EFeed::Auto;
     std::vector<CFault> Faults;
 
-    std::string Render() const;
-    // False (settings unchanged) on any malformed line.
+    // withTiming false leaves the timing line out (the other slots' files).
+    std::string Render(bool withTiming = true) const;
+    // False (settings unchanged) on any malformed line; a text without a
+    // port line keeps Port as it was.
     bool Parse(const std::string& text);
 };
+
+// Slots of the simulated programmers: COM1 ... COM8.
+constexpr int kSimSlots = 8;
+// The slot a name such as "COM3" or "com3" names; 0 when none.
+int SlotOfName(std::string_view name);
 
 // The 15 function names a failure can be injected into; the canonical
 // spelling of a case-insensitive match, or empty.
@@ -63,13 +74,26 @@ struct CTrayEntry {
 
 class CSimStore {
 public:
-    explicit CSimStore(std::string dir);
+    // The programmer in slot (1..8) of the state directory root; slot 1's
+    // folder is root itself.
+    explicit CSimStore(std::string root, int slot = 1);
     // $VELK430_SIM_DIR, else $XDG_STATE_HOME/velk430-sim, else ~/.local/state/velk430-sim.
     static std::string DefaultDir();
     // True when VELK430_SIM_TIMING=fast forces fast mode.
     static bool FastForced();
 
+    // The programmer's folder.
     const std::string& Dir() const { return Directory; }
+    const std::string& RootDir() const { return Root; }
+    int Slot() const { return SlotNumber; }
+    std::string SlotName() const { return "COM" + std::to_string(SlotNumber); }
+    // Slot 1 always; another slot once its folder is there.
+    bool Present() const;
+    // The slot of root whose programmer answers on the port name (compared
+    // without regard to case; COM1 first), else 0.
+    static int Answering(const std::string& root, std::string_view name);
+    // The timing all programmers share (COM1's setting, or forced fast).
+    bool FastTiming() const;
     std::string SettingsPath() const { return Directory + "/settings"; }
     std::string UnitPath() const { return Directory + "/unit"; }
     // The unit last taken off the socket by automatic feeding.
@@ -115,6 +139,8 @@ public:
 
 private:
     bool WriteAtomically(const std::string& path, const std::string& text) const;
+    std::string Root;
+    int SlotNumber = 1;
     std::string Directory;
 };
 
@@ -123,10 +149,11 @@ std::string RenderTrayEntry(const CUnit& unit);
 std::optional<CTrayEntry> ParseTrayEntry(const std::string& line);
 
 // Fault drills: with VELK430_SIM_KILL_AT=K (K >= 1) the process appends
-// "K FUNCTION" to the state directory's kills file and kills itself with
-// SIGKILL at the start of its K-th library call, counted from its first
-// InitCom (InitCom is call 1). No effect otherwise.
-void KillPoint(const char* function);
+// "K FUNCTION" to the kills file of the programmer it opened (InitCom passes
+// its port text; COM1's before any) and kills itself with SIGKILL at the
+// start of its K-th library call, counted from its first InitCom (InitCom is
+// call 1). No effect otherwise.
+void KillPoint(const char* function, const char* port = nullptr);
 
 std::string RenderUnit(const CUnit& unit);
 std::optional<CUnit> ParseUnit(const std::string& text, const CDeviceTable& table);

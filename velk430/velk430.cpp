@@ -43,11 +43,11 @@ struct CDepth {
 };
 
 template <class F>
-int32_t Guarded(const char* function, F call)
+int32_t Guarded(const char* function, F call, const char* port = nullptr)
 {
     std::lock_guard<std::recursive_mutex> guard(Lock());
     if (Depth > 0) return velk::kBusy;
-    velk::KillPoint(function);
+    velk::KillPoint(function, port);
     velk::ClearLastError();
     CDepth depth;
     return call();
@@ -75,7 +75,7 @@ int32_t InitCom(char* port, int32_t baud)
     return Guarded(__func__, [&] {
         ChooseProgrammer(port);
         return UseMsp ? Msp().InitCom(port, baud) : Lib().InitCom(port, baud);
-    });
+    }, port);
 }
 int32_t SetNotificationWnd(VelkNotifyWindow* window, uint32_t message)
 {

@@ -568,6 +568,50 @@ TEST_F(Api, OneProgramAtATimeHoldsTheProgrammer) {
     EXPECT_EQ(second.ReleaseCom(), kOk);
 }
 
+// Programmers on several ports of one state directory: each its own unit,
+// failures, feed and lock; a port with no programmer answers -4.
+TEST_F(Api, EachPortHasItsOwnProgrammer) {
+    const CSimStore com2(Dir.string(), 2);
+    ASSERT_TRUE(com2.SaveUnit(CUnit(*Table.Find("MSP430F149"))));
+    ASSERT_TRUE(com2.InjectFault("Erase", -5, 1));
+    CProgrammer first, second, third;
+    ASSERT_EQ(first.InitCom("COM1", 9600), kOk);
+    ASSERT_EQ(second.InitCom("com2", 9600), kOk);
+    EXPECT_EQ(third.InitCom("COM2", 9600), kPortBusy);
+    EXPECT_EQ(third.InitCom("COM3", 9600), kNoProgrammer);
+    for (CProgrammer* p : {&first, &second}) {
+        ASSERT_EQ(p->SetDeviceType("MSP430F149"), kOk);
+        ASSERT_EQ(p->SetVcc(3300), kOk);
+    }
+    EXPECT_EQ(first.InitTarget("MSP430F149"), kWrongDevice);  // COM1 still holds the default F112
+    ASSERT_EQ(second.InitTarget("MSP430F149"), kOk);
+    EXPECT_EQ(second.Erase(0x1000, 128, 1), -5);  // COM2's failure, taken once
+    EXPECT_EQ(second.Erase(0x1000, 128, 1), kOk);
+    const std::string file = Example("fill-f149.txt");
+    ASSERT_EQ(second.ProgramFile(file.c_str(), 0, 1, 0), kDone);
+    ASSERT_EQ(second.VerifyFile(file.c_str(), 0), kDone);
+    EXPECT_EQ(first.ReleaseCom(), kOk);
+    EXPECT_EQ(second.ReleaseCom(), kOk);
+    // The unit that passed went to COM2's tray; COM1's stayed empty.
+    EXPECT_EQ(com2.LoadTray().size(), 1u);
+    EXPECT_TRUE(Store->LoadTray().empty());
+    EXPECT_TRUE(Store->LoadSettings().Faults.empty());
+    // "port none" takes a programmer off its port; COM1's name may move.
+    CSimSettings off = com2.LoadSettings();
+    off.Port = "none";
+    ASSERT_TRUE(com2.SaveSettings(off));
+    EXPECT_EQ(third.InitCom("COM2", 9600), kNoProgrammer);
+    EXPECT_EQ(third.InitCom("none", 9600), kNoProgrammer);
+    CSimSettings moved;
+    moved.Port = "COM3";
+    ASSERT_TRUE(Store->SaveSettings(moved));
+    EXPECT_EQ(third.InitCom("COM1", 9600), kNoProgrammer);
+    ASSERT_EQ(third.InitCom("COM3", 9600), kOk);
+    ASSERT_NE(third.Unit(), nullptr);
+    EXPECT_EQ(third.Unit()->Device().Name, "MSP430F112");
+    EXPECT_EQ(third.ReleaseCom(), kOk);
+}
+
 TEST_F(Api, NotificationsRiseFrom50To100) {
     CRecorder window;
     Ready();

@@ -111,12 +111,16 @@ TEST(MspdebugPort, GrammarTable) {
         const char* Text;
         bool Good;
         const char* Driver;
-        const char* Device;  // or the part of the error text
+        const char* Options;  // mspdebug's options before -v, or the part of the error text
     } rows[] = {
         {"mspdebug:sim", true, "sim", ""},
         {"MSPDEBUG:RF2500", true, "rf2500", ""},
-        {"mspdebug:uif:/dev/ttyUSB0", true, "uif", "/dev/ttyUSB0"},
-        {"mspdebug:flash-bsl:/dev/ttyS0", true, "flash-bsl", "/dev/ttyS0"},
+        {"mspdebug:uif:/dev/ttyUSB0", true, "uif", "-d /dev/ttyUSB0"},
+        {"mspdebug:flash-bsl:/dev/ttyS0", true, "flash-bsl", "-d /dev/ttyS0"},
+        {"mspdebug:rf2500:s=93FF4A3B0C1D2E08", true, "rf2500", "-s 93FF4A3B0C1D2E08"},
+        {"MSPDEBUG:RF2500:S=ab_c.1-2", true, "rf2500", "-s ab_c.1-2"},
+        {"mspdebug:olimex:U=001:004", true, "olimex", "-U 001:004"},
+        {"mspdebug:uif:u=255:127", true, "uif", "-U 255:127"},
         {"mspdebug", false, "", "expected mspdebug:DRIVER"},
         {"mspdebugsim", false, "", "expected mspdebug:DRIVER"},
         {"mspdebug:", false, "", "driver name is missing"},
@@ -125,7 +129,24 @@ TEST(MspdebugPort, GrammarTable) {
         {"mspdebug:uif:/", false, "", "must be a path"},
         {"mspdebug:uif:/dev/tty USB0", false, "", "must be a path"},
         {"mspdebug:uif:/dev/x:y", false, "", "must be a path"},
+        {"mspdebug:uif:", false, "", "must be a path"},
         {"mspdebug:flash-bsl", false, "", "needs a device"},
+        {"mspdebug:rf2500:s=", false, "", "serial number after s= is empty"},
+        {"mspdebug:rf2500:s=12 34", false, "", "serial number after s= holds other"},
+        {"mspdebug:rf2500:s=12:34", false, "", "serial number after s= holds other"},
+        {"mspdebug:rf2500:x=1", false, "", "must be a path"},
+        {"mspdebug:rf2500:U=", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=1", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=1:", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=:4", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=1:2:3", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=a:4", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=0001:4", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=0:4", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=256:4", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:rf2500:U=1:128", false, "", "U= takes BUS:DEV"},
+        {"mspdebug:flash-bsl:s=1234", false, "", "needs a device"},
+        {"mspdebug:goodfet:U=1:4", false, "", "needs a device"},
     };
     for (const Row& row : rows) {
         CPortText port;
@@ -133,9 +154,11 @@ TEST(MspdebugPort, GrammarTable) {
         EXPECT_EQ(ParsePortText(row.Text, port, error), row.Good) << row.Text;
         if (row.Good) {
             EXPECT_EQ(port.Driver, row.Driver) << row.Text;
-            EXPECT_EQ(port.Device, row.Device) << row.Text;
+            std::string options;
+            for (const std::string& o : port.Options()) options += (options.empty() ? "" : " ") + o;
+            EXPECT_EQ(options, row.Options) << row.Text;
         } else {
-            EXPECT_NE(error.find(row.Device), std::string::npos) << row.Text << ": " << error;
+            EXPECT_NE(error.find(row.Options), std::string::npos) << row.Text << ": " << error;
         }
     }
 }
@@ -292,6 +315,38 @@ TEST_F(Mspdebug, DriverWithNoHardwareFailsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_NE(LastError().find("usbutil: unable to find a device"), std::string::npos) << LastError();
     EXPECT_EQ(P.EnginePid(), -1);
+    // The serial number and the USB location reach mspdebug, which names them.
+    P.ReleaseCom();
+    EXPECT_EQ(Connect("mspdebug:rf2500:s=93FF4A3B"), kConnectFailed);
+    EXPECT_NE(LastError().find("with serial 93FF4A3B"), std::string::npos) << LastError();
+    P.ReleaseCom();
+    EXPECT_EQ(Connect("mspdebug:rf2500:U=3:17"), kConnectFailed);
+    EXPECT_NE(LastError().find("mspdebug rf2500 at USB 3:17: usbutil: unable to find 003:017"), std::string::npos)
+        << LastError();
+}
+
+// Two library instances, each with its own mspdebug and scratch folder,
+// program their targets interleaved (as two gang workers do side by side).
+TEST_F(Mspdebug, TwoInstancesProgramSideBySide) {
+    CMspProgrammer other;
+    ASSERT_EQ(Connect("mspdebug:sim"), kOk);
+    char port[] = "mspdebug:sim:s=SECOND";
+    ASSERT_EQ(other.InitCom(port, 115200), kOk);
+    ASSERT_EQ(other.SetDeviceType(kF149), kOk);
+    ASSERT_EQ(other.SetVcc(3300), kOk);
+    ASSERT_EQ(other.InitTarget(kF149), kOk);
+    EXPECT_NE(other.EnginePid(), P.EnginePid());
+    EXPECT_NE(other.ScratchFolder(), P.ScratchFolder());
+    EXPECT_EQ(Program(kFill), kDone);
+    EXPECT_EQ(other.ProgramFile(kFill.c_str(), 0, 1, 0), kDone);
+    unsigned char first[2] = {0x01, 0x00}, second[2] = {0x02, 0x00};
+    EXPECT_EQ(P.ProgramData(0x1080, 2, first), kDone);
+    EXPECT_EQ(other.ProgramData(0x1080, 2, second), kDone);
+    EXPECT_EQ(Verify(kFill), kDone);
+    EXPECT_EQ(other.VerifyFile(kFill.c_str(), 0), kDone);
+    EXPECT_EQ(P.VerifyData(0x1080, 2, first), kDone);
+    EXPECT_EQ(other.VerifyData(0x1080, 2, second), kDone);
+    EXPECT_EQ(other.ReleaseCom(), kOk);
 }
 
 TEST_F(Mspdebug, SilentSerialPortFailsWithinTheConnectTimeout) {

@@ -83,6 +83,26 @@ TEST_F(SimCommand, SettingsCommandsReachTheStateDirectory) {
     EXPECT_TRUE(CSimStore(Dir.string()).LoadSettings().Faults.empty());
 }
 
+TEST_F(SimCommand, PortAddressesOneProgrammer) {
+    std::string out;
+    ASSERT_EQ(Run("--port COM3 status", &out), 0) << out;
+    EXPECT_NE(out.find("port:     none (no programmer in slot COM3 yet)"), std::string::npos) << out;
+    ASSERT_EQ(Run("--port com3 swap --device MSP430F149", &out), 0) << out;
+    EXPECT_EQ(Run("--port COM3 fail Erase"), 0);
+    EXPECT_EQ(Run("--port COM3 timing fast"), 0);  // shared: lands in COM1's settings
+    ASSERT_EQ(Run("--port COM3 status", &out), 0) << out;
+    EXPECT_NE(out.find("port:     COM3\ntiming:   fast"), std::string::npos) << out;
+    EXPECT_NE(out.find("unit:     MSP430F149"), std::string::npos) << out;
+    EXPECT_NE(out.find("pending failure: Erase returns -25"), std::string::npos) << out;
+    ASSERT_EQ(Run("status", &out), 0) << out;
+    EXPECT_NE(out.find("port:     COM1\ntiming:   fast"), std::string::npos) << out;
+    EXPECT_NE(out.find("unit:     MSP430F112"), std::string::npos) << out;
+    EXPECT_EQ(out.find("pending failure"), std::string::npos) << out;
+    EXPECT_TRUE(fs::is_regular_file(Dir / "COM3" / "unit"));
+    for (const char* bad : {"--port COM9 status", "--port COM0 status", "--port COM10 status", "--port", "--port COM2"})
+        EXPECT_EQ(Run(bad), 2) << bad;
+}
+
 TEST_F(SimCommand, SwapAndDump) {
     std::string out;
     ASSERT_EQ(Run("swap --device msp430g2553 --fuse blown", &out), 0) << out;

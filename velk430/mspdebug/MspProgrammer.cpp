@@ -223,12 +223,11 @@ int32_t CMspProgrammer::InitTarget(const char* name)
 
 int32_t CMspProgrammer::Connect()
 {
-    std::vector<std::string> options;
-    if (!Port.Device.empty()) options.insert(options.end(), {"-d", Port.Device});
+    std::vector<std::string> options = Port.Options();
     options.insert(options.end(), {"-v", std::to_string(Vcc), Port.Driver});
     const CReply reply = Session.Open(Engine, options, Limits);
     if (FuseMessage(reply)) return SetLastError("the target's security fuse is blown"), kFuseBlown;
-    const std::string where = "mspdebug " + Port.Driver + (Port.Device.empty() ? "" : " on " + Port.Device);
+    const std::string where = Port.Where();
     if (reply.End == CReply::EEnd::Timeout) {
         SetLastError(where + ": no answer within " + std::to_string(Limits.Connect.count()) + " ms");
         return kNoAnswer;

@@ -85,11 +85,17 @@ protected:
         ASSERT_TRUE(Station->Load(Station->OpenSettingsStore(), message)) << message;
         Gang = std::make_unique<CGang>(*Station, static_cast<CGangView&>(*this));
     }
+    CStationSetup Setup() const
+    {
+        CStationSetup setup = LoadStationSetup(Station->OpenSettingsStore());
+        setup.DeviceNumber = FindDeviceNumber(setup.DeviceName);
+        return setup;
+    }
     // One Run All (or Check Fuse) to its end.
     bool Run(const std::vector<std::string>& ports, bool fuse = false)
     {
         Finished.clear();
-        const CStationSetup setup = LoadStationSetup(Station->OpenSettingsStore());
+        const CStationSetup setup = Setup();
         const bool started = fuse ? Gang->CheckFuse(setup, ports) : Gang->RunAll(setup, ports);
         Gang->Wait();
         return started;
@@ -245,7 +251,7 @@ TEST_F(GangTest, AWorkerKilledMidBatchFailsItsSocketOnly)
     const struct {
         long KillAt;
         bool Consumed;
-    } kills[] = {{5, false}, {14, true}};
+    } kills[] = {{17, false}, {18, true}};  // VerifyFile, ProgramData
     uint32_t next = First;
     for (const auto& kill : kills) {
         Gang->PrepareWorker = [&](size_t socket, QProcess& worker) {
@@ -307,7 +313,7 @@ TEST_F(GangTest, RefusalsReserveNothing)
 {
     SetUpUnits({"COM1", "COM2"});
     Start();
-    const CStationSetup setup = LoadStationSetup(Station->OpenSettingsStore());
+    const CStationSetup setup = Setup();
     ASSERT_TRUE(Gang->RunAll(setup, {"COM1", "COM2"}));
     EXPECT_FALSE(Gang->RunAll(setup, {"COM1", "COM2"}));
     EXPECT_FALSE(Gang->CheckFuse(setup, {"COM1"}));

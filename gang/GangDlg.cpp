@@ -93,6 +93,7 @@ void CGangDlg::BuildWindow()
         const int r = static_cast<int>(i) + 1;
         sockets->addWidget(new QLabel(QString::number(r)), r, 0);
         sockets->addWidget(row.Port = new QLineEdit, r, 1);
+        row.Port->setMinimumWidth(150);
         sockets->addWidget(row.InUse = new QCheckBox, r, 2);
         sockets->addWidget(row.Bar = new QProgressBar, r, 3);
         row.Bar->setTextVisible(false);
@@ -100,7 +101,7 @@ void CGangDlg::BuildWindow()
         row.Status->setReadOnly(true);
         row.Status->setMinimumWidth(260);
         sockets->addWidget(row.Picture = new QLabel, r, 5);
-        row.Picture->setFixedSize(PendingBitmap.size().isEmpty() ? QSize(24, 24) : PendingBitmap.size());
+        row.Picture->setFixedSize(24, 24);
         row.Picture->setScaledContents(true);
         sockets->addWidget(row.Serial = new QLabel, r, 6);
         row.Serial->setMinimumWidth(110);
@@ -108,6 +109,7 @@ void CGangDlg::BuildWindow()
     auto* buttons = new QHBoxLayout;
     top->addLayout(buttons);
     buttons->addWidget(Summary = new QLabel);
+    Summary->setMinimumWidth(200);
     buttons->addStretch();
     buttons->addWidget(RunAllButton = new QPushButton(QStringLiteral("Run All")));
     buttons->addWidget(CheckFuseButton = new QPushButton(QStringLiteral("Check Fuse")));
@@ -329,6 +331,8 @@ void CGangDlg::SocketFinished(size_t socket, const CUnitResult& result, const st
     const bool passed = result.Result == "passed";
     (passed ? Passed : Failed) += 1;
     Show(row, passed ? CRow::EShown::Pass : CRow::EShown::Fail);
+    if (passed)
+        row.Bar->setValue(row.Bar->maximum());
     if (passed && result.FuseBlown >= 0)
         row.Status->setText(result.FuseBlown ? QStringLiteral("Fuse is blown") : QStringLiteral("Fuse is NOT blown"));
     if (!passed) {

@@ -100,9 +100,12 @@ private:
         if (failed && r.Step.empty())
             return;  // not on the unit: the end tells it
         Result(r, message);
+        // No answer: the station died before it recorded the unit (its
+        // death closes the pipe before it kills this worker). The unit must
+        // not leave the socket unrecorded: end here, port held to the last.
         char ack[16];
         if (!std::fgets(ack, sizeof ack, stdin))
-            return;  // the parent is gone: the port is let go all the same
+            std::_Exit(3);
     }
 
     bool Told = false;

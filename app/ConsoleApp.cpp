@@ -1,6 +1,7 @@
 #include "ConsoleApp.h"
 
 #include "AboutDlg.h"
+#include "GangDlg.h"
 
 #include "EndSignals.h"
 
@@ -40,10 +41,16 @@ bool CConsoleApp::StartUp()
     // is the program file's base name, which Qt takes from argv[0].
     QCoreApplication::setOrganizationName(QString::fromStdString(LoadString(IDS_COMPANY)));
 
+    // corvantis --gang: the gang window alone, on the station's lock.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--gang"))) {
+        RunGangWindow(nullptr, true);
+        return false;
+    }
     auto console = std::make_unique<CMainConsoleDlg>(nullptr);
     if (!console->TakeStationLock())
         return false;
     console->SetAboutBox(OpenAboutBox);
+    console->SetGangWindow([](QWidget* owner) { RunGangWindow(owner, false); });
     const CEndSignals endSignals([&console](int) { console->EndWithoutOperator(); });
     static const bool atExit = std::atexit(SaveOnProgramExit) == 0;
     (void)atExit;

@@ -48,7 +48,6 @@ namespace {
 // Side in pixels of the icon a minimised console paints in its middle.
 constexpr int SystemIconSize = 32;
 
-constexpr const char* FirmwareFilter = "Firmware Files (*.txt *.hex *.ihx *.srec *.s19 *.s28 *.s37 *.elf)|*.txt;*.hex;*.ihx;*.srec;*.s19;*.s28;*.s37;*.elf|All Files (*)|*||";
 // File must exist, no read-only box, overwrite prompt (ignored when opening).
 constexpr uint32_t BrowseFlags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
 
@@ -212,6 +211,8 @@ void CMainConsoleDlg::InitSystemMenu(const std::string& aboutText)
     if (!aboutText.empty()) {
         AppendSysMenuSeparator();
         AppendSysMenuItem(IDM_PRODUCTIONLOG, LoadString(IDS_PRODUCTIONLOG));
+        if (m_openGang)
+            AppendSysMenuItem(IDM_GANG, LoadString(IDS_GANG));
         AppendSysMenuItem(IDM_ABOUTBOX, aboutText);
     }
     SetIcon(Icon, true);
@@ -406,6 +407,10 @@ void CMainConsoleDlg::OnSysCommand(uint32_t id, intptr_t param)
         OnProductionLog();
         return;
     }
+    if ((id & 0xFFF0) == IDM_GANG) {
+        OnGang();
+        return;
+    }
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         if (m_openAbout)
             m_openAbout(this);
@@ -535,6 +540,21 @@ void CMainConsoleDlg::ShowLineNumber()
     if (read && next < 0 && SerialNumberEdit)
         SerialNumberEdit->setText(
             QStringLiteral("none: pool \"%1\" is used up").arg(QString::fromStdString(Station->LinePool())));
+}
+
+void CMainConsoleDlg::OnGang()
+{
+    if (!m_openGang || Station->Busy() || !ReadFields())
+        return;
+    if (!SaveSettings())
+        MessageBox(this, "The settings cannot be written to\n" + OpenSettingsStore().Location());
+    m_openGang(this);
+    // The gang used the station's next serial number and counter.
+    const CStationSetup stored = LoadStationSetup(OpenSettingsStore());
+    OwnSerialNumber = SerialNumber = stored.SerialNumber;
+    Count = stored.Count;
+    ShowLineNumber();
+    ShowFields();
 }
 
 void CMainConsoleDlg::OnProductionLog()

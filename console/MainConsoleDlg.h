@@ -75,6 +75,12 @@ public:
     // was given (nothing opens while it was given nothing).
     void OnSysCommand(uint32_t id, intptr_t param) override;
     void SetAboutBox(std::function<void(QWidget* owner)> open) { m_openAbout = std::move(open); }
+    // System command 48 ("Gang...", in the menu when given before the window
+    // is made) opens the gang window through this, on the console's own
+    // station lock; the console's fields are saved before and the next
+    // serial number and count read again after.
+    void SetGangWindow(std::function<void(QWidget* owner)> open) { m_openGang = std::move(open); }
+    void OnGang();
     // The icon dragged for the minimised window.
     QIcon OnQueryDragIcon() const { return Icon; }
 
@@ -206,6 +212,7 @@ private:
     // Drops clicks and keys made while a command ran (owned by the dialog).
     CQueuedInputFilter* m_queuedInput;
     std::function<void(QWidget* owner)> m_openAbout;
+    std::function<void(QWidget* owner)> m_openGang;
     // The station core the commands run on (after the controls it reports to).
     std::unique_ptr<CStation> Station;
 };

@@ -423,8 +423,10 @@ int CVELK::ProgramSerialNumber(CSerialNumber* record)
     if (count <= 0) return 1;
 
     ProgressStep();
+    // From here on the unit may hold the number; set before the status text
+    // so that whoever watches the text (a gang's worker) knows it first.
+    SerialSent = true;
     SetStatusText("Programming serial number");
-    SerialSent = true;   // from here on the unit may hold the number
     const int32_t written = ProgramData(address, count, bytes);
     if (written != VELK_DONE) {
         ErrorText = Format("Unable to program serial number (%04lX)", Hex(written));

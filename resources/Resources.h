@@ -20,3 +20,8 @@ const DialogTemplate* GetDialogTemplate(int id);
 
 // The string with that id; empty for an id that is not in the table.
 std::string LoadString(uint32_t id);
+
+// The file-open filter of the firmware formats the library reads.
+constexpr const char* FirmwareFilter =
+    "Firmware Files (*.txt *.hex *.ihx *.srec *.s19 *.s28 *.s37 *.elf)|*.txt;*.hex;*.ihx;*.srec;*.s19;*.s28;*.s37;*.elf|"
+    "All Files (*)|*||";

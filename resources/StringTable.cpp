@@ -25,6 +25,7 @@ const std::map<uint32_t, const char*>& Table()
         {IDS_COUNT, "Count"},
         {IDS_COUNT_UP, "CountUp"},
         {IDS_PRODUCTIONLOG, "&Production Log..."},
+        {IDS_GANG, "&Gang..."},
     };
     return table;
 }

@@ -52,10 +52,12 @@
 #define IDS_COUNT 115
 #define IDS_COUNT_UP 116
 #define IDS_PRODUCTIONLOG 117
+#define IDS_GANG 118
 
-// System-menu commands of the About and Production Log entries
+// System-menu commands of the About, Production Log and Gang entries
 #define IDM_ABOUTBOX 16
 #define IDM_PRODUCTIONLOG 32
+#define IDM_GANG 48
 
 // Icon and bitmaps
 #define IDI_MAIN 128

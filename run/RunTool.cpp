@@ -1,5 +1,6 @@
 #include "RunTool.h"
 
+#include "Gang.h"
 #include "Station.h"
 #include "VccText.h"
 
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 
 #include <optional>
+#include <vector>
 #include <string>
 
 namespace {
@@ -19,7 +21,7 @@ constexpr const char* Usage =
     "usage: corvantis-run [--settings FILE] [--port P] [--baud B] [--device NAME] [--vcc V]\n"
     "                     [--firmware FILE] [--serial-type none|byte|word|dword] [--serial-address HEX]\n"
     "                     [--erase-info|--no-erase-info] [--blow-fuse|--no-blow-fuse]\n"
-    "                     [--units N] [--check-fuse] [--json]\n";
+    "                     [--units N] [--check-fuse] [--json] [--ports P1,P2,...]\n";
 
 // What the command line asked for; unset members come from the settings.
 struct CRunOptions {
@@ -27,6 +29,7 @@ struct CRunOptions {
     std::optional<std::string> Port, Device, Firmware, SerialAddress;
     std::optional<int32_t> Baud, SerialType, EraseInfo, BlowFuse;
     std::optional<double> Vcc;
+    std::vector<std::string> Ports;  // a gang: one socket per port
     uint32_t Units = 1;
     bool CheckFuse = false;
     bool Json = false;
@@ -38,7 +41,8 @@ class CRunView : public CStationView, public CTextWindow, public CProgressWindow
 public:
     CRunView(std::FILE* out, std::FILE* err, bool json) : Out(out), Err(err), Json(json) {}
 
-    uint32_t Unit = 0;          // 1-based unit of the run
+    uint32_t Unit = 0;          // 1-based unit of the run (Run All of a gang)
+    std::string Port;           // a gang's socket the events are of; empty: none
     std::string LastMessage;    // the last text the station told
 
     void AttemptStarted() override {}
@@ -76,6 +80,8 @@ private:
     void Emit(QJsonObject object)
     {
         object.insert(QStringLiteral("unit"), static_cast<qint64>(Unit));
+        if (!Port.empty())
+            object.insert(QStringLiteral("port"), QString::fromStdString(Port));
         std::fprintf(Out, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
         std::fflush(Out);
     }
@@ -100,7 +106,7 @@ void CRunView::Result(const CUnitResult& r)
         Emit(object);
         return;
     }
-    std::string line = "unit " + std::to_string(Unit) + ": " + r.Result;
+    std::string line = "unit " + std::to_string(Unit) + (Port.empty() ? "" : " on " + Port) + ": " + r.Result;
     if (r.SerialNumber)
         line += ", serial number " + std::to_string(*r.SerialNumber);
     if (r.FuseBlown >= 0)
@@ -143,6 +149,13 @@ bool ReadValue(const QString& name, const QString& value, CRunOptions& o, std::s
         o.Device = text;
     } else if (name == "--firmware") {
         o.Firmware = QFileInfo(value).absoluteFilePath().toStdString();
+    } else if (name == "--ports") {
+        o.Ports.clear();
+        for (const QString& port : value.split(','))
+            if (!port.trimmed().isEmpty())
+                o.Ports.push_back(port.trimmed().toStdString());
+        if (o.Ports.empty() || o.Ports.size() > 8)
+            return problem = "--ports takes one to eight port texts separated by commas, not \"" + text + "\"", false;
     } else if (name == "--serial-address") {
         o.SerialAddress = text;
     } else if (name == "--baud") {
@@ -171,7 +184,7 @@ bool ReadValue(const QString& name, const QString& value, CRunOptions& o, std::s
 bool ParseOptions(const QStringList& args, CRunOptions& o, std::string& problem)
 {
     static const QStringList valued{"--settings", "--port",       "--baud",           "--device", "--vcc",
-                                    "--firmware", "--serial-type", "--serial-address", "--units"};
+                                    "--firmware", "--serial-type", "--serial-address", "--units", "--ports"};
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         const auto flag = [&](const char* on, const char* off, std::optional<int32_t>& field) {
@@ -240,6 +253,58 @@ bool PrepareStation(const CRunOptions& o, CStation& station, CStationSetup& setu
     return true;
 }
 
+// A gang's events on the run's output, each with its socket's port.
+class CGangRunView : public CGangView {
+public:
+    CGangRunView(CRunView& view, const std::vector<std::string>& ports) : View(view), Ports(ports) {}
+    void SocketStarted(size_t, std::optional<uint32_t>) override {}
+    void SocketStatus(size_t socket, const std::string& text) override { On(socket).SetWindowText(text); }
+    void SocketRange(size_t socket, int32_t low, int32_t high) override { On(socket).SetRange32(low, high); }
+    void SocketBar(size_t socket, int32_t pos) override { On(socket).SetPos(pos); }
+    void SocketFinished(size_t socket, const CUnitResult& result, const std::string& message) override
+    {
+        On(socket).LastMessage = message;
+        View.Result(result);
+        View.Port.clear();
+    }
+    void AllFinished() override {}
+
+private:
+    CRunView& On(size_t socket)
+    {
+        View.Port = Ports[socket];
+        return View;
+    }
+    CRunView& View;
+    const std::vector<std::string>& Ports;
+};
+
+// --ports: each unit of the run is a Run All on every port; a socket that
+// fails lets the others finish, then the run ends.
+int RunGang(const CRunOptions& o, CStation& station, CStationSetup& setup, CRunView& view, std::atomic<bool>& stop)
+{
+    CGangRunView gangView(view, o.Ports);
+    CGang gang(station, gangView);
+    bool touched = false;
+    for (uint32_t unit = 1; unit <= o.Units && !stop; ++unit) {
+        view.Unit = unit;
+        view.Port.clear();
+        if (!(o.CheckFuse ? gang.CheckFuse(setup, o.Ports) : gang.RunAll(setup, o.Ports)))
+            return touched ? RunUnitFailed : RunRefused;
+        gang.Wait(&stop);
+        setup.SerialNumber = gang.Setup().SerialNumber;
+        setup.Count = gang.Setup().Count;
+        bool failed = false;
+        for (const CUnitResult& r : gang.Results()) {
+            touched = touched || r.Touched;
+            failed = failed || r.Result != "passed";
+        }
+        if (failed && !stop)
+            return touched ? RunUnitFailed : RunRefused;
+    }
+    return stop ? RunInterrupted : RunPassed;
+}
+
 }  // namespace
 
 int RunStationCommand(const QStringList& arguments, std::atomic<bool>& stop, std::FILE* out, std::FILE* err)
@@ -256,6 +321,10 @@ int RunStationCommand(const QStringList& arguments, std::atomic<bool>& stop, std
     CStationSetup setup;
     if (!PrepareStation(options, station, setup, err))
         return RunRefused;
+    if (!options.Ports.empty())
+        return RunGang(options, station, setup, view, stop);
+    if (!options.Ports.empty())
+        return RunGang(options, station, setup, view, stop);
     bool touched = false;
     for (uint32_t unit = 1; unit <= options.Units && !stop; ++unit) {
         view.Unit = unit;

@@ -8,7 +8,11 @@
 //                 [--vcc V] [--firmware FILE] [--serial-type none|byte|word|dword]
 //                 [--serial-address HEX] [--erase-info|--no-erase-info]
 //                 [--blow-fuse|--no-blow-fuse] [--units N] [--check-fuse] [--json]
+//                 [--ports P1,P2,...]
 //
+// --ports: a gang, one programmer per port (up to eight); each of the N
+// units is then a Run All on every port at once, every event carries its
+// socket's port, and the status is 0 only when every socket passed.
 // Output: one line per unit on standard output; with --json one JSON object
 // per line for every status text, bar position, message and result.
 

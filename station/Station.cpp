@@ -290,8 +290,13 @@ bool CStation::ReserveSerialNumber()
 {
     if (!SettingsLoaded || Line)  // in a line, the pool holds it
         return true;
+    return StoreNextNumber(SerialNumber + 1);
+}
+
+bool CStation::StoreNextNumber(uint32_t next)
+{
     CSettingsStore store = OpenSettingsStore();
-    store.WriteProfileInt(Section, SerialNumberName, SerialNumber + 1);
+    store.WriteProfileInt(Section, SerialNumberName, next);
     return store.Flush();
 }
 
@@ -351,18 +356,28 @@ std::string StoredVccProblem(const CSettingsStore& store)
     return "VCC \"" + shown + "\" in the settings\n" + store.Location() + "\n" + VccRefusedMessage;
 }
 
+std::vector<std::string> DeviceNames()
+{
+    std::vector<std::string> names;
+    const int32_t count = GetDeviceCfgInfo(VELK_CFG_DEVICE_COUNT, 0, nullptr);
+    for (int32_t i = 0; i < count; ++i) {
+        // One byte more than the library's buffer, zeroed: a name the
+        // library leaves unterminated still ends inside the array.
+        char entry[VELK_DEVICE_NAME_BUFFER + 1] = {};
+        if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, i, nullptr) != 0 ||
+            GetDeviceCfgInfo(VELK_CFG_DEVICE_NAME, 0, entry) != 0)
+            return {};
+        names.emplace_back(entry);
+    }
+    return names;
+}
+
 int32_t FindDeviceNumber(const std::string& name)
 {
-    const int32_t count = GetDeviceCfgInfo(VELK_CFG_DEVICE_COUNT, 0, nullptr);
+    const std::vector<std::string> names = DeviceNames();
     const QString wanted = QString::fromStdString(name);
-    for (int32_t i = 0; i < count; ++i) {
-        if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, i, nullptr) != 0)
-            return -1;
-        char entry[VELK_DEVICE_NAME_BUFFER + 1] = {};
-        if (GetDeviceCfgInfo(VELK_CFG_DEVICE_NAME, 0, entry) != 0)
-            return -1;
-        if (QString::fromLatin1(entry).compare(wanted, Qt::CaseInsensitive) == 0)
-            return i;
-    }
+    for (size_t i = 0; i < names.size(); ++i)
+        if (QString::fromStdString(names[i]).compare(wanted, Qt::CaseInsensitive) == 0)
+            return static_cast<int32_t>(i);
     return -1;
 }

@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CLineStation;
 class CSerialNumber;
@@ -56,6 +57,7 @@ struct CStationSetup {
 struct CUnitResult {
     bool Started = false;        // the setup was accepted (AttemptStarted was told)
     bool Touched = false;        // the library was opened on the unit
+    bool SerialSent = false;     // the number may have reached the unit: consumed
     std::string Result;          // "passed", "failed", "interrupted", "refused"
     std::optional<uint32_t> SerialNumber;  // the number the unit was to carry
     std::string Step;            // failure: the step that failed
@@ -104,6 +106,9 @@ public:
     void OnNotification(uint32_t type, int32_t value);
     // True while a command runs.
     bool Busy() const { return Session != nullptr; }
+    // The command running as it stands (complete once AttemptPassed or
+    // AttemptFailed was told).
+    const CUnitResult& Attempt() const { return Outcome; }
     // A flag that stops the running procedure at its next step once set
     // (from a signal handler, say): the library call in progress finishes,
     // the target and the port are released, the attempt is recorded as
@@ -124,6 +129,10 @@ public:
     CProductionRecord* RecordForReading(std::string& message);
     bool RecordOn() const { return RecordEnabled; }
 
+    // A gang's worker runs the session's procedure only: no record, no
+    // settings store, no line (the parent's core keeps them for it).
+    void WorkWithoutRecord() { RecordEnabled = false; }
+
     // Record options; set before Load.
     QString RecordPath;             // CProductionRecord::DefaultPath() when empty
     int RecordBusyTimeoutMs = 2000; // how long a write waits for another writer
@@ -131,6 +140,8 @@ public:
     const std::unique_ptr<CVELK>& OpenSessionHandle() const { return Session; }
 
 private:
+    friend class CGang;  // runs the same attempt for several sockets at once
+
     CStationView& View;
     CTextWindow* StatusWindow;
     CProgressWindow* ProgressWindow;
@@ -166,6 +177,7 @@ private:
 
     // Serial numbers in the store around one batch (see the class comment).
     bool ReserveSerialNumber();
+    bool StoreNextNumber(uint32_t next);  // the store's next serial number; false: not written
     void ReleaseSerialNumber();
     void CommitCount();
     // A failed settings write is told, naming the file; false then.
@@ -190,6 +202,8 @@ private:
     std::string RefusedRecord(const CSerialNumber& serial, int32_t code, const std::string& text);
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
+    // Completes a failed attempt whose step, code and sending are known.
+    void EndFailure(CAttemptEnd end, const std::string& text);
     void PassRecord(int32_t fuseBlown = -1);
     void CompleteRecord(const CAttemptEnd& end, const char* what);
 
@@ -227,6 +241,10 @@ CStationSetup LoadStationSetup(const CSettingsStore& store);
 // the text and the file ("2,5", "5V", "-1": a unit meant for 2.5 V must not
 // be powered at 3.3 V).
 std::string StoredVccProblem(const CSettingsStore& store);
+
+// The names of the devices the library knows, by device number (library
+// index); empty when the list cannot be read.
+std::vector<std::string> DeviceNames();
 
 // The device number (library index) of the device the name names, ignoring
 // case; -1 when it names none or the list cannot be read.

@@ -128,8 +128,6 @@ bool CStation::BeginRecord(const char* kind, CSerialNumber* serial, int32_t devi
 void CStation::FailRecord(const std::string& text, const char* step)
 {
     CAttemptEnd end;
-    end.Result = "failed";
-    end.ErrorText = QString::fromStdString(text);
     if (step) {
         end.Step = step;
     } else if (Session) {
@@ -138,10 +136,18 @@ void CStation::FailRecord(const std::string& text, const char* step)
         if (failure.HasCode)
             end.ErrorCode = failure.Code;
     }
-    if (end.Step == QLatin1String("Interrupted"))
-        end.Result = "interrupted";
     // Once the number was sent, the rejected unit may carry it.
     end.SerialWritten = Session && Session->SerialNumberSent();
+    EndFailure(end, text);
+}
+
+void CStation::EndFailure(CAttemptEnd end, const std::string& text)
+{
+    end.Result = "failed";
+    end.ErrorText = QString::fromStdString(text);
+    if (end.Step == QLatin1String("Interrupted"))
+        end.Result = "interrupted";
+    Outcome.SerialSent = end.SerialWritten.value_or(false);
     Outcome.Result = end.Result.toStdString();
     Outcome.Step = end.Step.toStdString();
     Outcome.ErrorText = text;

@@ -159,3 +159,31 @@ TEST_F(ConsoleTest, ALineStationRefusesTheRecordTurnedOff)
                                  "\nA result the line's server misses waits in this station's record until it is"
                                  " delivered. Turn the record on, or take the station out of the line."});
 }
+
+// "Gang..." is in the system menu once the application hands the console
+// its gang window; the console's fields are in the store before it opens,
+// and the next serial number and count the gang left are shown after.
+TEST_F(ConsoleTest, TheGangOpensFromTheSystemMenuAndItsNumbersComeBack)
+{
+    QTemporaryDir dir;
+    console = std::make_unique<CConsoleProbe>();
+    console->RecordPath = dir.filePath("production.db");
+    int opened = 0;
+    console->SetGangWindow([&](QWidget* owner) {
+        EXPECT_EQ(owner, console.get());
+        EXPECT_EQ(StoredValues()["SerialNumber"], "7");
+        StoreValues({{"SerialNumber", "12"}, {"Count", "5"}});
+        ++opened;
+    });
+    ASSERT_TRUE(console->Create());
+    const auto& items = console->SysMenuItems();
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[2].id, 48u);
+    EXPECT_EQ(items[2].text, "&Gang...");
+    console->SetDlgItemText(IDC_SERIAL_NUMBER, "7");
+    console->SendMessage(WM_SYSCOMMAND, 48, 0);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(console->GetDlgItemText(IDC_SERIAL_NUMBER), "12");
+    EXPECT_EQ(console->GetDlgItemText(IDC_COUNT), "5");
+    EXPECT_TRUE(boxes.Texts().empty());
+}

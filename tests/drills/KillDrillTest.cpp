@@ -27,6 +27,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,7 +81,7 @@ uint32_t SerialOf(const CTrayEntry& unit) { return unit.Read(0x1000) | (unit.Rea
 // The record as a restarted station would find it, against the units that
 // left: shipped[i] is the 32-bit serial number unit i was issued.
 void CheckRecord(const fs::path& file, const fs::path& conf, const std::vector<uint32_t>& shipped,
-                 int& interrupted, int& passedRows)
+                 int& interrupted, int& passedRows, int sockets = 1)
 {
     interrupted = passedRows = 0;
     CProductionRecord record;
@@ -116,7 +117,7 @@ void CheckRecord(const fs::path& file, const fs::path& conf, const std::vector<u
     // one passed row more than units that left, at most one per kill.
     for (const auto& entry : passed)
         passedRows += entry.second;
-    EXPECT_LE(running, 1) << "rows a start did not mark interrupted";
+    EXPECT_LE(running, sockets) << "rows a start did not mark interrupted";
 }
 
 struct CRun {
@@ -125,9 +126,10 @@ struct CRun {
 };
 
 // Starts the station; kills it after delayMs (< 0: never) unless it ends first.
-CRun RunStation(const fs::path& log, long units, long killAt, int delayMs)
+// ports: corvantis-run as a gang on them instead of the console.
+CRun RunStation(const fs::path& log, long units, long killAt, int delayMs, const std::string& ports = {})
 {
-    const std::string station = (BinDir() / "corv_drill_station").string();
+    const std::string station = (BinDir() / (ports.empty() ? "corv_drill_station" : "corvantis-run")).string();
     const std::string count = std::to_string(units);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -140,7 +142,11 @@ CRun RunStation(const fs::path& log, long units, long killAt, int delayMs)
             dup2(fd, 1);
             dup2(fd, 2);
         }
-        execl(station.c_str(), station.c_str(), count.c_str(), static_cast<char*>(nullptr));
+        if (!ports.empty())
+            execl(station.c_str(), station.c_str(), "--ports", ports.c_str(), "--units", count.c_str(),
+                  static_cast<char*>(nullptr));
+        else
+            execl(station.c_str(), station.c_str(), count.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     CRun run;
@@ -157,6 +163,10 @@ CRun RunStation(const fs::path& log, long units, long killAt, int delayMs)
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    // A gang's workers die with their station; the drill, their subreaper,
+    // waits until they are gone and their ports free.
+    while (waitpid(-1, nullptr, 0) > 0) {
     }
     run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -294,4 +304,75 @@ TEST(KillDrill, NoSerialNumberLeavesTheStationTwice)
     EXPECT_GT(timedKills, 0);
     // The first unit after a kill needs one more reservation at most.
     EXPECT_LE(gaps, static_cast<uint32_t>(hookKills + timedKills));
+}
+
+// The same for a gang: corvantis-run on four simulated programmers, killed
+// after a random delay (inside a Run All, mostly), its workers dying with it.
+// No serial number may be on two units of the four trays, the store's next
+// number lies above every one shipped, and the record holds one passed row
+// per unit that left. Environment: CORV_KILL_DRILL_GANG_KILLS (default 12),
+// CORV_KILL_DRILL_SEED (default 1).
+TEST(KillDrill, AGangKilledDuringARunAllShipsNoNumberTwice)
+{
+    const long killsAsked = EnvNumber("CORV_KILL_DRILL_GANG_KILLS", 12);
+    std::mt19937 random(static_cast<uint32_t>(EnvNumber("CORV_KILL_DRILL_SEED", 1)));
+    int argc = 1;
+    char name[] = "corv_kill_drill";
+    char* argv[] = {name, nullptr};
+    const QCoreApplication app(argc, argv);
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const char* base = std::getenv("XDG_CONFIG_HOME");
+    const fs::path dir = fs::path(base && *base ? base : ::testing::TempDir()).parent_path() / "kill-drill-gang";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "config/Quillfern");
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    setenv("VELK430_SIM_DIR", (dir / "sim").c_str(), 1);
+    setenv("VELK430_SIM_TIMING", "fast", 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+    const std::vector<std::string> ports{"COM1", "COM2", "COM3", "COM4"};
+    for (const std::string& port : ports)
+        for (const char* command : {"swap --device MSP430F112", "feed auto"})
+            ASSERT_EQ(std::system(((BinDir() / "velk430-sim").string() + " --port " + port + " " + command +
+                                   " >/dev/null").c_str()),
+                      0);
+    const fs::path conf = dir / "config/Quillfern/Corvantis.conf";
+    const uint32_t firstSerial = 2000;
+    std::ofstream(conf) << "[Options]\nBaud=115200\nDeviceName=MSP430F112\nFileName=" << CORV_SOURCE_DIR
+                        << "/examples/blink-f112.txt\nVCC=3.3\nBlowFuse=1\nEraseFlash=1\nSerialNumber="
+                        << firstSerial << "\nSerialAddress=1000\nSerialType=2\nCount=0\nCountUp=1\n";
+    const fs::path log = dir / "station.log";
+    std::uniform_int_distribution<int> delayPick(0, 1000);
+    std::vector<uint32_t> issued;
+    std::map<std::string, size_t> shipped;
+    int kills = 0, rounds = 0, interrupted = 0, passedRows = 0;
+    for (bool last = false; !last;) {
+        last = kills >= killsAsked;
+        // Four Run Alls a start take longer than the longest delay on an
+        // idle machine and a busy one alike, so most kills land.
+        ASSERT_LT(rounds++, 8 * killsAsked) << "the kills do not land; see " << log;
+        const CRun run = RunStation(log, 4, 0, last ? -1 : delayPick(random), "COM1,COM2,COM3,COM4");
+        if (!run.killed) {
+            ASSERT_EQ(run.exitCode, 0) << "the gang failed at start " << rounds << "; see " << log;
+        }
+        kills += run.killed;
+        const uint32_t next = StoredNextSerial(conf);
+        for (const std::string& port : ports) {
+            const auto tray = CSimStore(port == "COM1" ? (dir / "sim").string() : (dir / "sim" / port).string())
+                                  .LoadTray();
+            for (size_t i = shipped[port]; i < tray.size(); ++i) {
+                const uint32_t serial = SerialOf(tray[i]);
+                ASSERT_GT(next, serial) << port << " unit " << i << " left with " << serial;
+                issued.push_back(serial);
+            }
+            shipped[port] = tray.size();
+        }
+        CheckRecord(dir / "data/Quillfern/Corvantis/production.db", conf, issued, interrupted, passedRows, 4);
+        ASSERT_FALSE(HasFailure()) << "after start " << rounds << "; see " << log;
+    }
+    const std::set<uint32_t> distinct(issued.begin(), issued.end());
+    EXPECT_EQ(distinct.size(), issued.size()) << "a serial number left on two units";
+    std::cout << "gang kill drill: " << issued.size() << " units shipped from four sockets, " << kills << " kills in "
+              << rounds << " starts, next serial number " << StoredNextSerial(conf) << ", " << interrupted
+              << " rows interrupted" << std::endl;
+    EXPECT_GE(issued.size(), 16u);  // the last start, not killed, ran four Run Alls
 }

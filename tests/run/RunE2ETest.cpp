@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <signal.h>
 
 namespace {
@@ -183,4 +185,35 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// --ports: a Run All on every port; each event names its socket's port, a
+// failed socket lets the others pass and makes the status 1.
+TEST_F(RunE2E, PortsRunAGangAndNameEachSocket)
+{
+    for (const QString port : {"COM2", "COM3"}) {
+        Sim({"--port", port, "swap", "--device", "MSP430F149"});
+        Sim({"--port", port, "feed", "auto"});
+    }
+    Sim({"--port", "COM2", "fail", "VerifyFile", "-22"});
+    int status = -1;
+    const QStringList lines = Run({"--ports", "COM1,COM2,COM3", "--json"}, status);
+    EXPECT_EQ(status, 1) << Err.toStdString();
+    std::map<QString, QJsonObject> results;
+    for (const QString& line : lines) {
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+        EXPECT_TRUE(object.contains("port")) << line.toStdString();
+        if (object.contains("result"))
+            results[object.value("port").toString()] = object;
+    }
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results["COM1"].value("result").toString(), "passed");
+    EXPECT_EQ(results["COM1"].value("serial").toInt(), 100);
+    EXPECT_EQ(results["COM2"].value("step").toString(), "Verify");
+    EXPECT_EQ(results["COM2"].value("serial").toInt(), 101);
+    EXPECT_EQ(results["COM3"].value("result").toString(), "passed");
+    EXPECT_EQ(Stored("SerialNumber"), 103u);  // 101 lies below 102, which is on a unit
+    Run({"--ports", "COM1,COM2,COM3"}, status);
+    EXPECT_EQ(status, 0) << Err.toStdString();
+    EXPECT_EQ(Stored("SerialNumber"), 106u);
 }

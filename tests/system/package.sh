@@ -25,7 +25,7 @@ root="$scratch/root"
 dpkg -x "$deb" "$root" || fail "dpkg -x"
 root=$(readlink -f "$root")
 app="$root/usr/lib/corvantis"
-for f in Corvantis corvantis-run libVELK430.so device.cfg Corvantis.HLP velk430-sim; do
+for f in Corvantis corvantis-run corvantis-gang-worker libVELK430.so device.cfg Corvantis.HLP velk430-sim; do
   [ -f "$app/$f" ] || fail "$f is not in $app"
 done
 [ -x "$root/usr/bin/corvantis" ] || fail "no launcher on the path"

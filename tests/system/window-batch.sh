@@ -10,7 +10,7 @@ bin=$1 src=$2 shots=$3 scratch=$4
 title="MSP430 VELK Serializing Shell"
 rm -rf "$scratch"
 mkdir -p "$scratch/config/Quillfern" "$scratch/sim" "$shots"
-export XDG_CONFIG_HOME="$scratch/config" VELK430_SIM_DIR="$scratch/sim" VELK430_SIM_TIMING=fast
+export XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" VELK430_SIM_DIR="$scratch/sim" VELK430_SIM_TIMING=fast
 conf="$XDG_CONFIG_HOME/Quillfern/Corvantis.conf"
 cat >"$conf" <<EOF
 [Options]

@@ -51,14 +51,3 @@ void ClearDeviceNames(QComboBox* list)
         DeleteString(list, 0);
 }
 
-bool GetDefaultVcc(int32_t device, int32_t& millivolts)
-{
-    millivolts = 0;
-    if (GetDeviceCfgInfo(VELK_CFG_SELECT_DEVICE, device, nullptr) != 0)
-        return false;
-    int32_t values[VELK_DEVICE_VALUES] = {};
-    if (GetDeviceCfgInfo(VELK_CFG_DEVICE_VALUES, 0, values) != 0)
-        return false;
-    millivolts = values[VELK_VALUE_SUPPLY];
-    return true;
-}

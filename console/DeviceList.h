@@ -19,7 +19,3 @@ int FindDeviceEntry(const QComboBox* list, const std::string& name);
 
 // Deletes every entry of list (null: nothing).
 void ClearDeviceNames(QComboBox* list);
-
-// Default supply of device number device, in millivolts (selector 10, third
-// value). millivolts is 0 unless the result is true.
-bool GetDefaultVcc(int32_t device, int32_t& millivolts);

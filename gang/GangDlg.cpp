@@ -115,6 +115,14 @@ void CGangDlg::BuildWindow()
     buttons->addWidget(CheckFuseButton = new QPushButton(QStringLiteral("Check Fuse")));
     buttons->addWidget(CloseButton = new QPushButton(QStringLiteral("Close")));
     RunAllButton->setDefault(true);
+    // A device the operator picks brings its default supply, as in the main
+    // window; a negative default names none and Vcc stays.
+    connect(DeviceList, &QComboBox::activated, this, [this] {
+        int32_t millivolts = 0;
+        const int32_t device = FindDeviceNumber(DeviceList->currentText().toStdString());
+        if (device >= 0 && GetDefaultVcc(device, millivolts) && millivolts >= 0)
+            VccEdit->setText(QString::fromStdString(FormatVccText(millivolts * 0.001)));
+    });
     connect(RunAllButton, &QPushButton::clicked, this, [this] { OnRunAll(); });
     connect(CheckFuseButton, &QPushButton::clicked, this, [this] { OnCheckFuse(); });
     connect(CloseButton, &QPushButton::clicked, this, [this] { close(); });
@@ -157,7 +165,10 @@ void CGangDlg::LoadFields()
     const QString device = text("DeviceName", main.DeviceName);
     const int entry = DeviceList->findText(device, Qt::MatchFixedString);
     DeviceList->setCurrentIndex(entry >= 0 ? entry : 0);
-    VccEdit->setText(text("VCC", FormatVccText(main.Vcc)));
+    // The main window's stored text; one it refuses is shown as it is and
+    // refused by Run All, never replaced by 3.3 V.
+    const std::string mainVcc = store.GetProfileString("Options", "VCC", DefaultVccText);
+    VccEdit->setText(text("VCC", IsAcceptableVccText(mainVcc) ? FormatVccText(main.Vcc) : mainVcc));
     BaudList->setCurrentText(QString::number(number("Baud", main.Baud)));
     FileEdit->setText(text("FileName", main.FileName));
     EraseInfoCheck->setChecked(number("EraseFlash", main.EraseFlash) == 1);
@@ -211,7 +222,7 @@ bool CGangDlg::ReadSetup(CStationSetup& s)
     s.DeviceNumber = FindDeviceNumber(s.DeviceName);
     const std::string vcc = VccEdit->text().toStdString();
     if (!IsAcceptableVccText(vcc)) {
-        MessageBox(this, "Vcc \"" + vcc + "\" is no supply voltage in volts (such as 3.3).");
+        MessageBox(this, VccRefusedMessage);
         return false;
     }
     s.Vcc = ParseVccText(vcc);

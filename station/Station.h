@@ -246,6 +246,10 @@ std::string StoredVccProblem(const CSettingsStore& store);
 // index); empty when the list cannot be read.
 std::vector<std::string> DeviceNames();
 
+// Default supply of device number device, in millivolts (selector 10, third
+// value). millivolts is 0 unless the result is true.
+bool GetDefaultVcc(int32_t device, int32_t& millivolts);
+
 // The device number (library index) of the device the name names, ignoring
 // case; -1 when it names none or the list cannot be read.
 int32_t FindDeviceNumber(const std::string& name);

@@ -2,6 +2,7 @@
 #include "ConsoleFixture.h"
 
 #include "DeviceList.h"
+#include "Station.h"
 
 using ::testing::ElementsAre;
 

@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -392,4 +394,25 @@ TEST_F(GangTest, TheWindowShowsEachSocketsOwnResult)
     EXPECT_EQ(store.GetProfileInt("Gang", "InUse5", 1), 0u);
     EXPECT_EQ(store.GetProfileString("Gang", "Port4", ""), "COM4");
     EXPECT_EQ(store.GetProfileString("Gang", "DeviceName", ""), "MSP430F149");
+}
+
+// Without a [Gang] Vcc the window takes the main window's stored text as it
+// is: one that is no voltage is refused by Run All, which takes no number;
+// picking a device brings its default supply.
+TEST_F(GangTest, AStoredVccThatIsNoVoltageIsShownAndRefused)
+{
+    SetUpUnits({"COM1"});
+    CSettingsStore::AtFile(Conf()).WriteProfileString("Options", "VCC", "2,5");
+    CMessageBoxRecorder boxes;
+    CGangDlg window(nullptr, Conf());
+    ASSERT_TRUE(window.Load());
+    EXPECT_EQ(window.VccEdit->text(), "2,5");
+    window.RunAllButton->click();
+    window.WaitForRun();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Please enter a supply voltage in volts."});
+    EXPECT_EQ(window.SerialNumberEdit->text(), "1000");
+    EXPECT_EQ(Stored("SerialNumber"), 1000u);
+    emit window.DeviceList->activated(window.DeviceList->currentIndex());
+    EXPECT_EQ(window.VccEdit->text(), "3.3");
+    window.close();
 }

@@ -44,6 +44,13 @@ const char* const Migrations[][4] = {
         "CREATE INDEX attempts_started ON attempts (started_at)",
         "CREATE INDEX attempts_serial ON attempts (serial_value)",
     },
+    {
+        // The recipe a station in production mode ran with; null without one.
+        "ALTER TABLE attempts ADD COLUMN recipe VARCHAR(64)",
+        "ALTER TABLE attempts ADD COLUMN recipe_version INTEGER",
+        nullptr,
+        nullptr,
+    },
 };
 constexpr int KnownVersion = sizeof Migrations / sizeof Migrations[0];
 static_assert(KnownVersion == CProductionRecord::SchemaVersion);
@@ -51,7 +58,7 @@ static_assert(KnownVersion == CProductionRecord::SchemaVersion);
 constexpr const char* Columns =
     "id, kind, started_at, ended_at, station, settings, operator, port, baud, device, device_number,"
     " vcc, firmware, firmware_size, firmware_sha256, erase_info, blow_fuse, serial_value, serial_width,"
-    " serial_address, serial_written, result, step, error_text, error_code, fuse_blown";
+    " serial_address, serial_written, result, step, error_text, error_code, fuse_blown, recipe, recipe_version";
 
 template <typename T>
 QVariant Optional(const std::optional<T>& value)
@@ -110,6 +117,10 @@ CAttempt ReadRow(const QSqlQuery& q)
     if (code)
         a.ErrorCode = static_cast<qint32>(*code);
     a.FuseBlown = OptionalBool(q.value(i++));
+    a.Recipe = q.value(i++).toString();
+    const auto version = OptionalInt(q.value(i++));
+    if (version)
+        a.RecipeVersion = static_cast<qint32>(*version);
     return a;
 }
 
@@ -130,6 +141,8 @@ QString Where(const CAttemptFilter& f, QVariantList& values)
     if (!f.Id.isEmpty()) add("id = ?", f.Id);
     if (!f.Station.isEmpty()) add("station = ?", f.Station);
     if (!f.Settings.isEmpty()) add("settings = ?", f.Settings);
+    if (!f.Recipe.isEmpty()) add("recipe = ?", f.Recipe);
+    if (f.RecipeVersion) add("recipe_version = ?", *f.RecipeVersion);
     return terms.isEmpty() ? QString() : " WHERE " + terms.join(" AND ");
 }
 
@@ -443,7 +456,7 @@ bool CProductionRecord::Insert(const CAttempt& a)
 
 void CProductionRecord::PrepareInsert(QSqlQuery& q, const CAttempt& a, const QString& tail)
 {
-    q.prepare(QString("INSERT INTO attempts (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+    q.prepare(QString("INSERT INTO attempts (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
                   .arg(Columns) + tail);
     const bool numbered = a.SerialValue.has_value();
     for (const QVariant& v : QVariantList{
@@ -453,7 +466,8 @@ void CProductionRecord::PrepareInsert(QSqlQuery& q, const CAttempt& a, const QSt
              TextOrNull(a.FirmwareSha256), a.EraseInfo ? 1 : 0, a.BlowFuse ? 1 : 0,
              Optional(a.SerialValue), numbered ? QVariant(a.SerialWidth) : QVariant(),
              numbered ? QVariant(a.SerialAddress) : QVariant(), Optional(a.SerialWritten), Text(a.Result),
-             TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown)})
+             TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown),
+             TextOrNull(a.Recipe), Optional(a.RecipeVersion)})
         q.addBindValue(v);
 }
 
@@ -664,6 +678,7 @@ std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, cons
         return std::nullopt;
     const char* key = by == ESummaryBy::Day      ? "substr(started_at, 1, 10)"
                       : by == ESummaryBy::Device ? "device"
+                      : by == ESummaryBy::Recipe ? "COALESCE(recipe || ' version ' || recipe_version, '')"
                                                  : "COALESCE(firmware_sha256, '')";
     CAttemptFilter batches = filter;
     batches.Kind = "batch";

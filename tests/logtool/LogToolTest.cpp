@@ -179,12 +179,24 @@ TEST_F(LogTool, SummaryCountsRefusedBatchesApart)
         CAttempt refused = SampleAttempt(11);   // MSP430F149, the same day
         refused.Result = "refused";
         refused.Step = "Check";
+        refused.Recipe = "blink";
+        refused.RecipeVersion = 2;
         ASSERT_TRUE(record.Insert(refused));
     }
     ASSERT_EQ(Run({"summary", "--since", "2026-03-02T08:00:05Z", "--device", "MSP430F149"}), 0);
     EXPECT_NE(Out.str().find("\nMSP430F149\t3\t2\t1\t0\t66.7%\t1\n"), std::string::npos) << Out.str();
+    EXPECT_NE(Out.str().find("\nblink version 2\t0\t0\t0\t0\t-\t1\n"), std::string::npos) << Out.str();
     ASSERT_EQ(Run({"export", "--format", "csv", "--result", "refused"}), 0);
     EXPECT_NE(Out.str().find("00000000-0000-4000-8000-000000000011,"), std::string::npos);
+    // By recipe, and by recipe and version.
+    struct CRow { const char* Recipe; int Rows; };
+    for (const CRow& row : {CRow{"blink", 1}, CRow{"blink:2", 1}, CRow{"blink:1", 0}, CRow{"other", 0}}) {
+        ASSERT_EQ(Run({"export", "--format", "csv", "--recipe", row.Recipe}), 0) << Err.str();
+        const std::string rows = Out.str();
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + row.Rows) << row.Recipe;
+    }
+    EXPECT_EQ(Run({"export", "--format", "csv", "--recipe", "blink:x"}), 1);
+    EXPECT_NE(Err.str().find("--recipe \"blink:x\" is no recipe NAME or NAME:VERSION"), std::string::npos);
 }
 
 TEST_F(LogTool, FiltersSummaryAndFind)
@@ -209,7 +221,10 @@ TEST_F(LogTool, FiltersSummaryAndFind)
               "\n"
               "firmware SHA-256\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
               "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\t0\n"
-              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\t0\n");
+              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\t0\n"
+              "\n"
+              "recipe\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
+              "(none)\t6\t4\t2\t0\t66.7%\t0\n");
 
     // An offset that carries --since past the year 9999: after every row.
     ASSERT_EQ(Run({"export", "--format", "csv", "--since", "9999-12-31T23:00:00-05:00"}), 0) << Err.str();
@@ -266,9 +281,10 @@ TEST_F(LogTool, ThousandAttemptsSurviveACsvReader)
     const QJsonArray table = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
     ASSERT_EQ(table.size(), 1001);
     const QJsonArray header = table[0].toArray();
-    ASSERT_EQ(header.size(), 26);
+    ASSERT_EQ(header.size(), 28);
     EXPECT_EQ(header[0].toString(), "id");
     EXPECT_EQ(header[25].toString(), "fuse_blown");
+    EXPECT_EQ(header[27].toString(), "recipe_version");
     auto cell = [&](int row, const char* column) {
         for (int c = 0; c < header.size(); ++c)
             if (header[c].toString() == column)

@@ -129,12 +129,12 @@ std::string OperatorCanChange(const std::string& path, uint32_t uid)
     namespace fs = std::filesystem;
     const std::string tail = "\nProduction mode needs recipes that only their engineer can change: the station "
                              "does not start until the operator's account cannot change this.";
-    if (uid == 0)
-        return path + " can be changed by the operator's account: the station runs as root." + tail;
     std::error_code error;
     const fs::path given = fs::absolute(path, error).lexically_normal();
     const std::vector<gid_t> groups = GroupsOf(uid);
-    std::string problem = error ? path + " cannot be read" : ChainProblem(given, uid, groups);
+    std::string problem = uid == 0 ? "the station runs as root, which can change every file"
+                          : error  ? path + " cannot be read"
+                                   : ChainProblem(given, uid, groups);
     if (problem.empty()) {
         const fs::path real = fs::canonical(given, error);
         problem = error ? path + " cannot be read (" + error.message() + ")" : ChainProblem(real, uid, groups);

@@ -238,6 +238,7 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
     m_path = path;
     m_error.clear();
     m_foundVersion = 0;
+    m_oldColumns = false;
     m_identity.reset();
     const QFileInfo info(path);
     if (readOnly && !info.exists()) {
@@ -274,10 +275,11 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
         return false;
     }
     if (readOnly) {
-        if (m_foundVersion < KnownVersion) {
-            m_error = (m_foundVersion == 0 ? "The file is empty, not a production record:\n"
-                                           : "The production record is older than this program reads:\n") +
-                      path;
+        // A file of the first version, which no station of this version
+        // has opened yet, reads with its rows naming no recipe.
+        m_oldColumns = m_foundVersion == 1;
+        if (m_foundVersion < 1) {
+            m_error = "The file is empty, not a production record:\n" + path;
             Close();
             return false;
         }
@@ -546,7 +548,7 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     if (!m_open)
         return std::nullopt;
     QVariantList values;
-    QString sql = QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) +
+    QString sql = QString("SELECT %1 FROM attempts").arg(SelectedColumns()) + Where(filter, values) +
                   " ORDER BY started_at DESC, id DESC";
     if (limit >= 0)
         sql += " LIMIT " + QString::number(limit);
@@ -557,6 +559,14 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     while (q.next())
         rows.append(ReadRow(q));
     return rows;
+}
+
+QString CProductionRecord::SelectedColumns() const
+{
+    QString columns = QString::fromLatin1(Columns);
+    if (m_oldColumns)
+        columns.replace(", recipe, recipe_version", ", NULL, NULL");
+    return columns;
 }
 
 const QStringList& CProductionRecord::ColumnNames()
@@ -571,7 +581,7 @@ bool CProductionRecord::EachRow(const CAttemptFilter& filter, const std::functio
         return false;
     QVariantList values;
     const QString sql =
-        QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) + " ORDER BY started_at, id";
+        QString("SELECT %1 FROM attempts").arg(SelectedColumns()) + Where(filter, values) + " ORDER BY started_at, id";
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // A file's rows come straight from SQLite, in its own UTF-8: an export of
     // a million rows spends its time writing, not converting.
@@ -678,7 +688,8 @@ std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, cons
         return std::nullopt;
     const char* key = by == ESummaryBy::Day      ? "substr(started_at, 1, 10)"
                       : by == ESummaryBy::Device ? "device"
-                      : by == ESummaryBy::Recipe ? "COALESCE(recipe || ' version ' || recipe_version, '')"
+                      : by == ESummaryBy::Recipe ? (m_oldColumns ? "''"
+                                                    : "COALESCE(recipe || ' version ' || recipe_version, '')")
                                                  : "COALESCE(firmware_sha256, '')";
     CAttemptFilter batches = filter;
     batches.Kind = "batch";

@@ -180,6 +180,9 @@ private:
     bool Exec(const QString& sql);
     bool Connect(const QString& options);
     bool Writable();
+    // The columns a read selects: a first-version file opened read-only
+    // has no recipe columns, and reads as naming none.
+    QString SelectedColumns() const;
     bool EachSqliteRow(sqlite3* db, const QString& sql, const QVariantList& values,
                        const std::function<bool(const CCell* cells)>& take);
 
@@ -189,6 +192,7 @@ private:
     bool m_open = false;
     bool m_attached = false;
     int m_foundVersion = 0;
+    bool m_oldColumns = false;  // read-only, first version: no recipe columns
     // The open file's device and inode: a row is written only while the
     // file at m_path is still this one.
     std::optional<std::pair<std::uint64_t, std::uint64_t>> m_identity;

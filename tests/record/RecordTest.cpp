@@ -86,6 +86,28 @@ TEST_F(Record, ANewerStationsFileIsRefusedAndLeftAlone)
     EXPECT_EQ(Pragma(Path, "SELECT count(*) FROM attempts"), "1");
 }
 
+// A record of the first version (no recipe columns), read before any station
+// of this version migrated it: its rows read as naming no recipe.
+TEST_F(Record, AFirstVersionFileReadsWithoutRecipes)
+{
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        ASSERT_TRUE(record.Insert(SampleAttempt(3)));
+    }
+    ASSERT_TRUE(RawExec(Path, "ALTER TABLE attempts DROP COLUMN recipe"));
+    ASSERT_TRUE(RawExec(Path, "ALTER TABLE attempts DROP COLUMN recipe_version"));
+    ASSERT_TRUE(RawExec(Path, "UPDATE record_schema SET version = 1"));
+    CProductionRecord record;
+    ASSERT_TRUE(record.Open(Path, 2000, true)) << record.ErrorText().toStdString();
+    const auto rows = record.Select({});
+    ASSERT_TRUE(rows && rows->size() == 1) << record.ErrorText().toStdString();
+    EXPECT_TRUE(rows->front().Recipe.isEmpty());
+    const auto summary = record.Summary(ESummaryBy::Recipe);
+    ASSERT_TRUE(summary && summary->size() == 1);
+    EXPECT_EQ(summary->front().Key, "");
+}
+
 TEST_F(Record, ADatabaseOfSomeoneElseIsRefusedAndLeftAlone)
 {
     QDir().mkpath(Dir.filePath("data"));

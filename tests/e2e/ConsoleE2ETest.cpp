@@ -322,6 +322,7 @@ TEST_F(ConsoleE2E, ProductionModeRunsTheRecipeAndRefusesAChangedImage)
     Console = std::make_unique<CConsoleProbe>();
     Console->Station->ConfPath = conf;
     Console->Station->OperatorUid = 65534;  // an operator's account, not the one that made the recipe
+    Console->Station->RecordPath = QString::fromStdString((Dir / "production.db").string());
     ASSERT_TRUE(Console->Create());
     ASSERT_TRUE(Boxes.Boxes.empty()) << Boxes.Boxes[0].text;
     EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION).rfind("Recipe f149 version 1 (firmware fill-f149.txt)", 0), 0u);
@@ -349,7 +350,9 @@ TEST_F(ConsoleE2E, ProductionModeRunsTheRecipeAndRefusesAChangedImage)
         EXPECT_FALSE(done->FuseBlown()) << "blown as the settings say, not as the recipe says";
     }
     const auto rows = Console->Station->RecordFile()->Select({});
-    ASSERT_TRUE(rows && rows->size() == 10);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 10u) << qPrintable(Console->Station->RecordFile()->Path()) << " "
+                                 << qPrintable(rows->front().Result) << " " << qPrintable(rows->back().Result);
     for (const CAttempt& row : *rows) {
         EXPECT_EQ(row.Result, "passed");
         EXPECT_EQ(row.Recipe, "f149");

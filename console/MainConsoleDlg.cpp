@@ -193,10 +193,21 @@ bool CMainConsoleDlg::OnInitConsole()
         EndDialog(IDCANCEL);
         return false;
     }
-    if (std::string message; !Station->Load(OpenSettingsStore(), message))
+    if (std::string message; !Station->Load(OpenSettingsStore(), message)) {
         MessageBox(this, message);
-    if (const std::string line = Station->LineDescription(); !line.empty() && OperationEdit)
-        OperationEdit->setText(QString::fromStdString(line));
+        // Production mode that cannot start: no command runs on this station.
+        if (!Station->ProductionProblem().empty()) {
+            SettingsLoaded = 0;  // the user's settings stay as they are
+            EndDialog(IDCANCEL);
+            return false;
+        }
+    }
+    ShowRecipe();
+    std::string start = Station->RecipeDescription();
+    if (const std::string line = Station->LineDescription(); !line.empty())
+        start += (start.empty() ? "" : "; ") + line;
+    if (!start.empty() && OperationEdit)
+        OperationEdit->setText(QString::fromStdString(start));
     ShowLineNumber();
     ShowFields();
     if (!LoadStatusBitmaps())
@@ -300,8 +311,13 @@ intptr_t CMainConsoleDlg::OnProgrammerNotify(uintptr_t wParam, intptr_t lParam)
 
 void CMainConsoleDlg::EnableControls(int enable)
 {
+    // In production mode the recipe holds the setup: only the commands and
+    // the port stay in the operator's hands.
+    const bool production = Station->Recipe() != nullptr;
     for (int id : InputControls)
-        EnableWindow(id, enable != 0);
+        EnableWindow(id, enable != 0 && (!production || id == IDC_RUN_BATCH || id == IDC_CHECK_FUSE || id == IDC_PORT));
+    if (production)
+        EnableWindow(IDC_FILENAME, false);
     // The command blocks this thread: show the new state now.
     if (!enable && isVisible())
         repaint();
@@ -498,8 +514,12 @@ int CMainConsoleDlg::SaveSettings()
         return 1;
     CSettingsStore store = OpenSettingsStore();
     const std::string section = Name(IDS_SECTION);
+    // The fields show a recipe in production mode: only the port is the
+    // station's own (the core keeps the number and the count).
+    const bool production = Station->Recipe() != nullptr;
     for (const CStoredSetting& s : StoredSettings())
-        SaveSetting(store, section, s, *this);
+        if (!production || s.nameId == IDS_COMM_PORT || s.nameId == IDS_BAUD)
+            SaveSetting(store, section, s, *this);
     // In a line the field shows the pool's number: the station's own stays.
     if (Station->InLine())
         store.WriteProfileInt(section, Name(IDS_SERIAL_NUMBER), OwnSerialNumber);
@@ -523,6 +543,25 @@ int CMainConsoleDlg::ReadFields()
         return 0;
     Vcc = ParseVccText(VccText);
     return 1;
+}
+
+void CMainConsoleDlg::ShowRecipe()
+{
+    if (!Station->Recipe())
+        return;
+    CStationSetup setup = Setup(-1);
+    Station->ApplyRecipe(setup);
+    DeviceName = setup.DeviceName;
+    Vcc = setup.Vcc;
+    FileName = setup.FileName;
+    EraseFlash = setup.EraseFlash;
+    BlowFuse = setup.BlowFuse;
+    SerialType = setup.SerialType;
+    SerialAddress = setup.SerialAddress;
+    SelectNamedDevice();
+    for (QLineEdit* edit : {VccEdit, FileNameEdit, SerialAddressEdit, SerialNumberEdit, CountEdit})
+        if (edit)
+            edit->setReadOnly(true);
 }
 
 void CMainConsoleDlg::ShowLineNumber()

@@ -206,6 +206,8 @@ private:
     // settings' own number is kept and saved as it was.
     uint32_t OwnSerialNumber = 0;
     void ShowLineNumber();
+    // Production mode: the recipe's choices in the fields, which take no input.
+    void ShowRecipe();
 
     CEditTextWindow m_statusWindow;
     CProgressBarWindow m_progressWindow;

@@ -2,6 +2,8 @@
 
 #include "LineDatabase.h"
 #include "PoolCommand.h"
+#include "Recipe.h"
+#include "RecipeCommand.h"
 #include "ProductionRecord.h"
 #include "SettingsText.h"
 
@@ -24,12 +26,15 @@ namespace {
 constexpr const char* Usage =
     "usage: corvantis-log [WHERE] export --format csv|json\n"
     "                     [--since TIME] [--until TIME] [--serial N] [--result R] [--device NAME]\n"
-    "       corvantis-log [WHERE] summary [--since TIME] [--until TIME] [--device NAME]\n"
+    "                     [--recipe NAME[:VERSION]]\n"
+    "       corvantis-log [WHERE] summary [--since TIME] [--until TIME] [--device NAME] [--recipe R]\n"
     "       corvantis-log [WHERE] find SERIAL\n"
     "       corvantis-log --line|--database CONNINFO pool create NAME --first N [--last M]\n"
     "       corvantis-log --line|--database CONNINFO pool show [NAME]\n"
     "       corvantis-log --line|--database CONNINFO pool raise NAME N\n"
     "       corvantis-log --database ADMIN_CONNINFO line setup --station-role ROLE\n"
+    "       corvantis-log --database ADMIN_CONNINFO|--line|--folder DIR recipe create|show|list|retire|export ...\n"
+    "                     (corvantis-log recipe --help for its words)\n"
     "WHERE: --database FILE (this station's record; the default), --line (the line\n"
     "database in this station's settings, [Line] Database) or --database CONNINFO (a\n"
     "line database: a postgresql:// URI or key=value words such as \"host=line-db\n"
@@ -271,6 +276,8 @@ struct CLogOptions {
     QStringList Positional;
     bool Pool = false;
     bool LineCommand = false;  // "line ...": PoolArgs are its words
+    bool Recipe = false;       // "recipe ...": PoolArgs are its words
+    QString Folder;            // --folder: a recipe folder
     QStringList PoolArgs;
     int Exit = -1;
 };
@@ -303,6 +310,21 @@ bool TakeOption(const QString& a, const QString& value, CLogOptions& o, std::ost
             o.Filter.Result = value;
     } else if (a == "--device") {
         o.Filter.Device = value;
+    } else if (a == "--folder") {
+        o.Folder = value;
+    } else if (a == "--recipe") {
+        // NAME or NAME:VERSION
+        const QString name = value.section(':', 0, 0), version = value.section(':', 1);
+        bool ok = true;
+        const int number = version.isEmpty() ? 0 : version.toInt(&ok);
+        if (name.isEmpty() || !RecipeNameProblem(name).isEmpty() || !ok || number < 0 ||
+            (!version.isEmpty() && number == 0) || value.count(':') > 1)
+            o.Exit = BadArguments(err, "--recipe \"" + value + "\" is no recipe NAME or NAME:VERSION");
+        else {
+            o.Filter.Recipe = name;
+            if (number > 0)
+                o.Filter.RecipeVersion = number;
+        }
     } else {
         o.Exit = BadArguments(err, "unknown option " + a);
     }
@@ -317,8 +339,8 @@ CLogOptions ParseOptions(const QStringList& args, std::ostream& out, std::ostrea
         if (a == "-h" || a == "--help") {
             out << Usage;
             o.Exit = 0;
-        } else if ((a == "pool" || a == "line") && o.Positional.isEmpty()) {
-            (a == "pool" ? o.Pool : o.LineCommand) = true;
+        } else if ((a == "pool" || a == "line" || a == "recipe") && o.Positional.isEmpty()) {
+            (a == "pool" ? o.Pool : a == "line" ? o.LineCommand : o.Recipe) = true;
             o.PoolArgs = args.mid(i + 1);
             break;
         } else if (!a.startsWith("--")) {
@@ -333,6 +355,9 @@ CLogOptions ParseOptions(const QStringList& args, std::ostream& out, std::ostrea
     }
     if (o.Exit < 0 && o.Line && o.DatabaseGiven)
         o.Exit = BadArguments(err, "--line and --database exclude each other");
+    if (o.Exit < 0 && !o.Folder.isEmpty() && (o.Line || o.DatabaseGiven || !o.Recipe))
+        o.Exit = BadArguments(err, "--folder names a recipe folder: only recipe commands take it, without --line "
+                                   "or --database");
     return o;
 }
 
@@ -364,13 +389,13 @@ int CheckCommand(const QString& command, CLogOptions& o, std::ostream& err)
                                                         : "--format \"" + o.Format + "\" is neither csv nor json");
     } else if (command == "summary") {
         if (!o.Positional.isEmpty() || !o.Format.isEmpty() || f.Serial || !f.Result.isEmpty())
-            return BadArguments(err, "summary takes only --since, --until and --device");
+            return BadArguments(err, "summary takes only --since, --until, --device and --recipe");
     } else if (command == "find") {
         qint64 serial = 0;
         if (o.Positional.size() != 1 || !ParseSerial(o.Positional.first(), serial))
             return BadArguments(err, "find needs one serial number (0 to 4294967295)");
         if (!o.Format.isEmpty() || !f.Since.isEmpty() || !f.Until.isEmpty() || f.Serial || !f.Result.isEmpty() ||
-            !f.Device.isEmpty())
+            !f.Device.isEmpty() || !f.Recipe.isEmpty())
             return BadArguments(err, "find takes no filter");
         o.Filter.Serial = serial;
     } else {
@@ -381,9 +406,9 @@ int CheckCommand(const QString& command, CLogOptions& o, std::ostream& err)
 
 int PrintSummary(CProductionRecord& record, const CAttemptFilter& filter, std::ostream& out, std::ostream& err)
 {
-    const char* titles[] = {"day (UTC)", "device", "firmware SHA-256"};
-    const ESummaryBy by[] = {ESummaryBy::Day, ESummaryBy::Device, ESummaryBy::Firmware};
-    for (int i = 0; i < 3; ++i) {
+    const char* titles[] = {"day (UTC)", "device", "firmware SHA-256", "recipe"};
+    const ESummaryBy by[] = {ESummaryBy::Day, ESummaryBy::Device, ESummaryBy::Firmware, ESummaryBy::Recipe};
+    for (int i = 0; i < 4; ++i) {
         const auto rows = record.Summary(by[i], filter);
         if (!rows) {
             err << "corvantis-log: " << record.ErrorText().toStdString() << "\n";
@@ -418,6 +443,23 @@ int RunLogTool(const QStringList& args, std::ostream& out, std::ostream& err)
             return 2;
     }
     const bool inLine = o.Line || IsConninfo(o.Database);
+    if (o.Recipe) {
+        if (o.PoolArgs.value(0) == "--help" || o.PoolArgs.value(0) == "-h") {
+            out << "usage:\n" << RecipeUsage;
+            return 0;
+        }
+        if (!inLine && o.Folder.isEmpty())
+            return BadArguments(err, "recipe needs --database ADMIN_CONNINFO, --line or --folder DIR");
+        if (!o.Folder.isEmpty()) {
+            CRecipeBook book(o.Folder);
+            return RunRecipeCommand(book, o.PoolArgs, out, err);
+        }
+        CLineDatabase db(o.Database);
+        CRecipeBook book(db);
+        const int status = RunRecipeCommand(book, o.PoolArgs, out, err);
+        // Refused by a line that could not be reached or read: 2.
+        return status == 1 && !db.IsOpen() && !db.ErrorText().isEmpty() ? 2 : status;
+    }
     if (o.Pool) {
         if (!inLine)
             return BadArguments(err, "pool needs --line or --database CONNINFO");

@@ -4,8 +4,8 @@
 # together in one application folder, as in the build's bin folder: the
 # program finds the library through RUNPATH $ORIGIN, the library finds
 # device.cfg beside the program, F1 opens <program>.HLP. A launcher on the
-# path starts it, another starts corvantis-run from there; corvantis-log, which reads the production record, sits
-# beside the launcher. The folders' own CMakeLists.txt install their files into
+# path starts it, others start corvantis-run and corvantis-log (whose recipe
+# commands run the library's setup check) from there. The folders' own CMakeLists.txt install their files into
 # CORV_INSTALL_APPDIR.
 #
 #   cmake --install build/release --prefix /opt/corvantis
@@ -19,7 +19,7 @@ set(CORV_INSTALL_APPDIR "lib/corvantis" CACHE STRING
 
 file(RELATIVE_PATH CORV_LAUNCHER_TO_APPDIR
      /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CORV_INSTALL_APPDIR})
-foreach(launcher corvantis corvantis-run)
+foreach(launcher corvantis corvantis-run corvantis-log)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${launcher}.in
                  ${CMAKE_BINARY_DIR}/packaging/${launcher} @ONLY)
   install(PROGRAMS ${CMAKE_BINARY_DIR}/packaging/${launcher}

@@ -216,6 +216,35 @@ const char* const kMigrations[][9] = {
         " END $f$",
         nullptr,
     },
+    {
+        // Recipes: approved production setups. Only the administrator
+        // writes them; a station's login reads them (line setup grants
+        // SELECT on every table). A version never changes once made.
+        "ALTER TABLE attempts ADD COLUMN recipe VARCHAR(64)",
+        "ALTER TABLE attempts ADD COLUMN recipe_version INTEGER",
+        "CREATE TABLE recipe ("
+        " name VARCHAR(64) NOT NULL CHECK (name ~ '^[A-Za-z0-9][A-Za-z0-9._-]*$'),"
+        " version INTEGER NOT NULL CHECK (version >= 1),"
+        " device VARCHAR(64) NOT NULL, vcc DOUBLE PRECISION NOT NULL,"
+        " firmware BYTEA NOT NULL, firmware_name TEXT NOT NULL,"
+        " firmware_sha256 VARCHAR(64) NOT NULL CHECK (firmware_sha256 = encode(sha256(firmware), 'hex')),"
+        " erase_info BOOLEAN NOT NULL, blow_fuse BOOLEAN NOT NULL,"
+        " serial_type INTEGER NOT NULL CHECK (serial_type BETWEEN 0 AND 3), serial_address VARCHAR(8),"
+        " pool VARCHAR(64) REFERENCES serial_pool (name),"
+        " created_at TIMESTAMPTZ NOT NULL DEFAULT now(), created_by VARCHAR(63) NOT NULL DEFAULT session_user,"
+        " PRIMARY KEY (name, version))",
+        // Retiring marks the name: every version, and the rows keep naming it.
+        "CREATE TABLE recipe_retired (name VARCHAR(64) PRIMARY KEY,"
+        " retired_at TIMESTAMPTZ NOT NULL DEFAULT now(), retired_by VARCHAR(63) NOT NULL DEFAULT session_user)",
+        "CREATE FUNCTION corv_recipe_frozen() RETURNS trigger LANGUAGE plpgsql AS $f$"
+        " BEGIN"
+        "  RAISE EXCEPTION USING ERRCODE = 'CV001', MESSAGE = format("
+        "   'Recipe %s version %s is approved and never changes: make a new version', OLD.name, OLD.version);"
+        " END $f$",
+        "CREATE TRIGGER recipe_frozen BEFORE UPDATE OR DELETE ON recipe"
+        " FOR EACH ROW EXECUTE FUNCTION corv_recipe_frozen()",
+        nullptr,
+    },
 };
 constexpr int kMigrationCount = sizeof kMigrations / sizeof kMigrations[0];
 static_assert(kMigrationCount == CLineDatabase::SchemaVersion);

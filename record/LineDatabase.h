@@ -77,9 +77,9 @@ public:
     void Fail(const QString& what, const class QSqlError& error);
 
     // The schema version this build writes (1: pools; 2: attempts; 3: the
-    // stations' functions and the role split). The table pool_schema
-    // holds the version the database was last written with.
-    static constexpr int SchemaVersion = 3;
+    // stations' functions and the role split; 4: recipes). The table
+    // pool_schema holds the version the database was last written with.
+    static constexpr int SchemaVersion = 4;
 
 private:
     bool ConnectionLost() const;

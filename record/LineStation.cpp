@@ -1,5 +1,7 @@
 #include "LineStation.h"
 
+#include "Recipe.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlQuery>
@@ -27,7 +29,8 @@ QString RowJson(const CAttempt& a)
         {"serial_address", numbered ? QJsonValue(a.SerialAddress) : QJsonValue()},
         {"serial_written", Optional(a.SerialWritten)}, {"result", a.Result}, {"step", TextOrNull(a.Step)},
         {"error_text", TextOrNull(a.ErrorText)}, {"error_code", Optional(a.ErrorCode)},
-        {"fuse_blown", Optional(a.FuseBlown)}};
+        {"fuse_blown", Optional(a.FuseBlown)}, {"recipe", TextOrNull(a.Recipe)},
+        {"recipe_version", Optional(a.RecipeVersion)}};
     return QString::fromUtf8(QJsonDocument(row).toJson(QJsonDocument::Compact));
 }
 
@@ -142,4 +145,13 @@ bool CLineStation::Complete(const CAttempt& row, CAttempt* line)
         TakeEnding(answer, *line);
     }
     return true;
+}
+
+bool CLineStation::PoolRecipe(CRecipe& recipe, bool& found)
+{
+    m_error.clear();
+    CRecipeBook book(m_db);
+    if (book.ForPool(m_pool, recipe, found))
+        return true;
+    return Fail(book.ErrorText());
 }

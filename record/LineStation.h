@@ -53,6 +53,11 @@ public:
     // not, nothing is done. Succeeds either way once the line answers.
     bool Abandon(const QString& id);
 
+    // The recipe the pool belongs to (the newest version of the recipe in
+    // use that names it); found false when it has none. false when the
+    // line cannot be read.
+    bool PoolRecipe(struct CRecipe& recipe, bool& found);
+
 private:
     bool Open();
     bool Fail(const QString& text);

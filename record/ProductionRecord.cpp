@@ -44,6 +44,13 @@ const char* const Migrations[][4] = {
         "CREATE INDEX attempts_started ON attempts (started_at)",
         "CREATE INDEX attempts_serial ON attempts (serial_value)",
     },
+    {
+        // The recipe a station in production mode ran with; null without one.
+        "ALTER TABLE attempts ADD COLUMN recipe VARCHAR(64)",
+        "ALTER TABLE attempts ADD COLUMN recipe_version INTEGER",
+        nullptr,
+        nullptr,
+    },
 };
 constexpr int KnownVersion = sizeof Migrations / sizeof Migrations[0];
 static_assert(KnownVersion == CProductionRecord::SchemaVersion);
@@ -51,7 +58,7 @@ static_assert(KnownVersion == CProductionRecord::SchemaVersion);
 constexpr const char* Columns =
     "id, kind, started_at, ended_at, station, settings, operator, port, baud, device, device_number,"
     " vcc, firmware, firmware_size, firmware_sha256, erase_info, blow_fuse, serial_value, serial_width,"
-    " serial_address, serial_written, result, step, error_text, error_code, fuse_blown";
+    " serial_address, serial_written, result, step, error_text, error_code, fuse_blown, recipe, recipe_version";
 
 template <typename T>
 QVariant Optional(const std::optional<T>& value)
@@ -110,6 +117,10 @@ CAttempt ReadRow(const QSqlQuery& q)
     if (code)
         a.ErrorCode = static_cast<qint32>(*code);
     a.FuseBlown = OptionalBool(q.value(i++));
+    a.Recipe = q.value(i++).toString();
+    const auto version = OptionalInt(q.value(i++));
+    if (version)
+        a.RecipeVersion = static_cast<qint32>(*version);
     return a;
 }
 
@@ -130,6 +141,8 @@ QString Where(const CAttemptFilter& f, QVariantList& values)
     if (!f.Id.isEmpty()) add("id = ?", f.Id);
     if (!f.Station.isEmpty()) add("station = ?", f.Station);
     if (!f.Settings.isEmpty()) add("settings = ?", f.Settings);
+    if (!f.Recipe.isEmpty()) add("recipe = ?", f.Recipe);
+    if (f.RecipeVersion) add("recipe_version = ?", *f.RecipeVersion);
     return terms.isEmpty() ? QString() : " WHERE " + terms.join(" AND ");
 }
 
@@ -225,6 +238,7 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
     m_path = path;
     m_error.clear();
     m_foundVersion = 0;
+    m_oldColumns = false;
     m_identity.reset();
     const QFileInfo info(path);
     if (readOnly && !info.exists()) {
@@ -261,10 +275,11 @@ bool CProductionRecord::Open(const QString& path, int busyTimeoutMs, bool readOn
         return false;
     }
     if (readOnly) {
-        if (m_foundVersion < KnownVersion) {
-            m_error = (m_foundVersion == 0 ? "The file is empty, not a production record:\n"
-                                           : "The production record is older than this program reads:\n") +
-                      path;
+        // A file of the first version, which no station of this version
+        // has opened yet, reads with its rows naming no recipe.
+        m_oldColumns = m_foundVersion == 1;
+        if (m_foundVersion < 1) {
+            m_error = "The file is empty, not a production record:\n" + path;
             Close();
             return false;
         }
@@ -443,7 +458,7 @@ bool CProductionRecord::Insert(const CAttempt& a)
 
 void CProductionRecord::PrepareInsert(QSqlQuery& q, const CAttempt& a, const QString& tail)
 {
-    q.prepare(QString("INSERT INTO attempts (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
+    q.prepare(QString("INSERT INTO attempts (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")
                   .arg(Columns) + tail);
     const bool numbered = a.SerialValue.has_value();
     for (const QVariant& v : QVariantList{
@@ -453,7 +468,8 @@ void CProductionRecord::PrepareInsert(QSqlQuery& q, const CAttempt& a, const QSt
              TextOrNull(a.FirmwareSha256), a.EraseInfo ? 1 : 0, a.BlowFuse ? 1 : 0,
              Optional(a.SerialValue), numbered ? QVariant(a.SerialWidth) : QVariant(),
              numbered ? QVariant(a.SerialAddress) : QVariant(), Optional(a.SerialWritten), Text(a.Result),
-             TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown)})
+             TextOrNull(a.Step), TextOrNull(a.ErrorText), Optional(a.ErrorCode), Optional(a.FuseBlown),
+             TextOrNull(a.Recipe), Optional(a.RecipeVersion)})
         q.addBindValue(v);
 }
 
@@ -532,7 +548,7 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     if (!m_open)
         return std::nullopt;
     QVariantList values;
-    QString sql = QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) +
+    QString sql = QString("SELECT %1 FROM attempts").arg(SelectedColumns()) + Where(filter, values) +
                   " ORDER BY started_at DESC, id DESC";
     if (limit >= 0)
         sql += " LIMIT " + QString::number(limit);
@@ -543,6 +559,14 @@ std::optional<QList<CAttempt>> CProductionRecord::Select(const CAttemptFilter& f
     while (q.next())
         rows.append(ReadRow(q));
     return rows;
+}
+
+QString CProductionRecord::SelectedColumns() const
+{
+    QString columns = QString::fromLatin1(Columns);
+    if (m_oldColumns)
+        columns.replace(", recipe, recipe_version", ", NULL, NULL");
+    return columns;
 }
 
 const QStringList& CProductionRecord::ColumnNames()
@@ -557,7 +581,7 @@ bool CProductionRecord::EachRow(const CAttemptFilter& filter, const std::functio
         return false;
     QVariantList values;
     const QString sql =
-        QString("SELECT %1 FROM attempts").arg(Columns) + Where(filter, values) + " ORDER BY started_at, id";
+        QString("SELECT %1 FROM attempts").arg(SelectedColumns()) + Where(filter, values) + " ORDER BY started_at, id";
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // A file's rows come straight from SQLite, in its own UTF-8: an export of
     // a million rows spends its time writing, not converting.
@@ -664,6 +688,8 @@ std::optional<QList<CSummaryRow>> CProductionRecord::Summary(ESummaryBy by, cons
         return std::nullopt;
     const char* key = by == ESummaryBy::Day      ? "substr(started_at, 1, 10)"
                       : by == ESummaryBy::Device ? "device"
+                      : by == ESummaryBy::Recipe ? (m_oldColumns ? "''"
+                                                    : "COALESCE(recipe || ' version ' || recipe_version, '')")
                                                  : "COALESCE(firmware_sha256, '')";
     CAttemptFilter batches = filter;
     batches.Kind = "batch";

@@ -44,6 +44,8 @@ struct CAttempt {
     QString ErrorText;
     std::optional<qint32> ErrorCode;
     std::optional<bool> FuseBlown;
+    QString Recipe;                       // production mode's recipe; empty: none
+    std::optional<qint32> RecipeVersion;
 };
 
 // How an attempt ended.
@@ -64,6 +66,8 @@ struct CAttemptFilter {
     QString Result, Device, Kind;
     QString Id;
     QString Station, Settings;   // host name, settings location
+    QString Recipe;              // recipe name
+    std::optional<qint32> RecipeVersion;
 };
 
 // One cell as the database holds it: a number or a text, as UTF-8 text (a
@@ -79,7 +83,7 @@ struct CTally {
     qint64 Passed = 0, Failed = 0, Interrupted = 0, Running = 0, Refused = 0;
 };
 
-enum class ESummaryBy { Day, Device, Firmware };
+enum class ESummaryBy { Day, Device, Firmware, Recipe };
 
 struct CSummaryRow {
     QString Key;
@@ -88,7 +92,7 @@ struct CSummaryRow {
 
 class CProductionRecord {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     CProductionRecord();
     ~CProductionRecord();
@@ -147,7 +151,8 @@ public:
     static const QStringList& ColumnNames();
     // Batches that started in [sinceUtc, untilUtc).
     std::optional<CTally> Tally(const QString& sinceUtc, const QString& untilUtc);
-    // Batches per UTC day, device or firmware SHA-256, in key order.
+    // Batches per UTC day, device, firmware SHA-256 or recipe ("NAME version
+    // N"; "" without one), in key order.
     std::optional<QList<CSummaryRow>> Summary(ESummaryBy by, const CAttemptFilter& filter = {});
 
     // Helpers for the fields a caller fills in.
@@ -175,6 +180,9 @@ private:
     bool Exec(const QString& sql);
     bool Connect(const QString& options);
     bool Writable();
+    // The columns a read selects: a first-version file opened read-only
+    // has no recipe columns, and reads as naming none.
+    QString SelectedColumns() const;
     bool EachSqliteRow(sqlite3* db, const QString& sql, const QVariantList& values,
                        const std::function<bool(const CCell* cells)>& take);
 
@@ -184,6 +192,7 @@ private:
     bool m_open = false;
     bool m_attached = false;
     int m_foundVersion = 0;
+    bool m_oldColumns = false;  // read-only, first version: no recipe columns
     // The open file's device and inode: a row is written only while the
     // file at m_path is still this one.
     std::optional<std::pair<std::uint64_t, std::uint64_t>> m_identity;

@@ -247,8 +247,23 @@ bool PrepareStation(const CRunOptions& o, CStation& station, CStationSetup& setu
         return refuse(message);
     if (!station.Load(store, message))
         return refuse(message);
+    // In production mode the recipe holds the setup: an option that would
+    // change it is refused, not quietly overridden.
+    if (station.Recipe()) {
+        const std::pair<bool, const char*> changes[] = {
+            {o.Device.has_value(), "--device"},        {o.Vcc.has_value(), "--vcc"},
+            {o.Firmware.has_value(), "--firmware"},    {o.SerialType.has_value(), "--serial-type"},
+            {o.SerialAddress.has_value(), "--serial-address"},
+            {o.EraseInfo.has_value(), o.EraseInfo.value_or(0) ? "--erase-info" : "--no-erase-info"},
+            {o.BlowFuse.has_value(), o.BlowFuse.value_or(0) ? "--blow-fuse" : "--no-blow-fuse"}};
+        for (const auto& [given, name] : changes)
+            if (given)
+                return refuse(std::string(name) + " cannot be used: this station runs in production mode with " +
+                              station.RecipeDescription() + ", which holds the setup");
+    }
     setup = LoadStationSetup(store);
     ApplyOptions(o, setup);
+    station.ApplyRecipe(setup);
     setup.DeviceNumber = FindDeviceNumber(setup.DeviceName);
     return true;
 }

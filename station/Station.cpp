@@ -5,6 +5,7 @@
 #include "VccText.h"
 
 #include "LineStation.h"
+#include "Recipe.h"
 #include "SerialNumber.h"
 #include "SetupCheck.h"
 #include "VELK.h"
@@ -13,6 +14,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+
+#include <unistd.h>
 
 #include <cstring>
 
@@ -33,7 +36,8 @@ int32_t AddWrapped(int32_t value, int32_t delta)
 
 CStation::CStation(CStationView& view, CTextWindow* status, CProgressWindow* progress, VelkNotifyWindow* window,
                    uint32_t message)
-    : View(view), StatusWindow(status), ProgressWindow(progress), NotifyWindow(window), NotifyMessage(message)
+    : OperatorUid(::geteuid()), View(view), StatusWindow(status), ProgressWindow(progress), NotifyWindow(window),
+      NotifyMessage(message)
 {
     if (!NotifyWindow) {
         // The station's own window: the library's notifications go to the
@@ -47,7 +51,13 @@ CStation::CStation(CStationView& view, CTextWindow* status, CProgressWindow* pro
     }
 }
 
-CStation::~CStation() = default;
+CStation::~CStation()
+{
+    if (!PrivateImage.empty())
+        ::unlink(PrivateImage.c_str());
+    if (!PrivateFolder.empty())
+        ::rmdir(PrivateFolder.c_str());
+}
 
 CSettingsStore CStation::OpenSettingsStore() const
 {
@@ -105,6 +115,12 @@ bool CStation::Load(const CSettingsStore& store, std::string& recordMessage)
     RecordEnabled = store.GetProfileInt("Record", "Enabled", 1) != 0;
     LoadLine(store);
     SettingsLoaded = true;
+    // Production mode first: a record that cannot be opened now must not
+    // leave the station running its own setup once it can.
+    if (!LoadRecipe()) {
+        recordMessage = RecipeProblem;
+        return false;
+    }
     if (RecordEnabled && !OpenRecord()) {
         recordMessage = RecordMessage(*Record);
         return false;
@@ -170,17 +186,23 @@ bool CStation::RefuseSetup(const CSerialNumber& record)
                                                    record.Address, record.ByteCount});
     if (refusal.Code == 0)
         return false;
+    RefuseUnit(record, refusal.Message, refusal.Code);
+    return true;
+}
+
+bool CStation::RefuseUnit(const CSerialNumber& record, const std::string& text, std::optional<int32_t> code)
+{
     Outcome.Step = "Check";
-    Outcome.Code = refusal.Code;
-    Outcome.ErrorText = refusal.Message;
+    Outcome.Code = code;
+    Outcome.ErrorText = text;
     View.AttemptFailed();
     if (StatusWindow)
         StatusWindow->SetWindowText("Setup refused");
-    std::string text = refusal.Message;
-    if (const std::string lost = RefusedRecord(record, refusal.Code, text); !lost.empty())
-        text += "\n\n" + lost;
-    View.Tell(text);
-    return true;
+    std::string told = text;
+    if (const std::string lost = RefusedRecord(record, code, text); !lost.empty())
+        told += "\n\n" + lost;
+    View.Tell(told);
+    return false;
 }
 
 bool CStation::PrepareSerialNumber(CSerialNumber& record)
@@ -203,7 +225,9 @@ bool CStation::PrepareSerialNumber(CSerialNumber& record)
         return false;
     }
     SerialAddress = record.AddressText;
-    return !RefuseSetup(record);
+    if (ProductionRecipe && !PrepareImage(record))
+        return false;
+    return !RefuseSetup(record) && (!ProductionRecipe || CheckPrivateImage(record));
 }
 
 CUnitResult CStation::RunBatch(CStationSetup& setup)
@@ -212,7 +236,7 @@ CUnitResult CStation::RunBatch(CStationSetup& setup)
     Outcome = {};
     Outcome.Result = "refused";
     CSerialNumber record;
-    if (PrepareSerialNumber(record)) {
+    if (EnterRecipe() && PrepareSerialNumber(record)) {
         Outcome.Started = true;
         View.AttemptStarted();
         if (BeginRecord("batch", &record, setup.DeviceNumber) && OpenSession()) {
@@ -260,6 +284,10 @@ CUnitResult CStation::CheckFuse(CStationSetup& setup)
     Use(setup);
     Outcome = {};
     Outcome.Result = "refused";
+    if (!EnterRecipe()) {
+        Keep(setup);
+        return Outcome;
+    }
     Outcome.Started = true;
     View.AttemptStarted();
     if (!BeginRecord("fuse", nullptr, setup.DeviceNumber) || !OpenSession()) {

@@ -31,6 +31,7 @@
 #include <vector>
 
 class CLineStation;
+struct CRecipe;
 class CSerialNumber;
 class CVELK;
 class QLockFile;
@@ -96,6 +97,8 @@ public:
     // (false with the record's message when it cannot; commands then refuse).
     // In a line it then settles what a killed station left (a server away
     // now is told at the first numbered batch).
+    // In production mode, also the recipe; false with ProductionProblem()
+    // when it refuses to start (no command then runs).
     bool Load(const CSettingsStore& store, std::string& recordMessage);
 
     // Run Batch: one unit through the whole attempt.
@@ -124,6 +127,30 @@ public:
     // from pool ..."; empty otherwise.
     std::string LineDescription() const;
     std::string LinePool() const;
+
+    // Production mode (StationRecipe.cpp): a station whose line pool has a
+    // recipe runs with it; a station on its own with the recipe that the
+    // system-wide file names (StationConfPath: Recipes=FOLDER, Recipe=NAME).
+    // While a recipe is in force, every command runs with its device, Vcc,
+    // firmware image, erase, fuse and serial number choices, whatever the
+    // face's setup says, and checks the image against the recipe's SHA-256
+    // before the unit. Load decides it; null: the station's own setup.
+    const CRecipe* Recipe() const { return ProductionRecipe.get(); }
+    // Why production mode refuses to start (a recipe or file the operator
+    // could change, a retired recipe, ...); empty when it does not.
+    const std::string& ProductionProblem() const { return RecipeProblem; }
+    // The recipe's choices over setup (FileName: the image's own file name,
+    // for showing); unchanged without a recipe.
+    void ApplyRecipe(CStationSetup& setup) const;
+    // "Recipe NAME version N (firmware FILE)"; empty without one.
+    std::string RecipeDescription() const;
+    static constexpr const char* StationConfPath = "/etc/corvantis/station.conf";
+    // Another file in StationConfPath's place, honoured only when that one
+    // does not exist (tests), and checked by the same rule.
+    std::string ConfPath;
+    // The account whose power to change the recipes is checked: the one
+    // that runs the station.
+    uint32_t OperatorUid;
 
     // The record for reading (the Production Log), or null with its message.
     CProductionRecord* RecordForReading(std::string& message);
@@ -199,7 +226,7 @@ private:
     // The attempt's row as the setup gives it.
     CAttempt MakeAttempt(const char* kind, const CSerialNumber* serial, int32_t deviceNumber) const;
     // A row 'refused' at step "Check", written whole; "" or the record's reason.
-    std::string RefusedRecord(const CSerialNumber& serial, int32_t code, const std::string& text);
+    std::string RefusedRecord(const CSerialNumber& serial, std::optional<int32_t> code, const std::string& text);
     // Completes the row; step null: the session's failed step.
     void FailRecord(const std::string& text, const char* step = nullptr);
     // Completes a failed attempt whose step, code and sending are known.
@@ -225,6 +252,27 @@ private:
     // record has its row, so that a station that died before it knew
     // whether the reservation committed settles it at its next start.
     void NoteReserving(const QString& id);
+
+    // Production mode (StationRecipe.cpp).
+    std::unique_ptr<CRecipe> ProductionRecipe;
+    std::string RecipeProblem;
+    QString RecipeFirmwareFile;     // a recipe folder's image; empty: the line's, held in memory
+    bool RecipeUndecided = false;   // in a line whose server did not answer yet
+    std::string PrivateFolder;      // where the image to program is written (mode 0700)
+    std::string PrivateImage;       // that file (mode 0600)
+    bool LoadRecipe();
+    bool LoadFolderRecipe(const std::string& conf);
+    // Before a command: the recipe decided and its choices in force; false
+    // after the operator's message when no unit may run.
+    bool EnterRecipe();
+    // The recipe's image checked and written to the private file, and read
+    // back and checked again; false after the refusal (a 'refused' row).
+    bool PrepareImage(const CSerialNumber& record);
+    bool CheckPrivateImage(const CSerialNumber& record);
+    // The unit refused at the step "Check" before anything is touched: the
+    // cross, a 'refused' row and the operator's message; false.
+    bool RefuseUnit(const CSerialNumber& record, const std::string& text, std::optional<int32_t> code = {});
+    std::string WritePrivateImage(const QByteArray& bytes);
 };
 
 // "The production record cannot be written:\n<file>\n<reason>\nNo unit is

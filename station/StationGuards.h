@@ -27,3 +27,12 @@ std::string SettingsFileProblem(const std::string& path);
 // when the file itself does not exist yet); the path itself when it cannot
 // be resolved.
 std::string ResolvedFilePath(const std::string& path);
+
+// Empty when the account uid (with its groups) cannot change what path
+// names: neither the file or folder itself nor, by renaming or replacing
+// it, any folder above it, read both as given and with every link
+// resolved. Otherwise the operator's message, naming the path and why. A
+// folder others may write is acceptable above path only with its sticky
+// bit (no one renames another's entry there); uid 0 can change anything.
+// Access control lists are not read.
+std::string OperatorCanChange(const std::string& path, uint32_t uid);

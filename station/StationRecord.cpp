@@ -5,6 +5,7 @@
 #include "ProductionRecord.h"
 #include "SettingsStore.h"
 
+#include "Recipe.h"
 #include "SerialNumber.h"
 #include "VELK.h"
 
@@ -56,8 +57,15 @@ CAttempt CStation::MakeAttempt(const char* kind, const CSerialNumber* serial, in
     attempt.Device = QString::fromStdString(DeviceName);
     attempt.DeviceNumber = deviceNumber;
     attempt.Vcc = Vcc;
+    if (ProductionRecipe) {
+        attempt.Recipe = ProductionRecipe->Name;
+        attempt.RecipeVersion = ProductionRecipe->Version;
+    }
     if (serial) {
         CProductionRecord::FillFirmware(attempt, QString::fromStdString(FileName));
+        // The image the recipe names, not the private file it was written to.
+        if (ProductionRecipe)
+            attempt.Firmware = ProductionRecipe->FirmwareName;
         attempt.EraseInfo = EraseFlash == 1;
         attempt.BlowFuse = BlowFuse == 1;
         if (serial->ByteCount > 0) {
@@ -71,7 +79,7 @@ CAttempt CStation::MakeAttempt(const char* kind, const CSerialNumber* serial, in
 
 // A refused batch reserved nothing (not even in a line), so only the
 // station's own record hears of it.
-std::string CStation::RefusedRecord(const CSerialNumber& serial, int32_t code, const std::string& text)
+std::string CStation::RefusedRecord(const CSerialNumber& serial, std::optional<int32_t> code, const std::string& text)
 {
     if (!RecordEnabled)
         return {};

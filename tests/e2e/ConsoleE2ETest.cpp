@@ -7,9 +7,12 @@
 #include "ControlHelpers.h"
 #include "MessageBox.h"
 
+#include "Recipe.h"
 #include "SimStore.h"
+#include "Station.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -17,12 +20,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSysInfo>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -279,4 +285,165 @@ TEST_F(ConsoleE2E, MspdebugSimTargetGetsTheFileAndTheSerialNumber)
     ASSERT_EQ(Boxes.Boxes.size(), 2u);
     EXPECT_NE(Boxes.Boxes[1].text.find("Unable to open VELK on mspdebug:ezfet at 115200 (-42)\nport "), std::string::npos)
         << Boxes.Boxes[1].text;
+}
+
+// Production mode from a recipe folder: the window shows the recipe and its
+// fields take no input; ten units get the recipe's image and setup and the
+// record names it; one byte of the image changed on disk refuses the next
+// unit before the programmer is opened, and no number is used.
+TEST_F(ConsoleE2E, ProductionModeRunsTheRecipeAndRefusesAChangedImage)
+{
+    CSimSettings sim;
+    sim.Feed = EFeed::Auto;
+    ASSERT_TRUE(Store->SaveSettings(sim));
+    ASSERT_TRUE(Store->SaveUnit(CUnit(*Table.Find("MSP430F149"))));
+    // The operator's own settings say otherwise: the recipe wins.
+    Store12({{"CommPort", "COM1"}, {"Baud", "115200"}, {"DeviceName", "MSP430F112"}, {"FileName", "/nowhere.txt"},
+             {"VCC", "2.2"}, {"BlowFuse", "1"}, {"SerialNumber", "40"}, {"SerialType", "0"}});
+    const QString folder = QString::fromStdString((Dir / "recipes").string());
+    CRecipeBook book(folder);
+    CRecipe recipe;
+    recipe.Name = "f149";
+    recipe.Device = "MSP430F149";
+    recipe.Vcc = 3.0;
+    QFile image(QString::fromStdString(Firmware));
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    recipe.Firmware = image.readAll();
+    recipe.FirmwareName = "fill-f149.txt";
+    recipe.EraseInfo = true;
+    recipe.SerialType = 2;
+    recipe.SerialAddress = "1080";
+    ASSERT_TRUE(book.Create(recipe)) << book.ErrorText().toStdString();
+    const std::string conf = (Dir / "station.conf").string();
+    std::ofstream(conf) << "Recipes=" << folder.toStdString() << "\nRecipe=f149\n";
+
+    Console = std::make_unique<CConsoleProbe>();
+    Console->Station->ConfPath = conf;
+    Console->Station->OperatorUid = 65534;  // an operator's account, not the one that made the recipe
+    Console->Station->RecordPath = QString::fromStdString((Dir / "production.db").string());
+    ASSERT_TRUE(Console->Create());
+    ASSERT_TRUE(Boxes.Boxes.empty()) << Boxes.Boxes[0].text;
+    EXPECT_EQ(Console->GetDlgItemText(IDC_OPERATION).rfind("Recipe f149 version 1 (firmware fill-f149.txt)", 0), 0u);
+    EXPECT_EQ(Console->DeviceList->currentText(), "MSP430F149");
+    for (QLineEdit* edit : {Console->VccEdit, Console->FileNameEdit, Console->SerialAddressEdit,
+                            Console->SerialNumberEdit, Console->CountEdit}) {
+        const QString before = edit->text();
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_7, Qt::NoModifier, "7");
+        QApplication::sendEvent(edit, &key);
+        EXPECT_EQ(edit->text(), before) << edit->objectName().toStdString();
+    }
+    EXPECT_EQ(Console->GetDlgItemText(IDC_VCC), "3.0");
+    EXPECT_EQ(Console->GetDlgItemText(IDC_SERIAL_ADDRESS), "1080");
+    for (int id : {IDC_DEVICE, IDC_VCC, IDC_BROWSE, IDC_ERASE_INFO, IDC_BLOW_FUSE, IDC_SERIAL_TYPE, IDC_COUNT_UP})
+        EXPECT_FALSE(Console->IsWindowEnabled(id)) << id;
+    for (int id : {IDC_RUN_BATCH, IDC_CHECK_FUSE, IDC_PORT, IDC_EXIT})
+        EXPECT_TRUE(Console->IsWindowEnabled(id)) << id;
+
+    for (uint32_t unit = 0; unit < 10; ++unit) {
+        RunBatch();
+        ASSERT_TRUE(ShowsTick()) << (Boxes.Boxes.empty() ? "" : Boxes.Boxes.back().text);
+        const auto done = Store->LoadUnitFrom(Store->PreviousUnitPath(), Table);
+        ASSERT_TRUE(done.has_value());
+        EXPECT_EQ(done->Read(0x1080), 40 + unit);
+        EXPECT_FALSE(done->FuseBlown()) << "blown as the settings say, not as the recipe says";
+    }
+    const auto rows = Console->Station->RecordFile()->Select({});
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 10u) << qPrintable(Console->Station->RecordFile()->Path()) << " "
+                                 << qPrintable(rows->front().Result) << " " << qPrintable(rows->back().Result);
+    for (const CAttempt& row : *rows) {
+        EXPECT_EQ(row.Result, "passed");
+        EXPECT_EQ(row.Recipe, "f149");
+        EXPECT_EQ(row.RecipeVersion, 1);
+        EXPECT_EQ(row.Firmware, "fill-f149.txt");
+        EXPECT_EQ(row.FirmwareSha256, recipe.FirmwareSha256);
+        EXPECT_EQ(row.Vcc, 3.0);
+    }
+
+    // One byte of the approved image changed on disk. InitCom would now
+    // fail: the refusal must come before it.
+    QFile changed(book.FirmwarePath("f149", 1));
+    ASSERT_TRUE(changed.open(QIODevice::ReadWrite));
+    QByteArray bytes = changed.readAll();
+    bytes[bytes.indexOf("FF") >= 0 ? bytes.indexOf("FF") : 1] = 'E';
+    changed.seek(0);
+    changed.write(bytes);
+    changed.close();
+    ASSERT_TRUE(Store->InjectFault("InitCom", -1, 1));
+    RunBatch();
+    EXPECT_TRUE(ShowsCross());
+    ASSERT_EQ(Boxes.Boxes.size(), 1u);
+    const std::string& text = Boxes.Boxes[0].text;
+    EXPECT_EQ(text.rfind("Batch not started: the firmware image is not the one recipe f149 version 1 approved", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("Approved SHA-256: " + recipe.FirmwareSha256.toStdString()), std::string::npos) << text;
+    EXPECT_NE(text.find("Image SHA-256:    " + Sha256Hex(bytes).toStdString()), std::string::npos) << text;
+    EXPECT_EQ(Console->SerialNumber, 50u);
+    EXPECT_EQ(Stored("SerialNumber"), "50");
+    const auto refused = Console->Station->RecordFile()->Select({}, 1);
+    ASSERT_TRUE(refused && refused->size() == 1);
+    EXPECT_EQ(refused->front().Result, "refused");
+    EXPECT_EQ(refused->front().Step, "Check");
+    EXPECT_EQ(refused->front().Recipe, "f149");
+
+    // The user's settings keep their own setup: production mode wrote none of it.
+    Console->ExitButton->click();
+    ASSERT_TRUE(Console->IsEnded());
+    EXPECT_EQ(Stored("DeviceName"), "MSP430F112");
+    EXPECT_EQ(Stored("VCC"), "2.2");
+}
+
+// A recipe the operator's account could change is refused at start, the
+// message naming the path.
+TEST_F(ConsoleE2E, ARecipeTheOperatorCanChangeIsRefusedAtStart)
+{
+    CSimSettings sim;
+    ASSERT_TRUE(Store->SaveSettings(sim));
+    const QString folder = QString::fromStdString((Dir / "recipes").string());
+    CRecipeBook book(folder);
+    CRecipe recipe;
+    recipe.Name = "f149";
+    recipe.Device = "MSP430F149";
+    recipe.Vcc = 3.0;
+    recipe.Firmware = "@F000\n00 F0\nq\n";
+    recipe.FirmwareName = "tiny.txt";
+    ASSERT_TRUE(book.Create(recipe)) << book.ErrorText().toStdString();
+    const std::string conf = (Dir / "station.conf").string();
+    std::ofstream(conf) << "Recipes=" << folder.toStdString() << "\nRecipe=f149\n";
+    struct CRow {
+        std::string Path;
+        mode_t Mode;  // added to the path's mode
+        uint32_t Uid;
+        bool Own;     // the path is given to the operator's account (as root only)
+    };
+    const CRow rows[] = {
+        {conf, S_IWOTH, 65534, false},
+        {folder.toStdString(), S_IWOTH, 65534, false},
+        {book.RecipePath("f149", 1).toStdString(), S_IWOTH, 65534, false},
+        {book.FirmwarePath("f149", 1).toStdString(), S_IWOTH, 65534, false},
+        {Dir.string(), S_IWOTH, 65534, false},  // a folder above, not sticky
+        {folder.toStdString() + "/f149", 0, 65534, true},
+        {conf, 0, 0, false},  // the station runs as root
+    };
+    for (const CRow& row : rows) {
+        SCOPED_TRACE(row.Path);
+        if (row.Own && ::geteuid() != 0)
+            continue;
+        struct stat st {};
+        ASSERT_EQ(::stat(row.Path.c_str(), &st), 0);
+        ASSERT_EQ(::chmod(row.Path.c_str(), st.st_mode | row.Mode), 0);
+        ASSERT_EQ(::chown(row.Path.c_str(), row.Own ? 65534 : st.st_uid, -1), 0);
+        Boxes.Boxes.clear();
+        Console = std::make_unique<CConsoleProbe>();
+        Console->Station->ConfPath = conf;
+        Console->Station->OperatorUid = row.Uid;
+        Console->Create();
+        EXPECT_TRUE(Console->IsEnded());
+        ASSERT_EQ(Boxes.Boxes.size(), 1u);
+        EXPECT_EQ(Boxes.Boxes[0].text.rfind("The operator's account can change ", 0), 0u) << Boxes.Boxes[0].text;
+        EXPECT_NE(Boxes.Boxes[0].text.find(row.Path), std::string::npos) << Boxes.Boxes[0].text;
+        ASSERT_EQ(::chmod(row.Path.c_str(), st.st_mode & 07777), 0);
+        ASSERT_EQ(::chown(row.Path.c_str(), st.st_uid, -1), 0);
+        Console.reset();
+    }
 }

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -186,6 +187,96 @@ TEST_F(LineStations, FourStationsShareOnePoolWithoutADuplicate)
     EXPECT_NE(shown.str().find(std::to_string(first + 4 * units)), std::string::npos) << shown.str();
 }
 
+// A recipe is the administrator's: the station's login reads it and nothing
+// more. Two stations drawing from its pool run it, whatever their own
+// settings say, and program the same image; corvantis-run refuses to change it.
+TEST_F(LineStations, StationsRunThePoolsRecipeAndCannotChangeIt)
+{
+    {
+        CLineDatabase db(admin);
+        ASSERT_TRUE(CSerialPool(db).Create("Sensor", 500)) << qPrintable(db.ErrorText());
+    }
+    // The recipe's image: the example with one byte changed.
+    QFile example(CORV_SOURCE_DIR "/examples/blink-f112.txt");
+    ASSERT_TRUE(example.open(QIODevice::ReadOnly));
+    const QString image = root + "/sensor-fw.txt";
+    QFile fw(image);
+    ASSERT_TRUE(fw.open(QIODevice::WriteOnly));
+    fw.write(example.readAll().replace("31 40 00 03", "31 40 00 02"));
+    fw.close();
+    const QStringList create{"recipe", "create", "sensor", "--firmware", image, "--device", "MSP430F112",
+                             "--vcc", "3.0", "--erase-info", "--serial-type", "word", "--serial-address", "1000",
+                             "--pool", "Sensor"};
+    std::ostringstream out, err;
+    ASSERT_EQ(RunLogTool(QStringList{"--database", admin} + create, out, err), 0) << err.str();
+
+    // The station's login: refused, as a matter of permission.
+    const char* const denied = "does not permit it to login \"corv_station\"";
+    for (const QStringList& args : {create, QStringList{"recipe", "retire", "sensor"}}) {
+        std::ostringstream o, e;
+        EXPECT_EQ(RunLogTool(QStringList{"--database", conninfo} + args, o, e), 1) << args[1].toStdString();
+        EXPECT_NE(e.str().find(denied), std::string::npos) << e.str();
+    }
+    {
+        CLineDatabase db(conninfo);
+        ASSERT_TRUE(db.Open()) << qPrintable(db.ErrorText());
+        QSqlQuery q(db.Database());
+        EXPECT_FALSE(q.exec("UPDATE recipe SET vcc = 3.6"));
+        EXPECT_EQ(q.lastError().nativeErrorCode(), "42501");
+        CLineDatabase owner(admin);
+        ASSERT_TRUE(owner.Open());
+        QSqlQuery a(owner.Database());
+        EXPECT_FALSE(a.exec("UPDATE recipe SET vcc = 3.6")) << "an approved version changed";
+    }
+
+    std::vector<Station> stations(2);
+    for (int i = 0; i < 2; ++i) {
+        stations[i].dir = MakeStation(root, i, conninfo, "Sensor");
+        stations[i].process.reset(StartStation(stations[i].dir, 5));
+    }
+    std::set<uint32_t> crcs, serials;
+    for (Station& s : stations) {
+        ASSERT_TRUE(s.process->waitForFinished(-1));
+        EXPECT_EQ(s.process->exitCode(), 0) << qPrintable(LogOf(s.dir));
+        const auto tray = velk::CSimStore((s.dir + "/sim").toStdString()).LoadTray();
+        EXPECT_EQ(tray.size(), 5u);
+        for (const auto& unit : tray) {
+            crcs.insert(unit.MainCrc);
+            serials.insert(SerialOf(unit));
+        }
+    }
+    EXPECT_EQ(crcs.size(), 1u) << "the stations programmed different images";
+    EXPECT_EQ(serials.size(), 10u);
+    CLineDatabase db(admin);
+    ASSERT_TRUE(db.Open());
+    QSqlQuery q(db.Database());
+    ASSERT_TRUE(q.exec("SELECT recipe, recipe_version, firmware, vcc, blow_fuse, count(*),"
+                       " bool_and(firmware_sha256 = (SELECT firmware_sha256 FROM recipe WHERE name = 'sensor'))"
+                       " FROM attempts WHERE result = 'passed' GROUP BY 1, 2, 3, 4, 5"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), "sensor");
+    EXPECT_EQ(q.value(1).toInt(), 1);
+    EXPECT_EQ(q.value(2).toString(), "sensor-fw.txt");
+    EXPECT_EQ(q.value(3).toDouble(), 3.0);  // the settings say 3.3
+    EXPECT_EQ(q.value(4).toInt(), 0);       // and that the fuse is blown
+    EXPECT_EQ(q.value(5).toInt(), 10);
+    EXPECT_TRUE(q.value(6).toBool()) << "an image other than the recipe's";
+    EXPECT_FALSE(q.next());
+
+    // corvantis-run follows the recipe and refuses to change it.
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", stations[0].dir + "/config");
+    env.insert("XDG_DATA_HOME", stations[0].dir + "/data");
+    env.insert("VELK430_SIM_DIR", stations[0].dir + "/sim");
+    run.setProcessEnvironment(env);
+    run.start(QCoreApplication::applicationDirPath() + "/corvantis-run", {"--vcc", "3.3"});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_EQ(run.exitCode(), 2);
+    EXPECT_TRUE(run.readAllStandardError().contains("--vcc cannot be used: this station runs in production mode "
+                                                    "with Recipe sensor version 1"));
+}
+
 // The server stopped: the station says so, naming the server, and programs
 // nothing; started again, the station first delivers a completion it kept
 // (a pass the line never heard of) and then goes on from the pool.
@@ -207,8 +298,9 @@ TEST_F(LineStations, ServerAwayRefusesThenKeptCompletionsAreDeliveredFirst)
     EXPECT_EQ(away->exitCode(), 4) << qPrintable(said);
     EXPECT_TRUE(said.contains(QStringLiteral("box: Cannot reach the line database on %1, port 5432")
                                   .arg(PgTestServer().Folder()))) << qPrintable(said);
-    EXPECT_TRUE(said.contains("No numbered unit is programmed until a serial number can be reserved from pool "
-                              "\"Sensor\"")) << qPrintable(said);
+    // Whether the pool has a recipe is the line's to say: nothing runs before.
+    EXPECT_TRUE(said.contains("The station does not know whether pool \"Sensor\" has a recipe: no unit is "
+                              "programmed until the line database answers.")) << qPrintable(said);
     EXPECT_TRUE(sim.LoadTray().empty());
 
     // A pass the station kept: its row is complete locally, running in the line.

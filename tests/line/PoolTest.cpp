@@ -299,7 +299,7 @@ TEST_F(LinePool, ConnectionStringsAndSchemaVersions)
     EXPECT_FALSE(newer.Open());
     EXPECT_EQ(newer.ErrorText(),
               QStringLiteral("The line database on %1, port 5432 was set up by a newer station "
-                             "(schema 99, this one knows 3); update this station").arg(folder));
+                             "(schema 99, this one knows 4); update this station").arg(folder));
 }
 
 // A line as the old set-up left it (schema 2, every table the station's
@@ -309,14 +309,16 @@ TEST_F(LinePool, ConnectionStringsAndSchemaVersions)
 TEST_F(LinePool, LineSetupSplitsTheRolesAndTheStationIsRefusedTheRest)
 {
     ASSERT_TRUE(PgTestServer().AdminSql(QStringLiteral("corv_line"), QStringLiteral(
-        "DROP FUNCTION %1.corv_begin, %1.corv_complete, %1.corv_abandon, %1.corv_reserve, %1.corv_settle;"
+        "DROP TABLE %1.recipe_retired, %1.recipe; DROP FUNCTION %1.corv_recipe_frozen;"
+        " ALTER TABLE %1.attempts DROP COLUMN recipe, DROP COLUMN recipe_version;"
+        " DROP FUNCTION %1.corv_begin, %1.corv_complete, %1.corv_abandon, %1.corv_reserve, %1.corv_settle;"
         " ALTER TABLE %1.attempts DROP COLUMN line_login; UPDATE %1.pool_schema SET version = 2;"
         " ALTER SCHEMA %1 OWNER TO corv_station; ALTER TABLE %1.attempts OWNER TO corv_station;"
         " ALTER TABLE %1.serial_pool OWNER TO corv_station; ALTER TABLE %1.serial_number OWNER TO corv_station;"
         " ALTER TABLE %1.pool_schema OWNER TO corv_station").arg(schema)));
     CLineDatabase old(station);
     EXPECT_FALSE(old.Open());
-    EXPECT_TRUE(old.ErrorText().contains("is not set up for this station (schema 2, this one needs 3): its "
+    EXPECT_TRUE(old.ErrorText().contains("is not set up for this station (schema 2, this one needs 4): its "
                                          "administrator runs corvantis-log --database ADMIN_CONNINFO line setup"))
         << qPrintable(old.ErrorText());
 

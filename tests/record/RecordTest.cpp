@@ -52,10 +52,10 @@ TEST_F(Record, NewFileGetsTheSchemaInWalMode)
     }
     CProductionRecord again;
     ASSERT_TRUE(again.Open(Path));
-    EXPECT_EQ(again.FoundVersion(), 1);
+    EXPECT_EQ(again.FoundVersion(), 2);
     again.Close();
     EXPECT_EQ(Pragma(Path, "PRAGMA journal_mode"), "wal");
-    EXPECT_EQ(Pragma(Path, "SELECT version FROM record_schema"), "1");
+    EXPECT_EQ(Pragma(Path, "SELECT version FROM record_schema"), "2");
 }
 
 TEST_F(Record, AnEmptyFileIsMigratedFromNothing)
@@ -75,15 +75,37 @@ TEST_F(Record, ANewerStationsFileIsRefusedAndLeftAlone)
         ASSERT_TRUE(record.Open(Path));
         ASSERT_TRUE(record.Insert(SampleAttempt(3)));
     }
-    ASSERT_TRUE(RawExec(Path, "UPDATE record_schema SET version = 2"));
+    ASSERT_TRUE(RawExec(Path, "UPDATE record_schema SET version = 3"));
     const QByteArray before = FileBytes(Path);
     CProductionRecord record;
     EXPECT_FALSE(record.Open(Path));
-    EXPECT_EQ(record.ErrorText(), "The production record was written by a newer station (schema 2; "
-                                  "this station knows up to 1):\n" + Path);
+    EXPECT_EQ(record.ErrorText(), "The production record was written by a newer station (schema 3; "
+                                  "this station knows up to 2):\n" + Path);
     EXPECT_FALSE(record.Begin(SampleAttempt(4)).size());
     EXPECT_EQ(FileBytes(Path), before);
     EXPECT_EQ(Pragma(Path, "SELECT count(*) FROM attempts"), "1");
+}
+
+// A record of the first version (no recipe columns), read before any station
+// of this version migrated it: its rows read as naming no recipe.
+TEST_F(Record, AFirstVersionFileReadsWithoutRecipes)
+{
+    {
+        CProductionRecord record;
+        ASSERT_TRUE(record.Open(Path));
+        ASSERT_TRUE(record.Insert(SampleAttempt(3)));
+    }
+    ASSERT_TRUE(RawExec(Path, "ALTER TABLE attempts DROP COLUMN recipe"));
+    ASSERT_TRUE(RawExec(Path, "ALTER TABLE attempts DROP COLUMN recipe_version"));
+    ASSERT_TRUE(RawExec(Path, "UPDATE record_schema SET version = 1"));
+    CProductionRecord record;
+    ASSERT_TRUE(record.Open(Path, 2000, true)) << record.ErrorText().toStdString();
+    const auto rows = record.Select({});
+    ASSERT_TRUE(rows && rows->size() == 1) << record.ErrorText().toStdString();
+    EXPECT_TRUE(rows->front().Recipe.isEmpty());
+    const auto summary = record.Summary(ESummaryBy::Recipe);
+    ASSERT_TRUE(summary && summary->size() == 1);
+    EXPECT_EQ(summary->front().Key, "");
 }
 
 TEST_F(Record, ADatabaseOfSomeoneElseIsRefusedAndLeftAlone)
@@ -209,16 +231,16 @@ TEST_F(Record, FiltersNewestFirstAndTally)
 
     struct CRow { CAttemptFilter Filter; QStringList Ids; };
     const CRow rows[] = {
-        {{"2026-03-02T08:00:10.000Z", {}, {}, {}, {}, {}, {}, {}, {}}, {"13", "12", "11", "10"}},
-        {{{}, "2026-03-02T08:00:03.000Z", {}, {}, {}, {}, {}, {}, {}}, {"02", "01"}},  // until excludes
-        {{{}, {}, 1005, {}, {}, {}, {}, {}, {}}, {"05"}},
-        {{{}, {}, {}, "failed", {}, {}, {}, {}, {}}, {"10", "05"}},
-        {{"2026-03-02", "2026-03-02T08:00:06.000Z", {}, {}, "MSP430F112", {}, {}, {}, {}}, {"04", "02"}},
-        {{{}, {}, {}, {}, {}, {}, "00000000-0000-4000-8000-000000000011", {}, {}}, {"11"}},
-        {{{}, {}, {}, "passed", {}, {}, "00000000-0000-4000-8000-000000000010", {}, {}}, {}},  // id and result both hold
-        {{{}, {}, 1005, {}, {}, {}, {}, "line-3, bay \"B\"", "/home/op/.config/Quillfern/Corvantis.conf"}, {"05"}},
-        {{{}, {}, 1005, {}, {}, {}, {}, "bay-9", {}}, {}},
-        {{{}, {}, 1005, {}, {}, {}, {}, {}, "/home/op2/Corvantis.conf"}, {}},
+        {{"2026-03-02T08:00:10.000Z", {}, {}, {}, {}, {}, {}, {}, {}, {}, {}}, {"13", "12", "11", "10"}},
+        {{{}, "2026-03-02T08:00:03.000Z", {}, {}, {}, {}, {}, {}, {}, {}, {}}, {"02", "01"}},  // until excludes
+        {{{}, {}, 1005, {}, {}, {}, {}, {}, {}, {}, {}}, {"05"}},
+        {{{}, {}, {}, "failed", {}, {}, {}, {}, {}, {}, {}}, {"10", "05"}},
+        {{"2026-03-02", "2026-03-02T08:00:06.000Z", {}, {}, "MSP430F112", {}, {}, {}, {}, {}, {}}, {"04", "02"}},
+        {{{}, {}, {}, {}, {}, {}, "00000000-0000-4000-8000-000000000011", {}, {}, {}, {}}, {"11"}},
+        {{{}, {}, {}, "passed", {}, {}, "00000000-0000-4000-8000-000000000010", {}, {}, {}, {}}, {}},  // id and result both hold
+        {{{}, {}, 1005, {}, {}, {}, {}, "line-3, bay \"B\"", "/home/op/.config/Quillfern/Corvantis.conf", {}, {}}, {"05"}},
+        {{{}, {}, 1005, {}, {}, {}, {}, "bay-9", {}, {}, {}}, {}},
+        {{{}, {}, 1005, {}, {}, {}, {}, {}, "/home/op2/Corvantis.conf", {}, {}}, {}},
     };
     for (const CRow& row : rows)
         EXPECT_EQ(Ids(record.Select(row.Filter)), row.Ids) << row.Ids.join(' ').toStdString();

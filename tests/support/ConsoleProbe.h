@@ -47,6 +47,10 @@ public:
     using CMainConsoleDlg::SerialTypeList;
     using CMainConsoleDlg::StatusPicture;
     using CMainConsoleDlg::VccEdit;
+    using CMainConsoleDlg::FileNameEdit;
+    using CMainConsoleDlg::SerialAddressEdit;
+    // The station core, for what a test sets before the window starts.
+    using CMainConsoleDlg::Station;
 
     // The operator's settings as the console holds them.
     using CMainConsoleDlg::Baud;

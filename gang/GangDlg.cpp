@@ -147,7 +147,11 @@ bool CGangDlg::Load()
     std::string message;
     if (!Station->Load(Station->OpenSettingsStore(), message))
         MessageBox(this, message);  // commands refuse until the record can be written
+    // Production mode that cannot start: no command runs on this station.
+    if (!Station->ProductionProblem().empty())
+        return false;
     LoadFields();
+    ShowRecipe();
     return true;
 }
 
@@ -196,17 +200,42 @@ void CGangDlg::ShowNextNumber()
     SerialNumberEdit->setText(next >= 0 ? QString::number(next) : QString());
 }
 
+// In production mode the setup fields show the recipe and take no input;
+// only the sockets and the commands stay in the operator's hands.
+void CGangDlg::ShowRecipe()
+{
+    if (!Station->Recipe())
+        return;
+    CStationSetup setup = LoadStationSetup(Station->OpenSettingsStore());
+    Station->ApplyRecipe(setup);
+    const int entry = DeviceList->findText(QString::fromStdString(setup.DeviceName), Qt::MatchFixedString);
+    if (entry >= 0)
+        DeviceList->setCurrentIndex(entry);
+    VccEdit->setText(QString::fromStdString(FormatVccText(setup.Vcc)));
+    FileEdit->setText(QString::fromStdString(setup.FileName));
+    EraseInfoCheck->setChecked(setup.EraseFlash == 1);
+    BlowFuseCheck->setChecked(setup.BlowFuse == 1);
+    SerialTypeList->setCurrentIndex(setup.SerialType >= 0 && setup.SerialType < 4 ? setup.SerialType : 0);
+    SerialAddressEdit->setText(QString::fromStdString(setup.SerialAddress));
+    Summary->setText(QString::fromStdString(Station->RecipeDescription()));
+    Enable(true);
+}
+
 void CGangDlg::SaveFields()
 {
     CSettingsStore store = Station->OpenSettingsStore();
-    store.WriteProfileString(Section, "DeviceName", DeviceList->currentText().toStdString());
-    store.WriteProfileString(Section, "VCC", VccEdit->text().toStdString());
+    // A recipe's setup is not the operator's: only the sockets are kept.
+    const bool production = Station->Recipe() != nullptr;
     store.WriteProfileInt(Section, "Baud", BaudList->currentText().toUInt());
-    store.WriteProfileString(Section, "FileName", FileEdit->text().toStdString());
-    store.WriteProfileInt(Section, "EraseFlash", EraseInfoCheck->isChecked() ? 1 : 0);
-    store.WriteProfileInt(Section, "BlowFuse", BlowFuseCheck->isChecked() ? 1 : 0);
-    store.WriteProfileInt(Section, "SerialType", static_cast<uint32_t>(SerialTypeList->currentIndex()));
-    store.WriteProfileString(Section, "SerialAddress", SerialAddressEdit->text().toStdString());
+    if (!production) {
+        store.WriteProfileString(Section, "DeviceName", DeviceList->currentText().toStdString());
+        store.WriteProfileString(Section, "VCC", VccEdit->text().toStdString());
+        store.WriteProfileString(Section, "FileName", FileEdit->text().toStdString());
+        store.WriteProfileInt(Section, "EraseFlash", EraseInfoCheck->isChecked() ? 1 : 0);
+        store.WriteProfileInt(Section, "BlowFuse", BlowFuseCheck->isChecked() ? 1 : 0);
+        store.WriteProfileInt(Section, "SerialType", static_cast<uint32_t>(SerialTypeList->currentIndex()));
+        store.WriteProfileString(Section, "SerialAddress", SerialAddressEdit->text().toStdString());
+    }
     for (size_t i = 0; i < SocketCount; ++i) {
         store.WriteProfileString(Section, Key("Port", i), Rows[i].Port->text().trimmed().toStdString());
         store.WriteProfileInt(Section, Key("InUse", i), Rows[i].InUse->isChecked() ? 1 : 0);
@@ -284,9 +313,11 @@ bool CGangDlg::Start(bool fuse)
 
 void CGangDlg::Enable(bool enable)
 {
+    const bool production = Station->Recipe() != nullptr;
     for (QWidget* w : std::initializer_list<QWidget*>{DeviceList, VccEdit, FileEdit, EraseInfoCheck, BlowFuseCheck,
-                                                      SerialTypeList, SerialAddressEdit, SerialNumberEdit, BaudList,
-                                                      RunAllButton, CheckFuseButton, CloseButton})
+                                                      SerialTypeList, SerialAddressEdit, SerialNumberEdit})
+        w->setEnabled(enable && !production);
+    for (QWidget* w : std::initializer_list<QWidget*>{BaudList, RunAllButton, CheckFuseButton, CloseButton})
         w->setEnabled(enable);
     for (CRow& row : Rows) {
         row.Port->setEnabled(enable);
@@ -372,6 +403,8 @@ void CGangDlg::AllFinished()
 
 void CGangDlg::OnBrowse()
 {
+    if (Station->Recipe())
+        return;  // the recipe names the image
     std::string path = FileEdit->text().toStdString();
     if (FileOpenDialog(this, path, FirmwareFilter, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY))
         FileEdit->setText(QString::fromStdString(path));

@@ -103,6 +103,7 @@ private:
     void ShowNextNumber();
     void SaveFields();
     void LoadFields();
+    void ShowRecipe();
     bool Start(bool fuse);
     void Enable(bool enable);
     void Show(CRow& row, CRow::EShown shown);

@@ -115,13 +115,19 @@ bool CGang::Start(const char* kind, const CStationSetup& setup, const std::vecto
     Station.CommPort = ports.front();
     Station.Outcome = {};
     Station.Outcome.Result = "refused";
+    // In production mode the recipe's setup, whatever the window sent; the
+    // workers program the private image the core checked against it.
+    if (!Station.EnterRecipe())
+        return false;
     // The setup is checked once, before any number is taken.
     CSerialNumber record;
-    if (Kind == "batch" && !Station.PrepareSerialNumber(record)) {
-        RunSetup.SerialAddress = Station.SerialAddress;
+    const bool prepared = Kind != "batch" || Station.PrepareSerialNumber(record);
+    // What the workers run: the setup as the core settled it (the recipe's
+    // fields and private image, the address as converted).
+    RunSetup = static_cast<const CStationSetup&>(Station);
+    RunSetup.CommPort = setup.CommPort;
+    if (!prepared)
         return false;
-    }
-    RunSetup.SerialAddress = Station.SerialAddress;
     Numbered = Kind == "batch" && Station.SerialType != 0 && !Station.Line;
     FirstNumber = Station.SerialNumber;
     uint32_t next = FirstNumber;

@@ -7,6 +7,7 @@
 
 #include "MessageBox.h"
 #include "ProductionRecord.h"
+#include "Recipe.h"
 #include "SettingsStore.h"
 
 #include "SimStore.h"
@@ -14,6 +15,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -415,4 +417,66 @@ TEST_F(GangTest, AStoredVccThatIsNoVoltageIsShownAndRefused)
     emit window.DeviceList->activated(window.DeviceList->currentIndex());
     EXPECT_EQ(window.VccEdit->text(), "3.3");
     window.close();
+}
+
+// In production mode every socket runs the recipe whatever the window sent:
+// the recipe's image on every unit and rows naming it; the image changed on
+// disk by one byte refuses the next Run All before any number is taken.
+TEST_F(GangTest, ProductionModeRunsTheRecipeOnEverySocket)
+{
+    SetUpUnits({"COM1", "COM2"});
+    CSettingsStore::AtFile(Conf()).WriteProfileString("Options", "FileName", "/nowhere.txt");
+    const QString folder = Dir.filePath("recipes");
+    CRecipeBook book(folder);
+    CRecipe recipe;
+    recipe.Name = "f149";
+    recipe.Device = "MSP430F149";
+    recipe.Vcc = 3.0;
+    QFile image(CORV_SOURCE_DIR "/examples/fill-f149.txt");
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    recipe.Firmware = image.readAll();
+    recipe.FirmwareName = "fill-f149.txt";
+    recipe.EraseInfo = true;
+    recipe.SerialType = 2;
+    recipe.SerialAddress = "1080";
+    ASSERT_TRUE(book.Create(recipe)) << book.ErrorText().toStdString();
+    QFile conf(Dir.filePath("station.conf"));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write(("Recipes=" + folder + "\nRecipe=f149\n").toUtf8());
+    conf.close();
+    Station = std::make_unique<CStation>(static_cast<CStationView&>(*this), nullptr, nullptr);
+    Station->SetSettingsFile(Conf());
+    Station->RecordPath = Dir.filePath("production.db");
+    Station->ConfPath = conf.fileName().toStdString();
+    Station->OperatorUid = 65534;  // an operator's account, not the one that made the recipe
+    std::string message;
+    ASSERT_TRUE(Station->Load(Station->OpenSettingsStore(), message)) << message;
+    Gang = std::make_unique<CGang>(*Station, static_cast<CGangView&>(*this));
+
+    ASSERT_TRUE(Run({"COM1", "COM2"}));
+    ASSERT_EQ(Finished.size(), 2u);
+    EXPECT_EQ(Finished[0].Result, "passed") << Finished[0].ErrorText;
+    EXPECT_EQ(Finished[1].Result, "passed") << Finished[1].ErrorText;
+    ASSERT_EQ(Tray("COM1").size(), 1u);
+    ASSERT_EQ(Tray("COM2").size(), 1u);
+    EXPECT_EQ(Tray("COM1")[0].MainCrc, Tray("COM2")[0].MainCrc);
+    const QList<CAttempt> rows = Rows();
+    EXPECT_EQ(rows.size(), 2);
+    for (const CAttempt& row : rows) {
+        EXPECT_EQ(row.Recipe, "f149");
+        EXPECT_EQ(row.RecipeVersion, 1);
+    }
+
+    QFile approved(folder + "/f149/1.firmware");
+    ASSERT_TRUE(approved.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(approved.seek(20));
+    ASSERT_TRUE(approved.putChar('0' == approved.peek(1).at(0) ? '1' : '0'));
+    approved.close();
+    const uint32_t next = Stored("SerialNumber");
+    EXPECT_FALSE(Run({"COM1", "COM2"}));
+    ASSERT_FALSE(Told.empty());
+    EXPECT_NE(Told.back().find("Approved SHA-256: " + recipe.FirmwareSha256.toStdString()), std::string::npos)
+        << Told.back();
+    EXPECT_EQ(Stored("SerialNumber"), next);
+    EXPECT_EQ(Tray("COM1").size(), 1u);
 }

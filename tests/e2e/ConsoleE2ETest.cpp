@@ -3,6 +3,7 @@
 // simulator's state folder and a failure injected in the middle.
 #include "ScratchDir.h"
 #include "ConsoleProbe.h"
+#include "RecipeFolder.h"
 #include "Resources.h"
 #include "ControlHelpers.h"
 #include "MessageBox.h"
@@ -300,22 +301,11 @@ TEST_F(ConsoleE2E, ProductionModeRunsTheRecipeAndRefusesAChangedImage)
     // The operator's own settings say otherwise: the recipe wins.
     Store12({{"CommPort", "COM1"}, {"Baud", "115200"}, {"DeviceName", "MSP430F112"}, {"FileName", "/nowhere.txt"},
              {"VCC", "2.2"}, {"BlowFuse", "1"}, {"SerialNumber", "40"}, {"SerialType", "0"}});
-    const QString folder = QString::fromStdString((Dir / "recipes").string());
-    CRecipeBook book(folder);
-    CRecipe recipe;
-    recipe.Name = "f149";
-    recipe.Device = "MSP430F149";
-    recipe.Vcc = 3.0;
-    QFile image(QString::fromStdString(Firmware));
-    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
-    recipe.Firmware = image.readAll();
-    recipe.FirmwareName = "fill-f149.txt";
-    recipe.EraseInfo = true;
-    recipe.SerialType = 2;
-    recipe.SerialAddress = "1080";
-    ASSERT_TRUE(book.Create(recipe)) << book.ErrorText().toStdString();
     const std::string conf = (Dir / "station.conf").string();
-    std::ofstream(conf) << "Recipes=" << folder.toStdString() << "\nRecipe=f149\n";
+    QString error;
+    const CRecipe recipe = MakeF149Recipe(QString::fromStdString((Dir / "recipes").string()),
+                                          QString::fromStdString(conf), error);
+    ASSERT_EQ(recipe.Version, 1) << error.toStdString();
 
     Console = std::make_unique<CConsoleProbe>();
     Console->Station->ConfPath = conf;
@@ -362,7 +352,7 @@ TEST_F(ConsoleE2E, ProductionModeRunsTheRecipeAndRefusesAChangedImage)
 
     // One byte of the approved image changed on disk. InitCom would now
     // fail: the refusal must come before it.
-    QFile changed(book.FirmwarePath("f149", 1));
+    QFile changed(CRecipeBook(QString::fromStdString((Dir / "recipes").string())).FirmwarePath("f149", 1));
     ASSERT_TRUE(changed.open(QIODevice::ReadWrite));
     QByteArray bytes = changed.readAll();
     bytes[bytes.indexOf("FF") >= 0 ? bytes.indexOf("FF") : 1] = 'E';
@@ -400,16 +390,10 @@ TEST_F(ConsoleE2E, ARecipeTheOperatorCanChangeIsRefusedAtStart)
     CSimSettings sim;
     ASSERT_TRUE(Store->SaveSettings(sim));
     const QString folder = QString::fromStdString((Dir / "recipes").string());
-    CRecipeBook book(folder);
-    CRecipe recipe;
-    recipe.Name = "f149";
-    recipe.Device = "MSP430F149";
-    recipe.Vcc = 3.0;
-    recipe.Firmware = "@F000\n00 F0\nq\n";
-    recipe.FirmwareName = "tiny.txt";
-    ASSERT_TRUE(book.Create(recipe)) << book.ErrorText().toStdString();
     const std::string conf = (Dir / "station.conf").string();
-    std::ofstream(conf) << "Recipes=" << folder.toStdString() << "\nRecipe=f149\n";
+    QString error;
+    ASSERT_EQ(MakeF149Recipe(folder, QString::fromStdString(conf), error).Version, 1) << error.toStdString();
+    const CRecipeBook book(folder);
     struct CRow {
         std::string Path;
         mode_t Mode;  // added to the path's mode

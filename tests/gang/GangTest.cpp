@@ -7,7 +7,7 @@
 
 #include "MessageBox.h"
 #include "ProductionRecord.h"
-#include "Recipe.h"
+#include "RecipeFolder.h"
 #include "SettingsStore.h"
 
 #include "SimStore.h"
@@ -427,27 +427,13 @@ TEST_F(GangTest, ProductionModeRunsTheRecipeOnEverySocket)
     SetUpUnits({"COM1", "COM2"});
     CSettingsStore::AtFile(Conf()).WriteProfileString("Options", "FileName", "/nowhere.txt");
     const QString folder = Dir.filePath("recipes");
-    CRecipeBook book(folder);
-    CRecipe recipe;
-    recipe.Name = "f149";
-    recipe.Device = "MSP430F149";
-    recipe.Vcc = 3.0;
-    QFile image(CORV_SOURCE_DIR "/examples/fill-f149.txt");
-    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
-    recipe.Firmware = image.readAll();
-    recipe.FirmwareName = "fill-f149.txt";
-    recipe.EraseInfo = true;
-    recipe.SerialType = 2;
-    recipe.SerialAddress = "1080";
-    ASSERT_TRUE(book.Create(recipe)) << book.ErrorText().toStdString();
-    QFile conf(Dir.filePath("station.conf"));
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-    conf.write(("Recipes=" + folder + "\nRecipe=f149\n").toUtf8());
-    conf.close();
+    QString error;
+    const CRecipe recipe = MakeF149Recipe(folder, Dir.filePath("station.conf"), error);
+    ASSERT_EQ(recipe.Version, 1) << error.toStdString();
     Station = std::make_unique<CStation>(static_cast<CStationView&>(*this), nullptr, nullptr);
     Station->SetSettingsFile(Conf());
     Station->RecordPath = Dir.filePath("production.db");
-    Station->ConfPath = conf.fileName().toStdString();
+    Station->ConfPath = Dir.filePath("station.conf").toStdString();
     Station->OperatorUid = 65534;  // an operator's account, not the one that made the recipe
     std::string message;
     ASSERT_TRUE(Station->Load(Station->OpenSettingsStore(), message)) << message;

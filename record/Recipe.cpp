@@ -213,6 +213,19 @@ bool CRecipeBook::Create(CRecipe& r)
     return true;
 }
 
+// The first row of a query that selects the recipe columns and the image.
+bool CRecipeBook::TakeOne(QSqlQuery* q, CRecipe& r, bool& found)
+{
+    if (!q)
+        return Fail(m_line->ErrorText());
+    if (!q->next())
+        return true;
+    r = ReadRecipe(*q);
+    r.Firmware = q->value(14).toByteArray();
+    found = true;
+    return true;
+}
+
 bool CRecipeBook::Load(const QString& name, int version, CRecipe& r, bool& found)
 {
     m_error.clear();
@@ -226,14 +239,7 @@ bool CRecipeBook::Load(const QString& name, int version, CRecipe& r, bool& found
                                                   " (SELECT max(version) FROM recipe WHERE name = ?))")
                                        .arg(QLatin1String(RecipeColumns)),
                                    {name, version, name}, what);
-        if (!q)
-            return Fail(m_line->ErrorText());
-        if (!q->next())
-            return true;
-        r = ReadRecipe(*q);
-        r.Firmware = q->value(14).toByteArray();
-        found = true;
-        return true;
+        return TakeOne(q, r, found);
     }
     QList<int> versions;
     FolderVersions(name, versions);
@@ -284,14 +290,7 @@ bool CRecipeBook::ForPool(const QString& pool, CRecipe& r, bool& found)
                        " ORDER BY r.created_at DESC LIMIT 1")
             .arg(QLatin1String(RecipeColumns)),
         {pool}, QStringLiteral("Cannot read the recipe of pool \"%1\"").arg(pool));
-    if (!q)
-        return Fail(m_line->ErrorText());
-    if (!q->next())
-        return true;
-    r = ReadRecipe(*q);
-    r.Firmware = q->value(14).toByteArray();
-    found = true;
-    return true;
+    return TakeOne(q, r, found);
 }
 
 bool CRecipeBook::List(QList<CRecipe>& recipes)

@@ -23,6 +23,8 @@
 
 class CLineDatabase;
 
+class QSqlQuery;
+
 struct CRecipe {
     QString Name;              // letters, digits, '.', '_', '-'; 1 to 64 characters
     int Version = 0;           // from 1; 0: not made yet
@@ -84,6 +86,7 @@ public:
 private:
     bool Fail(const QString& text);
     bool FolderVersions(const QString& name, QList<int>& versions);
+    bool TakeOne(QSqlQuery* q, CRecipe& r, bool& found);
 
     CLineDatabase* m_line = nullptr;
     QString m_folder;

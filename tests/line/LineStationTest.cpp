@@ -275,6 +275,28 @@ TEST_F(LineStations, StationsRunThePoolsRecipeAndCannotChangeIt)
     EXPECT_EQ(run.exitCode(), 2);
     EXPECT_TRUE(run.readAllStandardError().contains("--vcc cannot be used: this station runs in production mode "
                                                     "with Recipe sensor version 1"));
+
+    // A gang on the line: each socket's number from the pool, the recipe's
+    // image on both units, each row naming the recipe and its port.
+    velk::CDeviceTable table;
+    ASSERT_TRUE(velk::LoadDefaultDeviceTable(table));
+    ASSERT_TRUE(velk::CSimStore((stations[0].dir + "/sim").toStdString(), 2)
+                    .SaveUnit(velk::CUnit(*table.Find("MSP430F112"))));
+    env.insert("VELK430_SIM_TIMING", "fast");
+    run.setProcessEnvironment(env);
+    run.start(QCoreApplication::applicationDirPath() + "/corvantis-run", {"--ports", "COM1,COM2"});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    EXPECT_EQ(run.exitCode(), 0) << run.readAllStandardError().toStdString();
+    const auto second = velk::CSimStore((stations[0].dir + "/sim").toStdString(), 2).LoadTray();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(crcs.count(second[0].MainCrc), 1u) << "the gang programmed another image";
+    EXPECT_EQ(serials.count(SerialOf(second[0])), 0u) << "a serial number issued twice";
+    ASSERT_TRUE(q.exec("SELECT count(DISTINCT serial_value), count(*) FILTER (WHERE recipe = 'sensor'),"
+                       " count(DISTINCT port) FROM attempts WHERE result = 'passed'"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toInt(), 12);
+    EXPECT_EQ(q.value(1).toInt(), 12);
+    EXPECT_EQ(q.value(2).toInt(), 2);
 }
 
 // The server stopped: the station says so, naming the server, and programs
